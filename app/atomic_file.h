@@ -1,0 +1,31 @@
+#pragma once
+// Whole-file reads and crash-safe whole-file replacement for the agent's small JSON files.
+//
+// A replacement writes a temporary file in the same directory, flushes it to disk, renames it
+// over the target and flushes the directory, so a reader sees either the old or the new
+// content, never a torn mix, even across a power loss.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velopad {
+
+// Replaces `path` with `content`. The new file gets exactly the permission bits `mode`
+// (independent of the umask). The directory must exist. On failure the previous file is
+// untouched, no temporary file is left behind, and std::system_error is thrown.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view content,
+                         std::filesystem::perms mode = std::filesystem::perms::owner_read |
+                                                       std::filesystem::perms::owner_write);
+
+// The whole content of `path`, or none when the file does not exist. Other failures (no
+// permission, a directory in its place, an I/O error) throw std::system_error.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+
+// Moves a file that could not be understood out of the way so the next write does not destroy
+// it: renames `path` to "<name>.corrupt" in the same directory, replacing an older one.
+// Returns the new path. Throws std::system_error when the rename fails.
+std::filesystem::path setAsideUnreadableFile(const std::filesystem::path& path);
+
+}  // namespace velopad

@@ -1,0 +1,29 @@
+#pragma once
+// Where the list of paired phones is kept between runs of the agent.
+
+#include "protocol/pairing_records.h"
+
+#include <memory>
+#include <vector>
+
+namespace velopad {
+
+// The store interface. Calls may block (disk, D-Bus): the pairing service makes them on its
+// thread pool, one at a time.
+class PairedDeviceStoring {
+public:
+    virtual ~PairedDeviceStoring() = default;
+
+    // The stored list. Never fails: an absent or unreadable store reads as the empty list.
+    virtual std::vector<PairedDevice> load() = 0;
+    // Replaces the whole stored list. Throws the store's error.
+    virtual void save(const std::vector<PairedDevice>& devices) = 0;
+    // Removes the stored list; load() then gives the empty list. Throws the store's error.
+    virtual void clear() = 0;
+};
+
+// The agent's store: the Secret Service keyring when one answers on the session bus,
+// otherwise a mode-0600 file in the agent's data directory.
+std::shared_ptr<PairedDeviceStoring> makeDefaultPairedDeviceStore();
+
+}  // namespace velopad

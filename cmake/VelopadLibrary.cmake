@@ -1,0 +1,18 @@
+# velopad_glob_library(<target> <dir> [RECURSE]): a static library of every .cpp under <dir>.
+# An area that has no sources yet still yields a (empty) library so the tree configures.
+function(velopad_glob_library target dir)
+  if("RECURSE" IN_LIST ARGN)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  endif()
+  list(FILTER sources EXCLUDE REGEX ".*/main\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX ".*/desktop/.*")
+  if(NOT sources)
+    set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
+    file(WRITE ${placeholder} "// no sources yet\n")
+    set(sources ${placeholder})
+  endif()
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()

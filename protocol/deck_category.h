@@ -1,0 +1,23 @@
+#pragma once
+// The two deck categories, in the order decks appear everywhere.
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace velopad {
+
+enum class DeckCategoryID { streaming, gaming };
+
+inline constexpr std::array<DeckCategoryID, 2> allDeckCategories{DeckCategoryID::streaming,
+                                                                 DeckCategoryID::gaming};
+
+// "streaming", "gaming": also the `id` of the stored deck of that category.
+std::string_view rawValue(DeckCategoryID category);
+// "Streaming", "Gaming".
+std::string_view displayName(DeckCategoryID category);
+
+// The category with this raw value; none for any other text.
+std::optional<DeckCategoryID> deckCategoryFromRawValue(std::string_view raw);
+
+}  // namespace velopad

@@ -1,0 +1,54 @@
+#pragma once
+// A private home for one test: a fresh temporary directory holding home/, data/, config/,
+// cache/ and run/ (mode 0700), with HOME and the XDG variables pointed at them for the life of
+// the object and restored afterwards. Layer service fixtures on top of `SandboxTest`.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace velopad::testing {
+
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path home() const { return root_ / "home"; }
+    std::filesystem::path dataHome() const { return root_ / "data"; }
+    std::filesystem::path configHome() const { return root_ / "config"; }
+    std::filesystem::path cacheHome() const { return root_ / "cache"; }
+    std::filesystem::path runtimeDir() const { return root_ / "run"; }
+
+    // Sets (or, with no value, unsets) an environment variable until the sandbox ends.
+    void setEnv(const std::string& name, const std::optional<std::string>& value);
+
+private:
+    std::filesystem::path root_;
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A GoogleTest fixture owning a Sandbox.
+class SandboxTest : public ::testing::Test {
+protected:
+    Sandbox sandbox;
+};
+
+// Writes `content` to `path` (creating parent directories), for arranging test files.
+void writeTextFile(const std::filesystem::path& path, const std::string& content);
+// The content of `path`; fails the test if it cannot be read.
+std::string readTextFile(const std::filesystem::path& path);
+// The permission bits of `path` as a number, e.g. 0600.
+unsigned permissionBits(const std::filesystem::path& path);
+
+// Whether the process can ignore file permissions (root): tests that rely on a read-only
+// directory stopping a write must drop this first or be skipped.
+bool canBypassFilePermissions();
+
+}  // namespace velopad::testing
