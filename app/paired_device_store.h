@@ -3,7 +3,9 @@
 
 #include "protocol/pairing_records.h"
 
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace velopad {
@@ -21,6 +23,13 @@ public:
     // Removes the stored list; load() then gives the empty list. Throws the store's error.
     virtual void clear() = 0;
 };
+
+// Receives a store's one-line account of a problem it recovered from (an unreadable list set
+// aside, a keyring that did not answer). Never handed device names or tokens.
+using StoreProblemReporter = std::function<void(std::string_view)>;
+
+// Writes the line to standard error, prefixed with the agent's name.
+void reportStoreProblemToStandardError(std::string_view problem);
 
 // The agent's store: the Secret Service keyring when one answers on the session bus,
 // otherwise a mode-0600 file in the agent's data directory.
