@@ -1,0 +1,82 @@
+#pragma once
+// The one observable object behind every front end: mirrors the pairing service and the listener
+// once a second, recovers a failed listener by itself, and carries out the user's commands.
+// Confined to its own strand (the agent's "main thread"); front ends read a copy of the state
+// and are told when it changes.
+
+#include "agent_core/async.h"
+#include "app/agent_view_state.h"
+#include "app/listener_service.h"
+#include "app/pairing_service.h"
+
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace velopad {
+
+struct AgentViewModelOptions {
+    std::function<std::string()> computerName = [] { return std::string("Velopad Mac"); };
+    std::function<std::optional<std::string>()> advertisingNotice = [] { return std::nullopt; };
+    std::chrono::steady_clock::duration refreshPeriod = std::chrono::seconds(1);
+    std::chrono::steady_clock::duration recoveryCooldown = std::chrono::seconds(5);
+};
+
+class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
+public:
+    using Observer = std::function<void(const AgentViewState&)>;
+
+    static std::shared_ptr<AgentViewModel> create(Executor executor, PairingService& pairing,
+                                                  ListenerService& listener,
+                                                  AgentViewModelOptions options = {});
+
+    // Starts the refresh loop and the first listener start.
+    void start();
+    // Ends the refresh loop (at exit).
+    void stop();
+
+    // A copy of the current state; safe from any thread.
+    AgentViewState state() const;
+    // Called on the view model's strand after every change of state.
+    void observe(Observer observer);
+
+    Task<void> refresh();
+    Task<void> startListener();
+    Task<void> restartListener();
+    Task<void> unpair();
+    Task<void> showPairingCode();
+    Task<void> hidePairingCode();
+    Task<void> dismissShortcutCoach();
+    Task<void> pushDecks();
+
+    // Runs one of the commands above on the strand without waiting for it.
+    void post(Task<void> (AgentViewModel::*command)());
+
+private:
+    AgentViewModel(Executor executor, PairingService& pairing, ListenerService& listener,
+                   AgentViewModelOptions options);
+
+    Task<void> refreshOnStrand();
+    Task<void> attemptAutomaticRecoveryIfNeeded();
+    Task<void> refreshLoop();
+    void publish();
+
+    Strand strand_;
+    PairingService& pairing_;
+    ListenerService& listener_;
+    AgentViewModelOptions options_;
+
+    AgentViewState fields_;  // touched on strand_ only
+    std::optional<std::chrono::steady_clock::time_point> lastRecoveryAttempt_;
+    std::shared_ptr<asio::steady_timer> refreshTimer_;
+    bool stopped_ = false;
+
+    mutable std::mutex publishedMutex_;
+    AgentViewState published_;
+    std::vector<Observer> observers_;
+};
+
+}  // namespace velopad
