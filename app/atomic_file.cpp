@@ -56,6 +56,21 @@ void syncDirectory(const std::filesystem::path& directory) {
 
 }  // namespace
 
+void createPrivateDirectories(const std::filesystem::path& directory) {
+    if (directory.empty()) return;
+    std::filesystem::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw lastError("Could not create directory", partial);
+        }
+    }
+    if (!std::filesystem::is_directory(directory)) {
+        throw std::system_error(std::make_error_code(std::errc::not_a_directory),
+                                directory.string());
+    }
+}
+
 void writeFileAtomically(const std::filesystem::path& path, std::string_view content,
                          std::filesystem::perms mode) {
     const std::filesystem::path directory =
@@ -109,6 +124,16 @@ std::filesystem::path setAsideUnreadableFile(const std::filesystem::path& path) 
     aside += ".corrupt";
     if (::rename(path.c_str(), aside.c_str()) != 0) throw lastError("Could not move aside", path);
     return aside;
+}
+
+std::filesystem::path keepCopyOfUnreadableFile(const std::filesystem::path& path) {
+    std::filesystem::path aside = path;
+    aside += ".corrupt";
+    std::error_code error;
+    std::filesystem::copy_file(path, aside, std::filesystem::copy_options::overwrite_existing,
+                               error);
+    if (!error) return aside;
+    return setAsideUnreadableFile(path);
 }
 
 }  // namespace velopad

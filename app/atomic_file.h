@@ -12,6 +12,10 @@
 
 namespace velopad {
 
+// Creates `directory` and any missing parents with mode 0700 (XDG Base Directory
+// Specification); existing directories are left as they are. Throws std::system_error.
+void createPrivateDirectories(const std::filesystem::path& directory);
+
 // Replaces `path` with `content`. The new file gets exactly the permission bits `mode`
 // (independent of the umask). The directory must exist. On failure the previous file is
 // untouched, no temporary file is left behind, and std::system_error is thrown.
@@ -27,5 +31,11 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 // it: renames `path` to "<name>.corrupt" in the same directory, replacing an older one.
 // Returns the new path. Throws std::system_error when the rename fails.
 std::filesystem::path setAsideUnreadableFile(const std::filesystem::path& path);
+
+// Keeps a copy of a file that could not be understood as "<name>.corrupt" in the same
+// directory (replacing an older one) before the caller overwrites it; falls back to renaming
+// when the file cannot be copied (for example, when it cannot be read). Returns the path of
+// the kept file. Throws std::system_error when neither works.
+std::filesystem::path keepCopyOfUnreadableFile(const std::filesystem::path& path);
 
 }  // namespace velopad

@@ -4,8 +4,9 @@
 #include "app/data_paths.h"
 #include "app/paired_device_stored_form.h"
 
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 #include <utility>
 
@@ -58,7 +59,7 @@ std::vector<PairedDevice> FilePairedDeviceStore::setAside(const std::string& rea
 void FilePairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
     const std::string content = encodeStoredPairedDevices(devices);
     try {
-        std::filesystem::create_directories(path_.parent_path());
+        createPrivateDirectories(path_.parent_path());
         writeFileAtomically(path_, content, std::filesystem::perms::owner_read |
                                                 std::filesystem::perms::owner_write);
     } catch (const std::system_error& error) {
@@ -68,8 +69,10 @@ void FilePairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
 }
 
 void FilePairedDeviceStore::clear() {
-    if (std::remove(path_.c_str()) != 0 && errno != ENOENT) {
-        throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, errno);
+    if (::unlink(path_.c_str()) != 0) {
+        const int error = errno;
+        if (error == ENOENT) return;
+        throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, error);
     }
 }
 

@@ -99,6 +99,7 @@ Task<void> WebSocketConnection::writeQueued() {
         auto [error, written] = co_await stream_->ws.async_write(
             asio::buffer(*text), as_tuple(asio::use_awaitable));
         (void)written;
+        if (cancelled_) break;  // cancel() has emptied the queue meanwhile
         if (error) {
             cancel();
             break;

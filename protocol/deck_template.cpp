@@ -1,11 +1,10 @@
 #include "protocol/deck_template.h"
 
-#include "protocol/json_fields.h"
-
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <utility>
+
+#include "protocol/json_fields.h"
 
 namespace velopad {
 

@@ -1,13 +1,12 @@
 #pragma once
 // One deck: the record serves both the built-in templates and the user's stored decks.
 
-#include "protocol/deck_tile.h"
-
 #include <nlohmann/json_fwd.hpp>
-
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/deck_tile.h"
 
 namespace velopad {
 

@@ -1,8 +1,8 @@
 #include "protocol/deck_template_filter.h"
 
-#include "protocol/deck_tile_factories.h"
-
 #include <utility>
+
+#include "protocol/deck_tile_factories.h"
 
 namespace velopad::DeckTemplateFilter {
 

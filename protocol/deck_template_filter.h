@@ -2,16 +2,16 @@
 // Fitting a deck to the applications installed on this computer and turning it into the
 // snapshot sent to the phone. Pure: what is installed or running is asked through predicates.
 
-#include "protocol/deck_template.h"
-#include "protocol/deck_tile.h"
-#include "protocol/payloads.h"
-
 #include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/deck_template.h"
+#include "protocol/deck_tile.h"
+#include "protocol/payloads.h"
 
 namespace velopad::DeckTemplateFilter {
 

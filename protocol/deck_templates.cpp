@@ -1,11 +1,10 @@
 #include "protocol/deck_templates.h"
 
-#include "protocol/deck_tile_factories.h"
-
 #include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
+
+#include "protocol/deck_tile_factories.h"
 
 namespace velopad::DeckTemplates {
 namespace {
@@ -26,9 +25,7 @@ DeckTile spotify(int slot) {
     return appTile(slot, "Spotify", "com.spotify.client", "spotify",
                    Ids{"com.spotify.Client", "spotify"});
 }
-DeckTile messages(int slot) {
-    return appTile(slot, "Messages", "com.apple.MobileSMS", "messages");
-}
+DeckTile messages(int slot) { return appTile(slot, "Messages", "com.apple.MobileSMS", "messages"); }
 DeckTile music(int slot) { return appTile(slot, "Music", "com.apple.Music", "music"); }
 DeckTile terminal(int slot) {
     return appTile(slot, "Terminal", "com.apple.Terminal", "terminal",
@@ -37,8 +34,8 @@ DeckTile terminal(int slot) {
 DeckTile finder(int slot) { return appTile(slot, "Finder", "com.apple.finder", "finder"); }
 DeckTile settings(int slot) {
     return appTile(slot, "Settings", "com.apple.systempreferences", "settings",
-                   Ids{"com.apple.SystemPreferences", "org.gnome.Settings",
-                       "gnome-control-center", "systemsettings"});
+                   Ids{"com.apple.SystemPreferences", "org.gnome.Settings", "gnome-control-center",
+                       "systemsettings"});
 }
 
 DeckTemplate makeStreaming() {

@@ -5,10 +5,10 @@
 // desktop-file IDs under which the same application (or, for Terminal and Settings, the
 // desktop's own application in that role) is installed on Linux.
 
+#include <string>
+
 #include "protocol/deck_category.h"
 #include "protocol/deck_template.h"
-
-#include <string>
 
 namespace velopad::DeckTemplates {
 

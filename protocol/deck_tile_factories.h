@@ -1,13 +1,13 @@
 #pragma once
 // Makers of well-formed keys of each kind, as the editor and the built-in templates use them.
 
-#include "protocol/builtin_action.h"
-#include "protocol/deck_tile.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "protocol/builtin_action.h"
+#include "protocol/deck_tile.h"
 
 namespace velopad {
 

@@ -8,6 +8,7 @@
 // where a floating-point number is expected; an integral floating-point value within range is
 // accepted where an integer is expected.
 
+#include "protocol/json_text.h"
 #include "protocol/uuid.h"
 #include "protocol/wire_date.h"
 
@@ -16,18 +17,11 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace velopad {
-
-// A JSON text or value that does not have the required form.
-class DecodeError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 namespace json_fields {
 

@@ -18,6 +18,12 @@
 
 namespace velopad {
 
+// A JSON text or value that does not have the required form.
+class DecodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 enum class WireCodecError {
     invalidUTF8,      // the encoded bytes are not UTF-8 text
     nonFiniteNumber,  // a number to be written is infinite or NaN (JSON has no form for it)

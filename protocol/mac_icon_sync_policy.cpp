@@ -20,8 +20,7 @@ bool isHexDigit(char c) {
 }
 
 // The first key of `revisions` equal to `identifier` when both are lower-cased.
-const std::string* caseInsensitiveKey(std::string_view identifier,
-                                      const IconRevisions& revisions) {
+const std::string* caseInsensitiveKey(std::string_view identifier, const IconRevisions& revisions) {
     const std::string lower = asciiLowercased(identifier);
     for (const auto& entry : revisions) {
         if (asciiLowercased(entry.first) == lower) return &entry.first;

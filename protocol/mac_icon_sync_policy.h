@@ -5,14 +5,14 @@
 // An application icon is named by its bundle identifier, case preserved; a Shortcut icon by its
 // Shortcut identifier, compared without regard to case and kept in lower case.
 
-#include "protocol/deck_tile.h"
-
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/deck_tile.h"
 
 namespace velopad::MacIconSyncPolicy {
 

@@ -1,17 +1,16 @@
 #include "protocol/pairing_code_generator.h"
 
-#include "protocol/pairing_records.h"
-
 #include <array>
 #include <cstdint>
 #include <span>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad::PairingCodeGenerator {
 namespace {
 
 constexpr std::size_t kCodeByteCount = HarborlinkService::pairingCodeByteCount;
-constexpr char kBase64URL[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr char kBase64URL[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 // Base64 with the URL-safe alphabet (RFC 4648 section 5) and no padding.
 std::string base64URLUnpadded(std::span<const std::uint8_t> bytes) {

@@ -1,9 +1,9 @@
 #pragma once
 // One-time pairing codes carried by the pairing QR code.
 
-#include "protocol/secure_random.h"
-
 #include <string>
+
+#include "protocol/secure_random.h"
 
 namespace velopad::PairingCodeGenerator {
 

@@ -1,9 +1,9 @@
 #include "protocol/pairing_engine.h"
 
-#include "protocol/pairing_records.h"
-
 #include <algorithm>
 #include <limits>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 namespace {
@@ -38,8 +38,6 @@ PairingEngine::PINCheckResult PairingEngine::checkPIN(std::string_view submitted
 
 bool PairingEngine::isLockedOut() const { return failedAttempts >= kMaxPINAttempts; }
 
-int PairingEngine::remainingAttempts() const {
-    return attemptsLeft(failedAttempts);
-}
+int PairingEngine::remainingAttempts() const { return attemptsLeft(failedAttempts); }
 
 }  // namespace velopad

@@ -1,8 +1,8 @@
 #include "protocol/pin_generator.h"
 
-#include "protocol/pairing_records.h"
-
 #include <array>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad::PINGenerator {
 namespace {

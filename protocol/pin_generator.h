@@ -1,10 +1,10 @@
 #pragma once
 // Six-digit PINs for pairing by hand.
 
-#include "protocol/secure_random.h"
-
 #include <cstdint>
 #include <string>
+
+#include "protocol/secure_random.h"
 
 namespace velopad::PINGenerator {
 

@@ -18,7 +18,7 @@ RandomSource systemRandomSource();
 
 // Raised when the random source cannot deliver; no secret is made from partial output.
 class RandomSourceError : public std::runtime_error {
-public:
+  public:
     RandomSourceError();
 };
 

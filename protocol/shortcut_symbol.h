@@ -5,6 +5,7 @@
 
 namespace velopad {
 
-inline constexpr std::string_view defaultShortcutSymbol = "arrow.triangle.turn.up.right.diamond.fill";
+inline constexpr std::string_view defaultShortcutSymbol =
+    "arrow.triangle.turn.up.right.diamond.fill";
 
 }  // namespace velopad

@@ -1,9 +1,9 @@
 #include "protocol/websocket_auth.h"
 
-#include "protocol/pairing_records.h"
-
 #include <algorithm>
 #include <string_view>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad::WebSocketAuth {
 namespace {

@@ -19,10 +19,21 @@ std::optional<CodePoint> decode(std::string_view text) {
     char32_t value = 0;
     char32_t minimum = 0;
     if (lead < 0x80) return CodePoint{lead, 1};
-    if ((lead & 0xE0) == 0xC0) length = 2, value = lead & 0x1F, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0) length = 3, value = lead & 0x0F, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0) length = 4, value = lead & 0x07, minimum = 0x10000;
-    else return std::nullopt;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        return std::nullopt;
+    }
     if (text.size() < length) return std::nullopt;
     for (std::size_t i = 1; i < length; ++i) {
         const auto next = static_cast<std::uint8_t>(text[i]);
@@ -39,9 +50,8 @@ bool inRange(char32_t c, char32_t low, char32_t high) { return c >= low && c <= 
 
 // Code points that attach to the character before them.
 bool extendsPrevious(char32_t c) {
-    return inRange(c, 0x0300, 0x036F) || inRange(c, 0x1AB0, 0x1AFF) ||
-           inRange(c, 0x1DC0, 0x1DFF) || inRange(c, 0x20D0, 0x20FF) ||
-           inRange(c, 0xFE20, 0xFE2F) || inRange(c, 0xFE00, 0xFE0F) ||
+    return inRange(c, 0x0300, 0x036F) || inRange(c, 0x1AB0, 0x1AFF) || inRange(c, 0x1DC0, 0x1DFF) ||
+           inRange(c, 0x20D0, 0x20FF) || inRange(c, 0xFE20, 0xFE2F) || inRange(c, 0xFE00, 0xFE0F) ||
            inRange(c, 0xE0100, 0xE01EF) || inRange(c, 0x1F3FB, 0x1F3FF) ||
            inRange(c, 0xE0020, 0xE007F);
 }

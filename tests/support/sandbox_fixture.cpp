@@ -1,8 +1,11 @@
 #include "tests/support/sandbox_fixture.h"
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -87,5 +90,45 @@ unsigned permissionBits(const std::filesystem::path& path) {
 }
 
 bool canBypassFilePermissions() { return ::geteuid() == 0; }
+
+int runSubjectToFilePermissions(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int status = 99;
+        if (::geteuid() == 0) {
+            constexpr uid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+                ::_exit(98);
+            }
+        }
+        try {
+            status = body();
+        } catch (...) {
+            status = 99;
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void makeReadableByEveryone(const std::filesystem::path& path) {
+    using std::filesystem::perms;
+    const perms directoryBits = perms::group_read | perms::group_exec | perms::others_read |
+                                perms::others_exec;
+    const perms fileBits = perms::group_read | perms::others_read;
+    const bool isDirectory = std::filesystem::is_directory(path);
+    std::filesystem::permissions(path, isDirectory ? directoryBits : fileBits,
+                                 std::filesystem::perm_options::add);
+    if (!isDirectory) return;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        std::filesystem::permissions(entry.path(), entry.is_directory() ? directoryBits : fileBits,
+                                     std::filesystem::perm_options::add);
+    }
+}
 
 }  // namespace velopad::testing

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -50,5 +51,15 @@ unsigned permissionBits(const std::filesystem::path& path);
 // Whether the process can ignore file permissions (root): tests that rely on a read-only
 // directory stopping a write must drop this first or be skipped.
 bool canBypassFilePermissions();
+
+// Runs `body` in a forked child process that is subject to file permissions (as root it first
+// becomes the user "nobody", so directories it must reach need o+x) and returns the child's
+// exit status: what `body` returned, or 99 when it threw. Keep GoogleTest assertions out of
+// `body`; build any objects it needs (executors, thread pools) inside it.
+int runSubjectToFilePermissions(const std::function<int()>& body);
+
+// Adds read (and, for directories, search) permission for everyone to `path` and everything
+// below it, so an unprivileged child can read what the test arranged.
+void makeReadableByEveryone(const std::filesystem::path& path);
 
 }  // namespace velopad::testing

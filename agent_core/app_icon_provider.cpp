@@ -1,0 +1,67 @@
+#include "agent_core/app_icon_provider.h"
+
+#include "agent_core/icon_serial_gate.h"
+
+#include <utility>
+
+namespace velopad {
+
+AppIconProvider::AppIconProvider(Executor executor, asio::thread_pool& pool, AppIconSource source)
+    : strand_(asio::make_strand(std::move(executor))),
+      pool_(pool),
+      source_(std::move(source)),
+      gate_(std::make_unique<IconSerialGate>(strand_)) {}
+
+AppIconProvider::~AppIconProvider() = default;
+
+Task<std::optional<IconPng>> AppIconProvider::pngAndRevision(std::string bundleId, WorkspaceClient workspace) {
+    co_return co_await onStrand(strand_, lookUp(std::move(bundleId), std::move(workspace)));
+}
+
+Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId, WorkspaceClient workspace) {
+    auto icon = co_await pngAndRevision(std::move(bundleId), std::move(workspace));
+    if (!icon) {
+        co_return std::nullopt;
+    }
+    co_return std::move(icon->revision);
+}
+
+Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId, WorkspaceClient workspace) {
+    const IconSerialGate::Pass pass = co_await gate_->enter();
+
+    std::optional<std::filesystem::path> url;
+    if (workspace.urlForApplication) {
+        url = co_await workspace.urlForApplication(bundleId);
+    }
+    if (!url) {
+        co_return std::nullopt;
+    }
+    // Work sent to the pool captures only pointers (GCC 12 may destroy runBlocking's closure
+    // twice); what they point to lives in this coroutine, which waits for the work.
+    const auto readDate = [this, &url] {
+        return source_.contentModificationDate ? source_.contentModificationDate(*url) : std::nullopt;
+    };
+    const std::optional<std::filesystem::file_time_type> modified = co_await runBlocking(pool_, readDate);
+
+    if (const auto cached = cache_.find(bundleId);
+        cached != cache_.end() && cached->second.contentModificationDate == modified) {
+        co_return IconPng{cached->second.revision, cached->second.pngData};
+    }
+
+    const auto render = [this, &url]() -> std::optional<IconPng> {
+        auto png = source_.renderIcon ? source_.renderIcon(*url) : std::nullopt;
+        if (!png || png->empty()) {
+            return std::nullopt;
+        }
+        std::string revision = iconRevision(*png);
+        return IconPng{std::move(revision), std::move(*png)};
+    };
+    std::optional<IconPng> rendered = co_await runBlocking(pool_, render);
+    if (!rendered) {
+        co_return std::nullopt;
+    }
+    cache_.insert_or_assign(bundleId, CacheEntry{rendered->revision, rendered->pngData, modified});
+    co_return rendered;
+}
+
+}  // namespace velopad

@@ -1,0 +1,64 @@
+#pragma once
+// Application icons for the phone's keys: PNG bytes and their revision, cached per bundle
+// identifier and rendered again when the installed application changes on disk.
+//
+// An actor: its cache lives on its own strand, and callers go through one at a time in the
+// order they came (rendering included), so one icon is never rendered twice at once.
+
+#include "agent_core/async.h"
+#include "agent_core/icon_revision.h"
+#include "agent_core/workspace_client.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velopad {
+
+class IconSerialGate;
+
+// How the platform reads an installed application's icon. Both operations block and are run
+// on the provider's thread pool; both must be safe to call from any thread.
+struct AppIconSource {
+    // When the application at `url` last changed on disk; nothing when that cannot be read.
+    std::function<std::optional<std::filesystem::file_time_type>(const std::filesystem::path& url)>
+        contentModificationDate;
+    // The icon the desktop shows for the application at `url`, as a square PNG of 128 × 128
+    // pixels; nothing when it cannot be rendered.
+    std::function<std::optional<PngBytes>(const std::filesystem::path& url)> renderIcon;
+};
+
+class AppIconProvider {
+public:
+    struct CacheEntry {
+        std::string revision;
+        PngBytes pngData;
+        std::optional<std::filesystem::file_time_type> contentModificationDate;
+    };
+
+    AppIconProvider(Executor executor, asio::thread_pool& pool, AppIconSource source);
+    ~AppIconProvider();
+    AppIconProvider(const AppIconProvider&) = delete;
+    AppIconProvider& operator=(const AppIconProvider&) = delete;
+
+    // The icon of the application installed under `bundleId` (exactly as given), or nothing
+    // when it is not installed or its icon cannot be rendered. Failures are not cached.
+    Task<std::optional<IconPng>> pngAndRevision(std::string bundleId, WorkspaceClient workspace);
+
+    // The same steps (the cache is filled alike), returning only the revision.
+    Task<std::optional<std::string>> revision(std::string bundleId, WorkspaceClient workspace);
+
+private:
+    Task<std::optional<IconPng>> lookUp(std::string bundleId, WorkspaceClient workspace);
+
+    Strand strand_;
+    asio::thread_pool& pool_;
+    AppIconSource source_;
+    std::unique_ptr<IconSerialGate> gate_;
+    std::map<std::string, CacheEntry> cache_;  // touched on strand_ only
+};
+
+}  // namespace velopad

@@ -1,0 +1,17 @@
+#pragma once
+// A handle on one running instance of an application.
+
+#include "agent_core/async.h"
+
+#include <functional>
+
+namespace velopad {
+
+struct RunningApplicationClient {
+    // Brings the application's window forward. True when the desktop accepted the activation,
+    // false when there is no window that can be activated (no display, no matching window, or
+    // the window manager refused it). Never throws.
+    std::function<Task<bool>()> activate;
+};
+
+}  // namespace velopad

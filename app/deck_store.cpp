@@ -1,0 +1,362 @@
+#include "app/deck_store.h"
+
+#include "agent_core/app_icon_provider.h"
+#include "agent_core/icon_serial_gate.h"
+#include "agent_core/shortcut_icon_provider.h"
+#include "app/atomic_file.h"
+#include "app/data_paths.h"
+#include "app/deck_store_rules.h"
+#include "protocol/deck_template_filter.h"
+#include "protocol/deck_templates.h"
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <set>
+#include <system_error>
+#include <utility>
+
+namespace velopad {
+
+namespace fs = std::filesystem;
+using DeckTemplateFilter::BundlePredicate;
+
+namespace {
+
+Task<void> preloadIgnoringResult(ShortcutIconProvider* shortcuts) {
+    (void)co_await shortcuts->preloadAll();
+}
+
+// What is installed, asked once for every application the decks and templates may need.
+Task<BundlePredicate> installedPredicate(const WorkspaceClient& workspace,
+                                         const std::vector<DeckTemplate>& decks) {
+    const std::set<std::string> installed =
+        co_await workspace.installedBundleIds(DeckStoreRules::bundleIdsToLookUp(decks));
+    co_return DeckTemplateFilter::memberOf({installed.begin(), installed.end()});
+}
+
+// The bundle identifiers of the deck's installed app tiles, in tile order.
+std::vector<std::string> installedAppBundleIds(const DeckTemplate& deck,
+                                               const BundlePredicate& isInstalled) {
+    std::vector<std::string> bundleIds;
+    for (const DeckTile& tile : DeckTemplateFilter::resolveInstalledTiles(deck.tiles, isInstalled)) {
+        if (tile.kind == DeckTileKind::app && !tile.bundleId.empty()) {
+            bundleIds.push_back(tile.bundleId);
+        }
+    }
+    return bundleIds;
+}
+
+Task<BundlePredicate> runningPredicate(const WorkspaceClient& workspace,
+                                       const std::vector<DeckTemplate>& decks,
+                                       const BundlePredicate& isInstalled) {
+    std::vector<std::string> candidates;
+    for (const DeckTemplate& deck : decks) {
+        for (std::string& bundleId : installedAppBundleIds(deck, isInstalled)) {
+            candidates.push_back(std::move(bundleId));
+        }
+    }
+    const std::set<std::string> running = co_await workspace.runningBundleIds(candidates);
+    co_return DeckTemplateFilter::memberOf({running.begin(), running.end()});
+}
+
+const std::vector<DeckTemplate> noDecks;
+
+}  // namespace
+
+DeckIconRevisions DeckIconRevisions::from(AppIconProvider& applications,
+                                          ShortcutIconProvider& shortcuts,
+                                          WorkspaceClient workspace) {
+    AppIconProvider* app = &applications;
+    ShortcutIconProvider* shortcut = &shortcuts;
+    return DeckIconRevisions{
+        .applicationRevision = [app, workspace](std::string bundleId) {
+            return app->revision(std::move(bundleId), workspace);
+        },
+        .shortcutRevision = [shortcut](std::string identifier) {
+            return shortcut->revision(std::move(identifier));
+        },
+        .preloadShortcutIcons = [shortcut] { return preloadIgnoringResult(shortcut); },
+    };
+}
+
+struct DeckStore::FileState {
+    bool exists = false;                              // something is at the storage path
+    std::optional<std::vector<DeckTemplate>> decks;   // none when absent or unreadable
+};
+
+DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
+                     std::optional<fs::path> storagePath, ProblemReporter report)
+    : strand_(asio::make_strand(std::move(executor))),
+      pool_(pool),
+      storagePath_(storagePath ? std::move(*storagePath) : defaultStoragePath()),
+      legacyPath_(storagePath_.parent_path() / "deck.json"),
+      report_(std::move(report)),
+      gate_(std::make_unique<IconSerialGate>(strand_)) {}
+
+DeckStore::~DeckStore() = default;
+
+fs::path DeckStore::defaultStoragePath() { return agentDataDirectory() / "decks.json"; }
+
+void DeckStore::report(const std::string& problem) const {
+    if (report_) {
+        report_(problem);
+    } else {
+        std::cerr << "velopad-agent: " << problem << '\n';
+    }
+}
+
+// Validates every deck, then replaces the file. Runs on the thread pool.
+void DeckStore::writeDecks(const std::vector<DeckTemplate>& decks) {
+    std::vector<DeckTemplate> validated;
+    for (const DeckTemplate& deck : decks) validated.push_back(DeckStoreRules::validatedDeck(deck));
+    createPrivateDirectories(storagePath_.parent_path());
+    const std::string text =
+        DeckStoreRules::encodeDecksFile(DeckStoreRules::decksFileVersion, validated);
+    writeFileAtomically(storagePath_, text);
+}
+
+Task<DeckStore::FileState> DeckStore::readDecksFile() {
+    co_return co_await runBlocking(pool_, [this] {
+        FileState state;
+        try {
+            const std::optional<std::string> text = readWholeFile(storagePath_);
+            state.exists = text.has_value();
+            if (text) state.decks = DeckStoreRules::decodeDecksFile(*text);
+        } catch (const std::system_error&) {
+            state.exists = true;  // there, but unreadable
+        }
+        return state;
+    });
+}
+
+// Runs with the gate held.
+Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
+    struct Inspection {
+        bool storageExists = true;
+        std::optional<std::string> legacyText;
+    };
+    const Inspection inspection = co_await runBlocking(pool_, [this] {
+        Inspection result;
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(storagePath_, error);
+        // Anything at the path, or a path we cannot even examine, is left alone.
+        result.storageExists = !(error == std::errc::no_such_file_or_directory ||
+                                 (!error && status.type() == fs::file_type::not_found));
+        if (!result.storageExists) {
+            try {
+                result.legacyText = readWholeFile(legacyPath_);
+            } catch (const std::system_error&) {
+                // An unreadable older file is left for another day.
+            }
+        }
+        return result;
+    });
+    if (inspection.storageExists) co_return;
+
+    if (inspection.legacyText) {
+        if (auto legacy = DeckStoreRules::decodeLegacyDeck(*inspection.legacyText)) {
+            const std::vector<DeckTemplate> legacyDecks{*legacy};
+            const BundlePredicate isInstalled = co_await installedPredicate(workspace, legacyDecks);
+            DeckTemplate migrated;
+            try {
+                migrated = DeckStoreRules::validatedDeck(DeckTemplate(
+                    std::string(rawValue(DeckCategoryID::streaming)), legacy->name, legacy->tiles));
+            } catch (const DeckStoreError&) {
+                migrated = DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
+            }
+            const std::vector<DeckTemplate> decks{
+                std::move(migrated),
+                DeckStoreRules::installedTemplate(DeckTemplates::gaming(), isInstalled)};
+            co_await runBlocking(pool_, [this, &decks] {
+                try {
+                    writeDecks(decks);
+                } catch (const std::exception& error) {
+                    // Deleting the older file now would lose its deck: keep it for next time.
+                    report("The decks could not be written to " + storagePath_.string() + " (" +
+                           error.what() + "); " + legacyPath_.filename().string() +
+                           " was kept for the next attempt.");
+                    return;
+                }
+                std::error_code ignored;
+                fs::remove(legacyPath_, ignored);
+            });
+            co_return;
+        }
+    }
+
+    const BundlePredicate isInstalled = co_await installedPredicate(workspace, noDecks);
+    const std::vector<DeckTemplate> defaults = DeckStoreRules::defaultDecks(isInstalled);
+    co_await runBlocking(pool_, [this, &defaults] {
+        try {
+            writeDecks(defaults);
+        } catch (const std::exception&) {
+            // Later operations fall back to the defaults each time.
+        }
+    });
+}
+
+// Runs with the gate held: saveDeck steps 2 to 5.
+Task<void> DeckStore::replaceDeck(DeckCategoryID category, DeckTemplate replacement,
+                                  const WorkspaceClient& workspace) {
+    const FileState state = co_await readDecksFile();
+    const std::vector<DeckTemplate> stored = state.decks.value_or(std::vector<DeckTemplate>{});
+    const BundlePredicate isInstalled = co_await installedPredicate(workspace, stored);
+    std::vector<DeckTemplate> decks = DeckStoreRules::normalizedDecks(
+        state.decks ? stored : DeckStoreRules::defaultDecks(isInstalled), isInstalled);
+
+    const std::string_view id = rawValue(category);
+    auto found = std::find_if(decks.begin(), decks.end(),
+                              [&](const DeckTemplate& deck) { return deck.id == id; });
+    if (found == decks.end()) throw DeckStoreError::unknownCategory(std::string(id));
+    *found = DeckStoreRules::validatedDeck(replacement);
+
+    const bool keepUnreadable = state.exists && !state.decks;
+    co_await runBlocking(pool_, [this, &decks, keepUnreadable] {
+        if (keepUnreadable) {
+            try {
+                const fs::path kept = keepCopyOfUnreadableFile(storagePath_);
+                report("The decks in " + storagePath_.string() +
+                       " could not be read; they were kept as " + kept.string() + ".");
+            } catch (const std::system_error& error) {
+                report("The decks in " + storagePath_.string() +
+                       " could not be read or kept aside (" + error.what() + ").");
+            }
+        }
+        writeDecks(decks);
+    });
+}
+
+Task<DeckTemplate> DeckStore::loadDeck(DeckCategoryID category, WorkspaceClient workspace) {
+    auto operation = [](DeckStore* self, DeckCategoryID category,
+                        WorkspaceClient workspace) -> Task<DeckTemplate> {
+        auto pass = co_await self->gate_->enter();
+        co_await self->prepareStorage(workspace);
+        const FileState state = co_await self->readDecksFile();
+        const std::string_view id = rawValue(category);
+        if (state.decks) {
+            for (const DeckTemplate& deck : *state.decks) {
+                if (deck.id == id) co_return deck;
+            }
+        }
+        const BundlePredicate isInstalled = co_await installedPredicate(workspace, noDecks);
+        for (DeckTemplate& deck : DeckStoreRules::defaultDecks(isInstalled)) {
+            if (deck.id == id) co_return std::move(deck);
+        }
+        co_return DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
+    };
+    co_return co_await onStrand(strand_, operation(this, category, std::move(workspace)));
+}
+
+Task<void> DeckStore::saveDeck(DeckCategoryID category, DeckTemplate deck,
+                               WorkspaceClient workspace) {
+    auto operation = [](DeckStore* self, DeckCategoryID category, DeckTemplate deck,
+                        WorkspaceClient workspace) -> Task<void> {
+        auto pass = co_await self->gate_->enter();
+        co_await self->prepareStorage(workspace);
+        // The record's constructor orders the tiles by slot.
+        co_await self->replaceDeck(
+            category, DeckTemplate(std::string(rawValue(category)), deck.name, deck.tiles),
+            workspace);
+    };
+    co_await onStrand(strand_, operation(this, category, std::move(deck), std::move(workspace)));
+}
+
+Task<DeckTemplate> DeckStore::resetDeck(DeckCategoryID category, WorkspaceClient workspace) {
+    auto operation = [](DeckStore* self, DeckCategoryID category,
+                        WorkspaceClient workspace) -> Task<DeckTemplate> {
+        auto pass = co_await self->gate_->enter();
+        const BundlePredicate isInstalled = co_await installedPredicate(workspace, noDecks);
+        DeckTemplate fresh = DeckStoreRules::validatedDeck(DeckStoreRules::installedTemplate(
+            DeckTemplates::templateFor(category), isInstalled));
+        co_await self->prepareStorage(workspace);
+        co_await self->replaceDeck(
+            category, DeckTemplate(std::string(rawValue(category)), fresh.name, fresh.tiles),
+            workspace);
+        co_return fresh;
+    };
+    co_return co_await onStrand(strand_, operation(this, category, std::move(workspace)));
+}
+
+// Runs with the gate held: the decks that snapshots and the running list are built from.
+Task<std::vector<DeckTemplate>> DeckStore::decksForSnapshots(const WorkspaceClient& workspace) {
+    co_await prepareStorage(workspace);
+    const FileState state = co_await readDecksFile();
+    const std::vector<DeckTemplate> stored = state.decks.value_or(std::vector<DeckTemplate>{});
+    const BundlePredicate isInstalled = co_await installedPredicate(workspace, stored);
+    if (stored.size() >= allDeckCategories.size()) {
+        co_return DeckStoreRules::normalizedDecks(stored, isInstalled);
+    }
+    co_return DeckStoreRules::defaultDecks(isInstalled);
+}
+
+Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient workspace,
+                                                                DeckIconRevisions icons) {
+    auto operation = [](DeckStore* self, WorkspaceClient workspace,
+                        DeckIconRevisions icons) -> Task<std::vector<DeckSnapshotPayload>> {
+        std::vector<DeckTemplate> decks;
+        {
+            auto pass = co_await self->gate_->enter();
+            decks = co_await self->decksForSnapshots(workspace);
+        }
+        const BundlePredicate isInstalled = co_await installedPredicate(workspace, decks);
+        const BundlePredicate isRunning = co_await runningPredicate(workspace, decks, isInstalled);
+
+        std::vector<DeckSnapshotPayload> snapshots;
+        for (const DeckTemplate& deck : decks) {
+            DeckSnapshotPayload snapshot =
+                DeckTemplateFilter::makeSnapshot(deck, isInstalled, isRunning);
+            const bool hasShortcut =
+                std::any_of(snapshot.tiles.begin(), snapshot.tiles.end(), [](const DeckTile& tile) {
+                    return tile.kind == DeckTileKind::shortcut;
+                });
+            if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
+            for (const DeckTile& tile : snapshot.tiles) {
+                if (tile.kind == DeckTileKind::app && icons.applicationRevision) {
+                    if (auto revision = co_await icons.applicationRevision(tile.bundleId)) {
+                        snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
+                    }
+                } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
+                           icons.shortcutRevision) {
+                    if (auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier)) {
+                        snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
+                    }
+                }
+            }
+            snapshots.push_back(std::move(snapshot));
+        }
+        co_return snapshots;
+    };
+    co_return co_await onStrand(strand_,
+                                operation(this, std::move(workspace), std::move(icons)));
+}
+
+Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient workspace,
+                                                                AppIconProvider& applications,
+                                                                ShortcutIconProvider& shortcuts) {
+    DeckIconRevisions icons = DeckIconRevisions::from(applications, shortcuts, workspace);
+    co_return co_await deckSnapshots(std::move(workspace), std::move(icons));
+}
+
+Task<std::vector<std::string>> DeckStore::runningDeckBundleIds(WorkspaceClient workspace) {
+    auto operation = [](DeckStore* self,
+                        WorkspaceClient workspace) -> Task<std::vector<std::string>> {
+        std::vector<DeckTemplate> decks;
+        {
+            auto pass = co_await self->gate_->enter();
+            decks = co_await self->decksForSnapshots(workspace);
+        }
+        const BundlePredicate isInstalled = co_await installedPredicate(workspace, decks);
+        const BundlePredicate isRunning = co_await runningPredicate(workspace, decks, isInstalled);
+        std::vector<std::string> running;
+        for (const DeckTemplate& deck : decks) {
+            for (std::string& bundleId : installedAppBundleIds(deck, isInstalled)) {
+                if (isRunning(bundleId)) running.push_back(std::move(bundleId));
+            }
+        }
+        co_return running;
+    };
+    co_return co_await onStrand(strand_, operation(this, std::move(workspace)));
+}
+
+}  // namespace velopad

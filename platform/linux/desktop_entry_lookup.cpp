@@ -1,0 +1,101 @@
+#include "platform/linux/desktop_entry_lookup.h"
+
+#include "platform/linux/gio_handles.h"
+
+#include <gio/gdesktopappinfo.h>
+
+#include <system_error>
+
+namespace velopad {
+namespace {
+
+constexpr std::string_view kSuffix = ".desktop";
+
+std::optional<std::filesystem::path> canonicalPath(const std::filesystem::path& path) {
+    std::error_code error;
+    auto resolved = std::filesystem::canonical(path, error);
+    if (error) return std::nullopt;
+    return resolved;
+}
+
+std::optional<std::filesystem::path> resolvedExecutable(GAppInfo* info) {
+    const char* program = g_app_info_get_executable(info);
+    if (!program || !*program) return std::nullopt;
+    gio::Text found(g_find_program_in_path(program));
+    if (!found) return std::nullopt;
+    return canonicalPath(found.get());
+}
+
+std::optional<DesktopEntry> describe(GDesktopAppInfo* desktopInfo) {
+    if (g_desktop_app_info_get_is_hidden(desktopInfo)) return std::nullopt;
+    auto* info = G_APP_INFO(desktopInfo);
+    std::string id = gio::toString(g_app_info_get_id(info));
+    const char* filename = g_desktop_app_info_get_filename(desktopInfo);
+    if (!id.ends_with(kSuffix) || !filename) return std::nullopt;
+    id.resize(id.size() - kSuffix.size());
+    if (!isAcceptableDesktopId(id)) return std::nullopt;
+
+    DesktopEntry entry;
+    entry.id = std::move(id);
+    entry.file = filename;
+    entry.name = gio::toString(g_app_info_get_name(info));
+    entry.executable = resolvedExecutable(info);
+    if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(desktopInfo);
+        wmClass && *wmClass) {
+        entry.startupWMClass = wmClass;
+    }
+    entry.shown = g_app_info_should_show(info);
+    entry.dbusActivatable = g_desktop_app_info_get_boolean(desktopInfo, "DBusActivatable");
+    return entry;
+}
+
+}  // namespace
+
+bool isAcceptableDesktopId(std::string_view id) {
+    if (id.empty() || id.find('/') != std::string_view::npos ||
+        id.find("..") != std::string_view::npos) {
+        return false;
+    }
+    for (const unsigned char c : id) {
+        if (c < 0x20 || c == 0x7f) return false;
+    }
+    return g_utf8_validate(id.data(), static_cast<gssize>(id.size()), nullptr);
+}
+
+std::optional<DesktopEntry> findDesktopEntry(std::string_view id) {
+    if (!isAcceptableDesktopId(id)) return std::nullopt;
+    const std::string desktopId = std::string(id) + std::string(kSuffix);
+    gio::Object<GDesktopAppInfo> info(g_desktop_app_info_new(desktopId.c_str()));
+    if (!info) return std::nullopt;
+    auto entry = describe(info.get());
+    // GIO maps "-" in an ID to sub-directories; the answer must be the entry for this exact ID.
+    if (!entry || entry->id != id) return std::nullopt;
+    return entry;
+}
+
+std::optional<DesktopEntry> listedDesktopEntryAt(const std::filesystem::path& file) {
+    const auto wanted = canonicalPath(file);
+    if (!wanted || file.extension() != kSuffix) return std::nullopt;
+    // The ID is the file name, or "<sub-directory>-<file name>" for entries in a sub-directory
+    // of an applications directory.
+    const std::string stem = file.stem().string();
+    for (const std::string& id : {stem, file.parent_path().filename().string() + "-" + stem}) {
+        auto entry = findDesktopEntry(id);
+        if (entry && canonicalPath(entry->file) == wanted) return entry;
+    }
+    return std::nullopt;
+}
+
+std::vector<DesktopEntry> listDesktopEntries() {
+    std::vector<DesktopEntry> entries;
+    GList* all = g_app_info_get_all();
+    for (GList* item = all; item; item = item->next) {
+        auto* info = static_cast<GAppInfo*>(item->data);
+        if (!G_IS_DESKTOP_APP_INFO(info)) continue;
+        if (auto entry = describe(G_DESKTOP_APP_INFO(info))) entries.push_back(std::move(*entry));
+    }
+    g_list_free_full(all, g_object_unref);
+    return entries;
+}
+
+}  // namespace velopad

@@ -1,0 +1,310 @@
+#include "platform/linux/icon_theme.h"
+
+#include <gio/gio.h>
+#include <glib.h>
+
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+namespace velopad {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::array<std::string_view, 3> kExtensions{".png", ".svg", ".xpm"};
+
+struct KeyFileDeleter {
+    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+using KeyFile = std::unique_ptr<GKeyFile, KeyFileDeleter>;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::vector<std::string> splitPathList(const std::string& list) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        if (end > start) {
+            parts.push_back(list.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+KeyFile loadKeyFile(const fs::path& file) {
+    KeyFile keyFile(g_key_file_new());
+    g_key_file_set_list_separator(keyFile.get(), ',');
+    if (!g_key_file_load_from_file(keyFile.get(), file.c_str(), G_KEY_FILE_NONE, nullptr)) {
+        return nullptr;
+    }
+    return keyFile;
+}
+
+std::string readString(GKeyFile* file, const char* group, const char* key) {
+    gchar* value = g_key_file_get_string(file, group, key, nullptr);
+    std::string text = value != nullptr ? value : "";
+    g_free(value);
+    return text;
+}
+
+int readInt(GKeyFile* file, const char* group, const char* key, int fallback) {
+    GError* error = nullptr;
+    const int value = g_key_file_get_integer(file, group, key, &error);
+    if (error != nullptr) {
+        g_error_free(error);
+        return fallback;
+    }
+    return value;
+}
+
+std::vector<std::string> readList(GKeyFile* file, const char* group, const char* key) {
+    std::vector<std::string> items;
+    gsize count = 0;
+    gchar** values = g_key_file_get_string_list(file, group, key, &count, nullptr);
+    for (gsize i = 0; i < count; ++i) {
+        if (values[i][0] != '\0') {
+            items.emplace_back(values[i]);
+        }
+    }
+    g_strfreev(values);
+    return items;
+}
+
+enum class DirectoryType { fixed, scalable, threshold };
+
+struct ThemeDirectory {
+    std::string subdir;
+    DirectoryType type = DirectoryType::threshold;
+    int size = 0;
+    int minSize = 0;
+    int maxSize = 0;
+    int threshold = 2;
+
+    [[nodiscard]] int distanceTo(int wanted) const {
+        int low = size;
+        int high = size;
+        if (type == DirectoryType::scalable) {
+            low = minSize;
+            high = maxSize;
+        } else if (type == DirectoryType::threshold) {
+            low = size - threshold;
+            high = size + threshold;
+        }
+        if (wanted < low) {
+            return low - wanted;
+        }
+        return wanted > high ? wanted - high : 0;
+    }
+};
+
+struct ThemeIndex {
+    std::vector<std::string> inherits;
+    std::vector<ThemeDirectory> directories;
+};
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
+}
+
+// The index of `theme` from the first base folder that has one (the spec's rule); its folder
+// list applies to the same theme in every base folder.
+std::optional<ThemeIndex> loadTheme(const IconSearchPaths& paths, const std::string& theme) {
+    for (const auto& base : paths.baseDirs) {
+        const KeyFile file = loadKeyFile(base / theme / "index.theme");
+        if (!file) {
+            continue;
+        }
+        ThemeIndex index;
+        index.inherits = readList(file.get(), "Icon Theme", "Inherits");
+        for (const auto& subdir : readList(file.get(), "Icon Theme", "Directories")) {
+            const char* group = subdir.c_str();
+            if (!g_key_file_has_group(file.get(), group) || readInt(file.get(), group, "Scale", 1) != 1) {
+                continue;
+            }
+            ThemeDirectory directory;
+            directory.subdir = subdir;
+            directory.size = readInt(file.get(), group, "Size", 0);
+            directory.minSize = readInt(file.get(), group, "MinSize", directory.size);
+            directory.maxSize = readInt(file.get(), group, "MaxSize", directory.size);
+            directory.threshold = readInt(file.get(), group, "Threshold", 2);
+            const std::string type = readString(file.get(), group, "Type");
+            directory.type = type == "Fixed"      ? DirectoryType::fixed
+                             : type == "Scalable" ? DirectoryType::scalable
+                                                  : DirectoryType::threshold;
+            index.directories.push_back(std::move(directory));
+        }
+        return index;
+    }
+    return std::nullopt;
+}
+
+std::optional<fs::path> lookupInTheme(const IconSearchPaths& paths, const std::string& theme, const ThemeIndex& index,
+                                      const std::string& name, int size) {
+    std::optional<fs::path> closest;
+    int closestDistance = INT_MAX;
+    std::error_code error;
+    for (const auto& directory : index.directories) {
+        for (const auto& base : paths.baseDirs) {
+            const fs::path folder = base / theme / directory.subdir;
+            if (!fs::is_directory(folder, error)) {
+                continue;
+            }
+            for (const auto extension : kExtensions) {
+                fs::path candidate = folder / (name + std::string(extension));
+                if (!fs::is_regular_file(candidate, error)) {
+                    continue;
+                }
+                const int distance = directory.distanceTo(size);
+                if (distance == 0) {
+                    return candidate;
+                }
+                if (distance < closestDistance) {
+                    closestDistance = distance;
+                    closest = std::move(candidate);
+                }
+            }
+        }
+    }
+    return closest;
+}
+
+std::optional<fs::path> findInThemeChain(const IconSearchPaths& paths, const std::string& theme,
+                                         const std::string& name, int size, std::set<std::string>& visited) {
+    if (!isPlainName(theme) || !visited.insert(theme).second) {
+        return std::nullopt;
+    }
+    const auto index = loadTheme(paths, theme);
+    if (!index) {
+        return std::nullopt;
+    }
+    if (auto found = lookupInTheme(paths, theme, *index, name, size)) {
+        return found;
+    }
+    for (const auto& parent : index->inherits) {
+        if (auto found = findInThemeChain(paths, parent, name, size, visited)) {
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string themeFromGtkSettings() {
+    std::string configHome = environment("XDG_CONFIG_HOME");
+    if (configHome.empty()) {
+        configHome = environment("HOME") + "/.config";
+    }
+    for (const char* file : {"gtk-4.0/settings.ini", "gtk-3.0/settings.ini"}) {
+        if (const KeyFile settings = loadKeyFile(fs::path(configHome) / file)) {
+            std::string name = readString(settings.get(), "Settings", "gtk-icon-theme-name");
+            if (!name.empty()) {
+                return name;
+            }
+        }
+    }
+    return {};
+}
+
+std::string themeFromGSettings() {
+    if (environment("DBUS_SESSION_BUS_ADDRESS").empty()) {
+        return {};
+    }
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (source == nullptr) {
+        return {};
+    }
+    GSettingsSchema* schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
+    if (schema == nullptr) {
+        return {};
+    }
+    std::string name;
+    if (g_settings_schema_has_key(schema, "icon-theme")) {
+        GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+        gchar* value = g_settings_get_string(settings, "icon-theme");
+        name = value != nullptr ? value : "";
+        g_free(value);
+        g_object_unref(settings);
+    }
+    g_settings_schema_unref(schema);
+    return name;
+}
+
+}  // namespace
+
+IconSearchPaths IconSearchPaths::fromEnvironment() {
+    IconSearchPaths paths;
+    const std::string home = environment("HOME");
+    if (!home.empty()) {
+        paths.baseDirs.push_back(fs::path(home) / ".icons");
+    }
+    std::string dataHome = environment("XDG_DATA_HOME");
+    if (dataHome.empty() && !home.empty()) {
+        dataHome = home + "/.local/share";
+    }
+    if (!dataHome.empty()) {
+        paths.baseDirs.push_back(fs::path(dataHome) / "icons");
+    }
+    std::string dataDirs = environment("XDG_DATA_DIRS");
+    if (dataDirs.empty()) {
+        dataDirs = "/usr/local/share:/usr/share";
+    }
+    for (const auto& dir : splitPathList(dataDirs)) {
+        paths.baseDirs.push_back(fs::path(dir) / "icons");
+    }
+    paths.pixmapDirs.emplace_back("/usr/share/pixmaps");
+    return paths;
+}
+
+IconThemeLookup::IconThemeLookup(IconSearchPaths paths, std::string themeName)
+    : paths_(std::move(paths)), themeName_(std::move(themeName)) {}
+
+std::optional<fs::path> IconThemeLookup::find(std::string_view iconName, int size) const {
+    std::error_code error;
+    if (!iconName.empty() && iconName.front() == '/') {
+        fs::path file(iconName);
+        return fs::is_regular_file(file, error) ? std::optional(file) : std::nullopt;
+    }
+    if (!isPlainName(iconName)) {
+        return std::nullopt;
+    }
+    // Desktop entries sometimes name an icon with its file extension; themes store it without.
+    std::string name(iconName);
+    for (const auto extension : kExtensions) {
+        if (name.size() > extension.size() && name.ends_with(extension)) {
+            name.resize(name.size() - extension.size());
+            break;
+        }
+    }
+    std::set<std::string> visited;
+    if (auto found = findInThemeChain(paths_, themeName_, name, size, visited)) {
+        return found;
+    }
+    if (auto found = findInThemeChain(paths_, "hicolor", name, size, visited)) {
+        return found;
+    }
+    for (const auto& folder : paths_.pixmapDirs) {
+        for (const auto extension : kExtensions) {
+            fs::path candidate = folder / (name + std::string(extension));
+            if (fs::is_regular_file(candidate, error)) {
+                return candidate;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::string IconThemeLookup::currentThemeName() {
+    std::string name = themeFromGtkSettings();
+    if (name.empty()) {
+        name = themeFromGSettings();
+    }
+    return isPlainName(name) ? name : "hicolor";
+}
+
+}  // namespace velopad

@@ -1,0 +1,91 @@
+#include "protocol/json_text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <vector>
+
+namespace velopad {
+namespace {
+
+using nlohmann::json;
+
+// Refuses a number JSON cannot write. The trees written here are built from records, so
+// their depth is small; an explicit stack keeps this safe for any tree.
+void requireFiniteNumbers(const json& root) {
+    std::vector<const json*> pending{&root};
+    while (!pending.empty()) {
+        const json* value = pending.back();
+        pending.pop_back();
+        if (value->is_number_float() && !std::isfinite(value->get<double>()))
+            throw WireCodecException(WireCodecError::nonFiniteNumber);
+        if (value->is_structured())
+            for (const auto& child : *value) pending.push_back(&child);
+    }
+}
+
+// "/" only occurs inside strings in compact JSON (and never inside a multi-byte UTF-8
+// sequence), so escaping every "/" of the text escapes exactly those in strings.
+std::string escapeSlashes(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size() + 16);
+    for (char c : text) {
+        if (c == '/') escaped.push_back('\\');
+        escaped.push_back(c);
+    }
+    return escaped;
+}
+
+}  // namespace
+
+std::string_view description(WireCodecError error) {
+    switch (error) {
+        case WireCodecError::invalidUTF8:
+            return "The message could not be encoded as UTF-8 text.";
+        case WireCodecError::nonFiniteNumber:
+            return "The message contains a number that JSON cannot represent.";
+    }
+    return "The message could not be encoded.";
+}
+
+WireCodecException::WireCodecException(WireCodecError error)
+    : std::runtime_error(std::string(description(error))), error_(error) {}
+
+std::string writeJsonText(const json& value) {
+    requireFiniteNumbers(value);
+    std::string text;
+    try {
+        // strict: a string that is not UTF-8 is an error rather than silently replaced.
+        text = value.dump(-1, ' ', false, json::error_handler_t::strict);
+    } catch (const json::type_error&) {
+        throw WireCodecException(WireCodecError::invalidUTF8);
+    }
+    return escapeSlashes(text);
+}
+
+json parseJsonText(std::string_view text, int maxDepth) {
+    // The callback sees each container before it is built; refusing there bounds the nesting
+    // (and with it the parser's stack and the tree's size per byte of input).
+    const json::parser_callback_t limitDepth = [maxDepth](int depth, json::parse_event_t event,
+                                                          json&) {
+        if ((event == json::parse_event_t::object_start ||
+             event == json::parse_event_t::array_start) &&
+            depth >= maxDepth)
+            throw DecodeError("JSON nesting is too deep");
+        return true;
+    };
+    // The parser takes a NUL byte for the end of the input and would ignore what follows it;
+    // a raw NUL is never valid JSON, so refuse it outright.
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos)
+        throw DecodeError("malformed JSON at byte " + std::to_string(nul + 1));
+    try {
+        return json::parse(text.begin(), text.end(), limitDepth);
+    } catch (const json::parse_error& error) {
+        // The library's own text quotes the offending token, which may be huge or not UTF-8.
+        throw DecodeError("malformed JSON at byte " + std::to_string(error.byte));
+    } catch (const json::exception& error) {
+        throw DecodeError("malformed JSON (error " + std::to_string(error.id) + ")");
+    }
+}
+
+}  // namespace velopad

@@ -1,0 +1,213 @@
+// Launch and focus rules, reply building and the bytes-in, bytes-out path, over a scripted
+// workspace.
+
+#include "agent_core/app_launcher.h"
+#include "agent_core/app_listener_service_stub.h"
+#include "agent_core/app_message_handler.h"
+#include "agent_core/app_wire_handler.h"
+#include "tests/support/io_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+namespace velopad {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct WorkspaceScript {
+    std::map<std::string, std::filesystem::path> installed;
+    std::map<std::string, bool> running;  // identifier → what activate answers
+    bool openAnswer = true;
+    std::optional<std::string> openFailure;  // thrown by openApplication
+    std::vector<std::string> activated;
+    std::vector<std::filesystem::path> opened;
+};
+using Script = std::shared_ptr<WorkspaceScript>;
+
+Task<bool> activateIn(Script script, std::string id) {
+    script->activated.push_back(id);
+    co_return script->running.at(id);
+}
+
+Task<std::optional<RunningApplicationClient>> runningIn(Script script, std::string id) {
+    if (!script->running.contains(id)) co_return std::nullopt;
+    co_return RunningApplicationClient{[script, id] { return activateIn(script, id); }};
+}
+
+Task<std::optional<std::filesystem::path>> urlIn(Script script, std::string id) {
+    auto found = script->installed.find(id);
+    if (found == script->installed.end()) co_return std::nullopt;
+    co_return found->second;
+}
+
+Task<bool> openIn(Script script, std::filesystem::path url) {
+    script->opened.push_back(url);
+    if (script->openFailure) throw std::runtime_error(*script->openFailure);
+    co_return script->openAnswer;
+}
+
+WorkspaceClient scriptedWorkspace(const Script& script) {
+    WorkspaceClient client;
+    client.urlForApplication = [script](std::string id) { return urlIn(script, std::move(id)); };
+    client.runningApplication = [script](std::string id) {
+        return runningIn(script, std::move(id));
+    };
+    client.openApplication = [script](std::filesystem::path url) {
+        return openIn(script, std::move(url));
+    };
+    return client;
+}
+
+const Uuid kRequestId = *Uuid::parse("6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F");
+
+class AppLauncherTest : public ::testing::Test {
+protected:
+    AppLauncherOutcome launch(const std::string& id) {
+        return io.run(AppLauncher{scriptedWorkspace(script)}.launch(id));
+    }
+    AppLauncherOutcome focus(const std::string& id) {
+        return io.run(AppLauncher{scriptedWorkspace(script)}.focus(id));
+    }
+    std::optional<std::string> handle(const std::string& bytes) {
+        const AppWireHandler wire{AppMessageHandler{AppLauncher{scriptedWorkspace(script)}}};
+        return io.run(wire.handle(bytes));
+    }
+
+    Script script = std::make_shared<WorkspaceScript>();
+    test::IoThread io;
+};
+
+AppLauncherOutcome failure(const std::string& id, AppErrorCode code, const std::string& message) {
+    return AppLauncherOutcome::failure(id, code, message);
+}
+
+TEST_F(AppLauncherTest, LaunchOfARunningApplicationActivatesItWithoutOpeningAgain) {
+    script->installed["org.example.Editor"] = "/apps/org.example.Editor.desktop";
+    script->running["org.example.Editor"] = true;
+    EXPECT_EQ(launch("org.example.Editor"), AppLauncherOutcome::ok("org.example.Editor"));
+    EXPECT_THAT(script->activated, ElementsAre("org.example.Editor"));
+    EXPECT_THAT(script->opened, IsEmpty());
+
+    script->running["org.example.Editor"] = false;
+    EXPECT_EQ(launch("org.example.Editor"),
+              failure("org.example.Editor", AppErrorCode::focusFailed,
+                      "Failed to activate application"));
+    EXPECT_THAT(script->opened, IsEmpty());
+}
+
+TEST_F(AppLauncherTest, LaunchOpensTheInstalledApplication) {
+    script->installed["firefox"] = "/apps/firefox.desktop";
+    EXPECT_EQ(launch("firefox"), AppLauncherOutcome::ok("firefox"));
+    EXPECT_THAT(script->opened, ElementsAre("/apps/firefox.desktop"));
+}
+
+TEST_F(AppLauncherTest, LaunchFailures) {
+    script->installed["firefox"] = "/apps/firefox.desktop";
+    EXPECT_EQ(launch("Firefox"), failure("Firefox", AppErrorCode::notFound,
+                                         "No application found for bundle identifier"));
+    EXPECT_EQ(launch(" firefox"), failure(" firefox", AppErrorCode::notFound,
+                                          "No application found for bundle identifier"));
+
+    script->openAnswer = false;
+    EXPECT_EQ(launch("firefox"),
+              failure("firefox", AppErrorCode::launchFailed, "Failed to launch application"));
+
+    script->openFailure = "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d";
+    EXPECT_EQ(launch("firefox"), failure("firefox", AppErrorCode::launchFailed,
+                                         "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d"));
+}
+
+TEST_F(AppLauncherTest, FocusNeverOpens) {
+    script->installed["firefox"] = "/apps/firefox.desktop";
+    EXPECT_EQ(focus("firefox"),
+              failure("firefox", AppErrorCode::notFound, "Application is not running"));
+    EXPECT_THAT(script->opened, IsEmpty());
+
+    script->running["firefox"] = true;
+    EXPECT_EQ(focus("firefox"), AppLauncherOutcome::ok("firefox"));
+    script->running["firefox"] = false;
+    EXPECT_EQ(focus("firefox"),
+              failure("firefox", AppErrorCode::focusFailed, "Failed to activate application"));
+    EXPECT_THAT(script->opened, IsEmpty());
+}
+
+TEST_F(AppLauncherTest, PerformChoosesTheRules) {
+    script->installed["firefox"] = "/apps/firefox.desktop";
+    const AppLauncher launcher{scriptedWorkspace(script)};
+    EXPECT_TRUE(io.run(launcher.perform(AppLauncherAction::launch, "firefox")).isOK());
+    EXPECT_FALSE(io.run(launcher.perform(AppLauncherAction::focus, "firefox")).isOK());
+}
+
+TEST_F(AppLauncherTest, DerivedQueries) {
+    script->installed["a"] = "/apps/a.desktop";
+    script->installed["b"] = "/apps/b.desktop";
+    script->running["b"] = true;
+    const auto workspace = scriptedWorkspace(script);
+    EXPECT_EQ(io.run(workspace.installedBundleIds({"a", "b", "c", "a"})),
+              (std::set<std::string>{"a", "b"}));
+    EXPECT_EQ(io.run(workspace.runningBundleIds({"a", "b", "c"})), (std::set<std::string>{"b"}));
+    EXPECT_THAT(io.run(workspace.listRunningApplicationIds()), IsEmpty());
+}
+
+TEST_F(AppLauncherTest, RepliesCarryTheRequestIdAndBundleId) {
+    script->installed["org.example.Editor"] = "/apps/org.example.Editor.desktop";
+    EXPECT_EQ(handle(R"({"id":"6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f","payload":{"bundleId":"org.example.Editor"},"type":"app.launch"})"),
+              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.ok"})");
+    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.focus"})"),
+              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor","code":"not_found","message":"Application is not running"},"type":"app.error"})");
+    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x/y"},"type":"app.launch"})"),
+              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"},"type":"app.error"})");
+}
+
+TEST_F(AppLauncherTest, MessageHandlerBuildsTypedReplies) {
+    script->running["a"] = false;
+    const AppMessageHandler handler{AppLauncher{scriptedWorkspace(script)}};
+    const auto response = io.run(handler.handleLaunch("a", kRequestId));
+    ASSERT_TRUE(std::holds_alternative<WireMessage<AppErrorPayload>>(response));
+    const auto& reply = std::get<WireMessage<AppErrorPayload>>(response);
+    EXPECT_EQ(reply.type, "app.error");
+    EXPECT_EQ(reply.id, kRequestId);
+    EXPECT_EQ(reply.payload.code, AppErrorCode::focusFailed);
+}
+
+TEST_F(AppLauncherTest, OtherTypesGetNoReply) {
+    script->installed["a"] = "/apps/a.desktop";
+    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"ts":"2024-05-01T10:00:00Z"},"type":"ping"})"),
+              std::nullopt);
+    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"App.Launch"})"),
+              std::nullopt);
+    EXPECT_THAT(script->opened, IsEmpty());
+}
+
+TEST_F(AppLauncherTest, UndecodableRequestsFailAndLaunchNothing) {
+    script->installed["a"] = "/apps/a.desktop";
+    for (const char* bytes : {
+             "not json",
+             R"({"payload":{"bundleId":"a"},"type":"app.launch"})",
+             R"({"id":"not-a-uuid","payload":{"bundleId":"a"},"type":"app.launch"})",
+             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"}})",
+             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{},"type":"app.launch"})",
+             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":7},"type":"app.focus"})",
+             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","type":"app.launch"})",
+         }) {
+        EXPECT_ANY_THROW(handle(bytes)) << bytes;
+    }
+    EXPECT_THAT(script->opened, IsEmpty());
+}
+
+TEST_F(AppLauncherTest, ListenerStubRoutesToTheWireHandler) {
+    script->installed["a"] = "/apps/a.desktop";
+    ListenerServiceStub stub(
+        io.executor(), AppWireHandler{AppMessageHandler{AppLauncher{scriptedWorkspace(script)}}});
+    EXPECT_EQ(io.run(stub.route(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.launch"})")),
+              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.ok"})");
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,122 @@
+#include "app/atomic_file.h"
+#include "tests/support/sandbox_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::permissionBits;
+using testing::readTextFile;
+using testing::writeTextFile;
+
+class AtomicFileTest : public testing::SandboxTest {
+protected:
+    fs::path dir() const { return sandbox.dataHome() / "HarborlinkAgent"; }
+    fs::path file() const { return dir() / "decks.json"; }
+
+    // Names in `dir()` other than the target: a left-over temporary file would show here.
+    std::vector<std::string> strayEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir())) {
+            if (entry.path() != file()) names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST_F(AtomicFileTest, WritesTheContentWithExactlyTheRequestedMode) {
+    createPrivateDirectories(dir());
+    const mode_t oldMask = ::umask(0);
+    writeFileAtomically(file(), "{\"a\":1}");
+    ::umask(oldMask);
+
+    EXPECT_EQ(readTextFile(file()), "{\"a\":1}");
+    EXPECT_EQ(permissionBits(file()), 0600u);
+    EXPECT_TRUE(strayEntries().empty());
+
+    writeFileAtomically(file(), "x", fs::perms::owner_read | fs::perms::owner_write |
+                                         fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(permissionBits(file()), 0644u);
+}
+
+TEST_F(AtomicFileTest, ReplacesTheFileInsteadOfRewritingItInPlace) {
+    createPrivateDirectories(dir());
+    writeTextFile(file(), "old");
+    const fs::path link = sandbox.root() / "old-link";
+    fs::create_hard_link(file(), link);
+
+    writeFileAtomically(file(), "new content");
+
+    EXPECT_EQ(readTextFile(file()), "new content");
+    // The old inode was swapped out whole, never truncated and rewritten.
+    EXPECT_EQ(readTextFile(link), "old");
+    EXPECT_TRUE(strayEntries().empty());
+}
+
+TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    createPrivateDirectories(dir());
+    writeTextFile(file(), "old");
+    testing::makeReadableByEveryone(sandbox.root());
+    fs::permissions(dir(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec);
+
+    const int status = testing::runSubjectToFilePermissions([&] {
+        try {
+            writeFileAtomically(file(), "new");
+            return 1;
+        } catch (const std::system_error& error) {
+            return error.code() == std::errc::permission_denied ? 0 : 2;
+        }
+    });
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readTextFile(file()), "old");
+    EXPECT_TRUE(strayEntries().empty());
+}
+
+TEST_F(AtomicFileTest, WritingIntoAMissingDirectoryFails) {
+    EXPECT_THROW(writeFileAtomically(file(), "x"), std::system_error);
+    EXPECT_FALSE(fs::exists(dir()));
+}
+
+TEST_F(AtomicFileTest, ReadsWholeFilesAndTellsAMissingFileFromAnUnreadableOne) {
+    EXPECT_EQ(readWholeFile(file()), std::nullopt);
+    std::string big(100000, 'x');
+    big += "end";
+    writeTextFile(file(), big);
+    EXPECT_EQ(readWholeFile(file()), big);
+    EXPECT_THROW(readWholeFile(dir()), std::system_error);  // a directory is not a file
+}
+
+TEST_F(AtomicFileTest, CreatesPrivateDirectoriesAndAcceptsExistingOnes) {
+    const fs::path nested = sandbox.root() / "a" / "b" / "c";
+    createPrivateDirectories(nested);
+    EXPECT_TRUE(fs::is_directory(nested));
+    EXPECT_EQ(permissionBits(nested), 0700u);
+    EXPECT_EQ(permissionBits(sandbox.root() / "a"), 0700u);
+    EXPECT_NO_THROW(createPrivateDirectories(nested));
+
+    writeTextFile(sandbox.root() / "plain", "");
+    EXPECT_THROW(createPrivateDirectories(sandbox.root() / "plain"), std::system_error);
+    EXPECT_THROW(createPrivateDirectories(sandbox.root() / "plain" / "below"), std::system_error);
+}
+
+TEST_F(AtomicFileTest, SetsAnUnreadableFileAsideUnderACorruptName) {
+    createPrivateDirectories(dir());
+    writeTextFile(file(), "garbage");
+    const fs::path aside = setAsideUnreadableFile(file());
+    EXPECT_EQ(aside, dir() / "decks.json.corrupt");
+    EXPECT_FALSE(fs::exists(file()));
+    EXPECT_EQ(readTextFile(aside), "garbage");
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,243 @@
+#include "app/listener_service.h"
+#include "app/request_router.h"
+#include "tests/support/fake_executors.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/ws_client.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace velopad::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string pairedToken = "5E0C1D2A-3B4C-4D5E-8F60-718293A4B5C6";
+const WsClient::Headers withPairedToken{{"X-Harborlink-Token", pairedToken}};
+
+std::string ping(const std::string& id) {
+    return R"({"type":"ping","id":")" + id + R"(","payload":{"ts":"2024-05-01T10:00:00Z"}})";
+}
+std::string launch(const std::string& id) {
+    return R"({"type":"app.launch","id":")" + id + R"(","payload":{"bundleId":"firefox"}})";
+}
+std::string idOf(const std::optional<std::string>& text) {
+    return text ? nlohmann::json::parse(*text)["id"].get<std::string>() : "<nothing>";
+}
+std::string typeOf(const std::optional<std::string>& text) {
+    return text ? nlohmann::json::parse(*text)["type"].get<std::string>() : "<nothing>";
+}
+
+constexpr const char* id1 = "00000000-0000-4000-8000-000000000001";
+constexpr const char* id2 = "00000000-0000-4000-8000-000000000002";
+
+class ListenerServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { executors.pairedTokens = {pairedToken}; }
+    void TearDown() override { io.run(listener->shutdown()); }
+
+    std::uint16_t startListening(ListenerOptions options = {}) {
+        options.port = options.port ? options.port : 0;
+        listener = ListenerService::create(io.executor(), router, std::move(options));
+        io.run(listener->start());
+        return waitForPort();
+    }
+    std::uint16_t waitForPort() {
+        for (int i = 0; i < 200; ++i) {
+            if (auto port = io.run(listener->boundPort())) return port;
+            std::this_thread::sleep_for(10ms);
+        }
+        ADD_FAILURE() << "listener never became ready";
+        return 0;
+    }
+    ListenerStatus status() { return io.run(listener->status()); }
+
+    FakeExecutors executors;
+    RequestRouter router{executors};
+    std::shared_ptr<ListenerService> listener;
+    IoThread io;  // stopped first, before what its coroutines use
+};
+
+TEST_F(ListenerServiceTest, ServesMessagesInOrderAndSkipsWhatItCannotRead) {
+    const auto port = startListening();
+    EXPECT_TRUE(status().isRunning);
+    WsClient phone(port, withPairedToken);
+    phone.send("{not json");
+    phone.send("");
+    phone.ping();
+    phone.send(R"({"type":"rocket.launch","id":")" + std::string(id1) + R"(","payload":{}})");
+    phone.sendBinary(ping(id1));
+    phone.send(launch(id2));
+    auto first = phone.receive();
+    auto second = phone.receive();
+    EXPECT_EQ(typeOf(first), "pong");
+    EXPECT_EQ(idOf(first), id1);
+    EXPECT_EQ(typeOf(second), "app.ok");
+    EXPECT_EQ(idOf(second), id2);
+}
+
+TEST_F(ListenerServiceTest, ConnectionWithoutTokenIsServedButRefused) {
+    const auto port = startListening();
+    WsClient stranger(port);
+    stranger.send(ping(id1));  // no answer at all
+    stranger.send(launch(id2));
+    auto reply = stranger.receive();
+    EXPECT_EQ(typeOf(reply), "app.error");
+    EXPECT_EQ(idOf(reply), id2);
+    EXPECT_EQ(status().pushConnectionCount, 0u);
+}
+
+TEST_F(ListenerServiceTest, TokenHeaderNameIsMatchedInAnyCase) {
+    const auto port = startListening();
+    WsClient phone(port, {{"x-HARBORLINK-token", pairedToken}});
+    phone.send(ping(id1));
+    EXPECT_EQ(typeOf(phone.receive()), "pong");
+}
+
+TEST_F(ListenerServiceTest, OverlappingHandshakesKeepTheirOwnHeaders) {
+    const auto port = startListening();
+    // The paired phone starts its handshake but has not finished sending its headers ...
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::socket slow(context);
+    slow.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+    const std::string head = "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                             "X-Harborlink-Token: " + pairedToken + "\r\n";
+    boost::asio::write(slow, boost::asio::buffer(head));
+    // ... while a stranger connects and completes its handshake without a token.
+    WsClient stranger(port);
+    boost::asio::write(slow, boost::asio::buffer(std::string("\r\n")));
+    stranger.send(ping(id1));
+    stranger.send(launch(id2));
+    auto reply = stranger.receive();
+    EXPECT_EQ(typeOf(reply), "app.error") << "a stranger must never borrow the phone's token";
+}
+
+TEST_F(ListenerServiceTest, PushesGoToPairedConnectionsOnly) {
+    executors.pairedTokens.insert("SECOND");
+    const auto port = startListening();
+    WsClient first(port, withPairedToken);
+    WsClient second(port, {{"X-Harborlink-Token", "SECOND"}});
+    WsClient stranger(port, {{"X-Harborlink-Token", "UNKNOWN"}});
+    // A round trip on each makes sure every connection is ready before the push.
+    for (auto* client : {&first, &second}) {
+        client->send(ping(id1));
+        ASSERT_EQ(typeOf(client->receive()), "pong");
+    }
+    EXPECT_EQ(status().pushConnectionCount, 2u);
+
+    io.run(listener->pushDecks());
+    auto a = first.receive();
+    auto b = second.receive();
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(*a, *b);
+    EXPECT_EQ(typeOf(a), "decks.snapshot");
+    EXPECT_NE(idOf(a), id1);
+    stranger.send(launch(id2));
+    EXPECT_EQ(typeOf(stranger.receive()), "app.error") << "no push may reach an unpaired phone";
+
+    io.run(listener->pushDecks());
+    EXPECT_NE(idOf(first.receive()), idOf(a)) << "each push has a fresh id";
+    EXPECT_EQ(typeOf(second.receive()), "decks.snapshot");
+
+    // A phone unpaired since it connected receives no more pushes.
+    executors.pairedTokens.erase("SECOND");
+    io.run(listener->pushDecks());
+    EXPECT_EQ(typeOf(first.receive()), "decks.snapshot");
+    second.send(launch(id2));
+    EXPECT_EQ(typeOf(second.receive()), "app.error");
+}
+
+TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushes) {
+    const auto port = startListening();
+    WsClient phone(port, withPairedToken);
+    phone.send(ping(id1));
+    ASSERT_EQ(typeOf(phone.receive()), "pong");
+    io.run(listener->stop());
+    EXPECT_FALSE(status().isRunning);
+    EXPECT_EQ(status().pushConnectionCount, 0u);
+    io.run(listener->pushDecks());
+    phone.send(ping(id2));
+    auto reply = phone.receive();
+    EXPECT_EQ(typeOf(reply), "pong") << "the open connection is still served";
+    EXPECT_EQ(idOf(reply), id2);
+}
+
+TEST_F(ListenerServiceTest, DropsAPeerThatSendsAnOversizedMessage) {
+    const auto port = startListening();
+    WsClient phone(port, withPairedToken);
+    phone.send(std::string(2 * 1024 * 1024, 'x'));
+    EXPECT_TRUE(phone.closedByServer());
+    WsClient next(port, withPairedToken);
+    next.send(ping(id1));
+    EXPECT_EQ(typeOf(next.receive()), "pong");
+}
+
+TEST_F(ListenerServiceTest, SecondStartWhileRunningFails) {
+    startListening();
+    try {
+        io.run(listener->start());
+        FAIL() << "expected alreadyRunning";
+    } catch (const ListenerServiceException& error) {
+        EXPECT_EQ(error.error(), ListenerServiceError::alreadyRunning);
+    }
+    EXPECT_TRUE(status().isRunning);
+}
+
+TEST_F(ListenerServiceTest, RetriesAPortConflictEightTimesThenStaysFailed) {
+    // Another program holds the port (without address reuse, like a foreign server).
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor holder(context, {boost::asio::ip::tcp::v4(), 0});
+    const auto port = holder.local_endpoint().port();
+
+    ListenerOptions options;
+    options.port = port;
+    options.portConflictRetryDelay = 20ms;
+    listener = ListenerService::create(io.executor(), router, options);
+    io.run(listener->start());
+    const std::string message = "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
+    for (int i = 0; i < 200 && status().portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);
+    auto failed = status();
+    EXPECT_FALSE(failed.isRunning);
+    EXPECT_EQ(failed.portConflictRetries, 8);
+    EXPECT_EQ(failed.lastError, message);
+
+    // Once the port is free, a restart (as the view model's recovery does) succeeds and resets.
+    holder.close();
+    io.run(listener->stop());
+    io.run(listener->resetPortConflictRetries());
+    io.run(listener->start());
+    EXPECT_EQ(waitForPort(), port);
+    EXPECT_EQ(status().portConflictRetries, 0);
+    EXPECT_FALSE(status().lastError);
+}
+
+TEST_F(ListenerServiceTest, APortFreedDuringRetriesIsTaken) {
+    boost::asio::io_context context;
+    auto holder = std::make_unique<boost::asio::ip::tcp::acceptor>(
+        context, boost::asio::ip::tcp::endpoint{boost::asio::ip::tcp::v4(), 0});
+    const auto port = holder->local_endpoint().port();
+    ListenerOptions options;
+    options.port = port;
+    options.portConflictRetryDelay = 100ms;
+    listener = ListenerService::create(io.executor(), router, options);
+    io.run(listener->start());
+    for (int i = 0; i < 200 && status().portConflictRetries < 2; ++i) std::this_thread::sleep_for(5ms);
+    holder.reset();
+    EXPECT_EQ(waitForPort(), port);
+    EXPECT_TRUE(status().isRunning);
+    EXPECT_EQ(status().portConflictRetries, 0);
+}
+
+}  // namespace
+}  // namespace velopad::test

@@ -1,0 +1,147 @@
+#include "app/pairing_qr.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace velopad {
+namespace {
+
+// A light (0) / dark (1) picture of modules, as a camera would see it.
+using Picture = std::vector<std::vector<int>>;
+
+Picture pictureOf(const QRMatrix& matrix, int border, int borderColour) {
+    const int side = matrix.size + 2 * border;
+    Picture picture(side, std::vector<int>(side, borderColour));
+    for (int y = 0; y < matrix.size; ++y)
+        for (int x = 0; x < matrix.size; ++x) picture[y + border][x + border] = matrix.isDark(x, y);
+    return picture;
+}
+
+// Decodes a picture with zbarimg (zbar-tools), 4 pixels per module.
+std::string decodeWithZbar(const Picture& picture) {
+    char path[] = "/tmp/pairing-qr-XXXXXX.pgm";
+    const int fd = mkstemps(path, 4);
+    EXPECT_GE(fd, 0);
+    close(fd);
+    constexpr int scale = 4;
+    const int side = static_cast<int>(picture.size()) * scale;
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "P5\n" << side << ' ' << side << "\n255\n";
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) out.put(picture[y / scale][x / scale] ? '\0' : '\xff');
+    }
+    std::string text;
+    if (FILE* pipe = popen(("zbarimg --raw -q " + std::string(path) + " 2>/dev/null").c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
+        pclose(pipe);
+    }
+    std::filesystem::remove(path);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// Reads the terminal drawing back into module rows (escape sequences dropped).
+Picture parseTerminal(const std::string& drawing) {
+    Picture picture;
+    std::size_t lineStart = 0;
+    while (lineStart < drawing.size()) {
+        const std::size_t lineEnd = drawing.find('\n', lineStart);
+        std::string line = drawing.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        std::vector<int> top, bottom;
+        for (std::size_t i = 0; i < line.size();) {
+            if (line[i] == '\x1b') {
+                i = line.find('m', i) + 1;
+            } else if (line[i] == ' ') {
+                top.push_back(0), bottom.push_back(0), ++i;
+            } else {
+                const std::string glyph = line.substr(i, 3);
+                top.push_back(glyph == "\u2580" || glyph == "\u2588");
+                bottom.push_back(glyph == "\u2584" || glyph == "\u2588");
+                EXPECT_THAT(glyph, testing::AnyOf("\u2580", "\u2584", "\u2588"));
+                i += 3;
+            }
+        }
+        picture.push_back(top);
+        picture.push_back(bottom);
+    }
+    return picture;
+}
+
+const std::string typicalURL =
+    "harborlink://pair?v=1&name=Studio&code=q3vJ0hXwTz8cR1mYbN5sLk2PaE7gUo4WdFi9CVxQy6M";
+
+TEST(PairingQRTest, NoURLGivesNoMatrixAndThePlaceholder) {
+    EXPECT_EQ(pairingQRMatrix(""), std::nullopt);
+    EXPECT_EQ(pairingQRForTerminal(""), "Waiting for the pairing code\u2026\n");
+    EXPECT_EQ(pairingQRForTerminal(std::string(8000, 'x')), "Waiting for the pairing code\u2026\n");
+}
+
+TEST(PairingQRTest, EncodesTheURLBytesAtLevelM) {
+    const std::string longName(120, 'N');
+    for (const std::string& url :
+         {typicalURL, "harborlink://pair?v=1&name=" + longName + "&code=" + std::string(43, 'c'),
+          std::string("harborlink://pair?v=1&name=J%C3%BCrgen&code=abc")}) {
+        const auto matrix = pairingQRMatrix(url);
+        ASSERT_TRUE(matrix) << url;
+        EXPECT_EQ((matrix->size - 17) % 4, 0);
+        EXPECT_EQ(matrix->modules.size(), static_cast<std::size_t>(matrix->size * matrix->size));
+        // Error-correction level bits of the format information beside the top-left finder:
+        // M is 00, stored XOR-masked as dark, light.
+        EXPECT_TRUE(matrix->isDark(0, 8));
+        EXPECT_FALSE(matrix->isDark(1, 8));
+        EXPECT_EQ(decodeWithZbar(pictureOf(*matrix, 4, 0)), url);
+    }
+}
+
+TEST(PairingQRTest, TerminalDrawingMatchesTheMatrixWithATwoModuleQuietZone) {
+    const auto matrix = pairingQRMatrix(typicalURL);
+    ASSERT_TRUE(matrix);
+    const std::string drawing = renderQRForTerminal(*matrix);
+
+    const int side = matrix->size + 4;
+    Picture expected = pictureOf(*matrix, 2, 0);
+    if (side % 2) expected.push_back(std::vector<int>(side, 0));
+    EXPECT_EQ(parseTerminal(drawing), expected);
+
+    // Every line paints black on white and resets afterwards.
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = drawing.find("\x1b[38;5;16;48;5;231m", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, static_cast<std::size_t>((side + 1) / 2));
+    EXPECT_THAT(drawing, testing::EndsWith("\x1b[0m\n"));
+
+    // A dark terminal around the drawing: the painted quiet zone is enough for a camera.
+    Picture onDarkTerminal = parseTerminal(drawing);
+    for (auto& row : onDarkTerminal) {
+        row.insert(row.begin(), 4, 1);
+        row.insert(row.end(), 4, 1);
+    }
+    onDarkTerminal.insert(onDarkTerminal.begin(), 4, std::vector<int>(onDarkTerminal[0].size(), 1));
+    onDarkTerminal.insert(onDarkTerminal.end(), 4, std::vector<int>(onDarkTerminal[0].size(), 1));
+    EXPECT_EQ(decodeWithZbar(onDarkTerminal), typicalURL);
+}
+
+TEST(PairingQRTest, PlainDrawingHasNoEscapesAndHonoursTheQuietZone) {
+    const auto matrix = pairingQRMatrix(typicalURL);
+    ASSERT_TRUE(matrix);
+    const std::string drawing = renderQRForTerminal(*matrix, {.quietZone = 4, .colors = false});
+    EXPECT_EQ(drawing.find('\x1b'), std::string::npos);
+    Picture expected = pictureOf(*matrix, 4, 0);
+    if (expected.size() % 2) expected.push_back(std::vector<int>(expected.size(), 0));
+    EXPECT_EQ(parseTerminal(drawing), expected);
+    EXPECT_EQ(pairingQRForTerminal(typicalURL, {.quietZone = 4, .colors = false}), drawing);
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,324 @@
+#include "app/file_paired_device_store.h"
+#include "app/in_memory_paired_device_store.h"
+#include "app/pairing_service.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/sandbox_fixture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace velopad {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+
+const Uuid phoneA = *Uuid::parse("11111111-1111-4111-8111-111111111111");
+const Uuid phoneB = *Uuid::parse("22222222-2222-4222-8222-222222222222");
+const Uuid requestId = *Uuid::parse("ABCDEF01-2345-4678-89AB-CDEF01234567");
+
+// A store whose writes can be made to fail.
+class FlakyStore final : public PairedDeviceStoring {
+public:
+    std::vector<PairedDevice> load() override { return inner.load(); }
+    void save(const std::vector<PairedDevice>& devices) override {
+        if (failSaves) throw std::runtime_error("disk full");
+        inner.save(devices);
+    }
+    void clear() override {
+        if (failClears) throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, 13);
+        inner.clear();
+    }
+
+    InMemoryPairedDeviceStore inner;
+    bool failSaves = false;
+    bool failClears = false;
+};
+
+class PairingServiceTest : public ::testing::Test {
+protected:
+    PairingServiceTest() { makeService(); }
+
+    void makeService() {
+        service = std::make_unique<PairingService>(io.executor(), pool, store);
+    }
+
+    PairingState state() { return io.run(service->state()); }
+
+    PairingResponse pair(Uuid phone, PairingMethod method, std::string secret) {
+        return io.run(service->handlePairRequest(
+            PairRequestPayload{method, std::move(secret), "Phone", phone}, requestId));
+    }
+    PairingResponse pairWithCode(Uuid phone) {
+        return pair(phone, PairingMethod::qr, state().currentPairingCode);
+    }
+    std::string wrongPIN() {
+        return state().currentPIN == "000000" ? "111111" : "000000";
+    }
+
+    test::IoThread io;
+    asio::thread_pool pool{1};
+    std::shared_ptr<FlakyStore> store = std::make_shared<FlakyStore>();
+    std::unique_ptr<PairingService> service;
+};
+
+std::string tokenOf(const PairingResponse& response) {
+    return std::get<0>(response.message).payload.token;
+}
+
+TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
+    const PairingState before = state();
+    const PairingResponse response = pairWithCode(phoneA);
+
+    ASSERT_TRUE(response.isOK());
+    const std::string token = tokenOf(response);
+    EXPECT_THAT(token, MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
+    EXPECT_EQ(response.encoded(), "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{"
+                                  "\"token\":\"" + token + "\"},\"type\":\"pair.ok\"}");
+
+    const PairingState after = state();
+    ASSERT_EQ(after.pairedDevices.size(), 1u);
+    EXPECT_EQ(after.pairedDevices[0].id, phoneA);
+    EXPECT_EQ(after.pairedDevices[0].name, "Phone");
+    EXPECT_EQ(after.pairedDevices[0].token.value, token);
+    EXPECT_EQ(store->load(), after.pairedDevices);
+    EXPECT_NE(after.currentPIN, before.currentPIN);
+    EXPECT_NE(after.currentPairingCode, before.currentPairingCode);
+    EXPECT_EQ(io.run(service->deviceForToken(token)), after.pairedDevices[0]);
+}
+
+TEST_F(PairingServiceTest, AnotherPhoneIsRefusedWhileOnePhoneIsPaired) {
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    const PairingState before = state();
+
+    const PairingResponse response = pairWithCode(phoneB);
+
+    EXPECT_EQ(response.encoded(),
+              "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Mac is "
+              "already paired. Show the pairing code again or Unpair to add a new device.\","
+              "\"reason\":\"already_paired\"},\"type\":\"pair.fail\"}");
+    const PairingState after = state();
+    EXPECT_EQ(after.pairedDevices, before.pairedDevices);
+    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
+}
+
+TEST_F(PairingServiceTest, ThePairedPhonePairsAgainWithANewToken) {
+    const std::string oldToken = tokenOf(pairWithCode(phoneA));
+    const PairingResponse again = pairWithCode(phoneA);
+
+    ASSERT_TRUE(again.isOK());
+    EXPECT_NE(tokenOf(again), oldToken);
+    EXPECT_EQ(io.run(service->deviceForToken(oldToken)), std::nullopt);
+    EXPECT_TRUE(io.run(service->deviceForToken(tokenOf(again))).has_value());
+}
+
+TEST_F(PairingServiceTest, ReplacementPairingLetsOneNewPhoneReplaceThePairedOne) {
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    const std::string codeBefore = state().currentPairingCode;
+    io.run(service->enableReplacementPairing());
+    EXPECT_NE(state().currentPairingCode, codeBefore);
+    EXPECT_TRUE(state().replacementPairingEnabled);
+
+    ASSERT_TRUE(pairWithCode(phoneB).isOK());
+
+    const PairingState after = state();
+    ASSERT_EQ(after.pairedDevices.size(), 1u);
+    EXPECT_EQ(after.pairedDevices[0].id, phoneB);
+    EXPECT_FALSE(after.replacementPairingEnabled);
+    EXPECT_FALSE(pairWithCode(phoneA).isOK());
+}
+
+TEST_F(PairingServiceTest, DisablingReplacementKeepsTheSecrets) {
+    io.run(service->enableReplacementPairing());
+    const PairingState before = state();
+    io.run(service->disableReplacementPairing());
+    const PairingState after = state();
+    EXPECT_FALSE(after.replacementPairingEnabled);
+    EXPECT_EQ(after.currentPIN, before.currentPIN);
+    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
+}
+
+TEST_F(PairingServiceTest, FiveWrongPINsLockPINPairingButNotTheCode) {
+    const std::string wrong = wrongPIN();
+    const char* invalid =
+        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Invalid "
+        "PIN\",\"reason\":\"invalid_pin\"},\"type\":\"pair.fail\"}";
+    const char* lockout =
+        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Too many "
+        "failed PIN attempts\",\"reason\":\"lockout\"},\"type\":\"pair.fail\"}";
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+        EXPECT_EQ(pair(phoneA, PairingMethod::pin, wrong).encoded(), invalid) << attempt;
+    }
+    EXPECT_EQ(pair(phoneA, PairingMethod::pin, wrong).encoded(), lockout);
+    EXPECT_TRUE(state().isPINPairingLocked());
+    EXPECT_EQ(pair(phoneA, PairingMethod::pin, state().currentPIN).encoded(), lockout);
+    EXPECT_EQ(state().failedAttempts, 5);
+
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    EXPECT_EQ(state().failedAttempts, 0);
+    EXPECT_TRUE(pair(phoneA, PairingMethod::pin, state().currentPIN).isOK());
+}
+
+TEST_F(PairingServiceTest, MalformedPINsCountAsFailedAttempts) {
+    for (const char* pin : {"12345", "1234567", "12a456", "12345 "}) {
+        const PairingResponse response = pair(phoneA, PairingMethod::pin, pin);
+        ASSERT_FALSE(response.isOK()) << pin;
+        EXPECT_EQ(std::get<1>(response.message).payload.reason, PairingFailureReason::invalidPIN);
+    }
+    EXPECT_EQ(state().failedAttempts, 4);
+}
+
+TEST_F(PairingServiceTest, WrongCodeIsRefusedWithoutCountingTowardTheLockout) {
+    const PairingResponse response = pair(phoneA, PairingMethod::qr, "not-the-code");
+    EXPECT_EQ(response.encoded(),
+              "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Invalid "
+              "pairing code\",\"reason\":\"invalid_code\"},\"type\":\"pair.fail\"}");
+    std::string code = state().currentPairingCode;
+    code[0] = code[0] == 'A' ? 'a' : 'A';  // letter case matters
+    EXPECT_FALSE(pair(phoneA, PairingMethod::qr, code).isOK());
+    EXPECT_EQ(state().failedAttempts, 0);
+}
+
+TEST_F(PairingServiceTest, LockoutIsAnsweredBeforeTheOccupiedComputer) {
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    io.run(service->enableReplacementPairing());
+    const std::string wrong = wrongPIN();
+    for (int attempt = 0; attempt < 5; ++attempt) (void)pair(phoneB, PairingMethod::pin, wrong);
+    io.run(service->disableReplacementPairing());
+
+    const PairingResponse response = pair(phoneB, PairingMethod::pin, state().currentPIN);
+    EXPECT_EQ(std::get<1>(response.message).payload.reason, PairingFailureReason::lockout);
+}
+
+TEST_F(PairingServiceTest, UnknownTokensFindNoDevice) {
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    EXPECT_EQ(io.run(service->deviceForToken("")), std::nullopt);
+    EXPECT_EQ(io.run(service->deviceForToken("ABC")), std::nullopt);
+}
+
+TEST_F(PairingServiceTest, AFailedSaveKeepsThePairedPhoneAndTheSecrets) {
+    const std::string token = tokenOf(pairWithCode(phoneA));
+    io.run(service->enableReplacementPairing());
+    const PairingState before = state();
+    store->failSaves = true;
+
+    try {
+        (void)pairWithCode(phoneB);
+        FAIL() << "expected persistenceFailed";
+    } catch (const PairingServiceError& error) {
+        EXPECT_EQ(error.code(), PairingServiceErrorCode::persistenceFailed);
+    }
+
+    const PairingState after = state();
+    EXPECT_EQ(after.pairedDevices, before.pairedDevices);
+    EXPECT_EQ(after.currentPIN, before.currentPIN);
+    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
+    EXPECT_TRUE(after.replacementPairingEnabled);
+    EXPECT_TRUE(io.run(service->deviceForToken(token)).has_value());
+}
+
+TEST_F(PairingServiceTest, UnpairForgetsThePhoneAndRotatesSecrets) {
+    const std::string token = tokenOf(pairWithCode(phoneA));
+    io.run(service->enableReplacementPairing());
+    const PairingState before = state();
+
+    io.run(service->unpair());
+
+    const PairingState after = state();
+    EXPECT_TRUE(after.pairedDevices.empty());
+    EXPECT_TRUE(store->load().empty());
+    EXPECT_FALSE(after.replacementPairingEnabled);
+    EXPECT_NE(after.currentPIN, before.currentPIN);
+    EXPECT_NE(after.currentPairingCode, before.currentPairingCode);
+    EXPECT_EQ(io.run(service->deviceForToken(token)), std::nullopt);
+}
+
+TEST_F(PairingServiceTest, AFailedUnpairPassesTheStoreErrorOn) {
+    ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    const PairingState before = state();
+    store->failClears = true;
+
+    EXPECT_THROW(io.run(service->unpair()), FilePairedDeviceStoreError);
+
+    const PairingState after = state();
+    EXPECT_TRUE(after.pairedDevices.empty());
+    EXPECT_EQ(after.currentPIN, before.currentPIN);
+    EXPECT_EQ(store->load().size(), 1u);
+}
+
+TEST_F(PairingServiceTest, ConcurrentRequestsAreHandledOneAfterAnother) {
+    io.run(service->enableReplacementPairing());
+    const std::string code = state().currentPairingCode;
+    using namespace asio::experimental::awaitable_operators;
+
+    auto both = service->handlePairRequest({PairingMethod::qr, code, "A", phoneA}, requestId) &&
+                service->handlePairRequest({PairingMethod::qr, code, "B", phoneB}, requestId);
+    const auto [first, second] = io.run(std::move(both));
+
+    // The first pairing uses up the code and closes replacement: the second cannot pass.
+    EXPECT_NE(first.isOK(), second.isOK());
+    EXPECT_EQ(state().pairedDevices.size(), 1u);
+}
+
+class PairingServiceFileStoreTest : public testing::SandboxTest {
+protected:
+    test::IoThread io;
+    asio::thread_pool pool{1};
+};
+
+TEST_F(PairingServiceFileStoreTest, APairedPhoneSurvivesANewServiceOverTheSameStore) {
+    auto store = std::make_shared<FilePairedDeviceStore>();
+    std::string token;
+    {
+        PairingService first(io.executor(), pool, store);
+        const std::string code = io.run(first.state()).currentPairingCode;
+        token = std::get<0>(io.run(first.handlePairRequest(
+                                        {PairingMethod::qr, code, "Pixel", phoneA}, requestId))
+                                .message)
+                    .payload.token;
+    }
+    PairingService second(io.executor(), pool, std::make_shared<FilePairedDeviceStore>());
+    const auto device = io.run(second.deviceForToken(token));
+    ASSERT_TRUE(device.has_value());
+    EXPECT_EQ(device->id, phoneA);
+    EXPECT_EQ(device->name, "Pixel");
+    EXPECT_FALSE(io.run(second.state()).replacementPairingEnabled);
+}
+
+TEST_F(PairingServiceFileStoreTest, TokensNeverReachStandardOutputOrError) {
+    auto reported = std::make_shared<std::string>();
+    auto store = std::make_shared<FilePairedDeviceStore>(
+        FilePairedDeviceStore::defaultPath(),
+        [reported](std::string_view line) { *reported += std::string(line) + '\n'; });
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+
+    PairingService service(io.executor(), pool, store);
+    const std::string code = io.run(service.state()).currentPairingCode;
+    const std::string token =
+        std::get<0>(io.run(service.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA},
+                                                     requestId))
+                        .message)
+            .payload.token;
+    // The stored list goes bad (the token is still in it) and is read again.
+    const std::string content = testing::readTextFile(FilePairedDeviceStore::defaultPath());
+    testing::writeTextFile(FilePairedDeviceStore::defaultPath(), content.substr(0, content.size() - 3));
+    PairingService restarted(io.executor(), pool, store);
+    EXPECT_EQ(io.run(restarted.deviceForToken(token)), std::nullopt);
+
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(*reported, HasSubstr("could not be read"));
+    EXPECT_THAT(*reported + out + err, Not(HasSubstr(token)));
+}
+
+}  // namespace
+}  // namespace velopad

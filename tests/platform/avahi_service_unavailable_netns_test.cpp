@@ -1,0 +1,55 @@
+// Without a system bus the agent keeps going and the status carries the notice for the user.
+#include "platform/linux/avahi_service_advertiser.h"
+
+#include "tests/support/avahi_test_services.h"
+#include "tests/support/sandbox_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace velopad {
+namespace {
+
+using testing::waitUntil;
+
+class AvahiServiceUnavailableTest : public testing::SandboxTest {
+protected:
+    void SetUp() override {
+        // libdbus reads the address once per process: this binary never sees a real bus.
+        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+    }
+};
+
+TEST_F(AvahiServiceUnavailableTest, ReportsTheNoticeAndStopsCleanly) {
+    std::vector<AdvertisementStatus> seen;
+    std::mutex mutex;
+    AvahiServiceAdvertiser advertiser([&](const AdvertisementStatus& status) {
+        std::lock_guard lock(mutex);
+        seen.push_back(status);
+    });
+    advertiser.start("Studio", 9847);
+
+    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    const auto status = advertiser.status();
+    EXPECT_EQ(status.notice, "Bonjour is unavailable: the agent can still be reached by address.");
+    EXPECT_EQ(status.serviceName, "Studio");
+    EXPECT_FALSE(status.detail.empty());
+
+    advertiser.start("Studio", 9848);  // a restart while unavailable
+    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    advertiser.stop();
+    EXPECT_EQ(advertiser.status(), AdvertisementStatus{});
+
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), AdvertisementStatus{});
+}
+
+TEST_F(AvahiServiceUnavailableTest, EndsWhileWaitingForABus) {
+    AvahiServiceAdvertiser advertiser;
+    advertiser.start("Studio", 9847);
+    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    // Destroyed while its retry timer is pending.
+}
+
+}  // namespace
+}  // namespace velopad

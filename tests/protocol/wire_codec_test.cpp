@@ -1,0 +1,172 @@
+#include "protocol/message_factory.h"
+#include "protocol/message_type.h"
+#include "protocol/wire_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace velopad {
+namespace {
+
+using namespace std::chrono;
+
+const Uuid kZero{};
+const Uuid kId = *Uuid::parse("7C9E6679-7425-40DE-944B-E07FC1F90AE7");
+const WireDate kMay1 = sys_days{2024y / May / 1} + 10h;
+
+TEST(WireCodecBytes, PongWorkedExampleIsByteForByte) {
+    const auto pong = MessageFactory::pong(
+        kMay1, 0.25, std::vector<std::string>{"com.apple.finder", "com.apple.Safari"}, kZero);
+    EXPECT_EQ(WireCodec::encode(pong),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"rtt":0.25,)"
+              R"("runningBundleIds":["com.apple.finder","com.apple.Safari"],)"
+              R"("ts":"2024-05-01T10:00:00Z"},"type":"pong"})");
+}
+
+TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
+    DeckTile tile{"com.obsproject.obs-studio", 1, DeckTileKind::app, "OBS",
+                  "com.obsproject.obs-studio", std::nullopt, std::nullopt, "obs", std::nullopt,
+                  std::vector<std::string>{"com.obsproject.OBS"}};
+    const auto message = MessageFactory::decksSnapshot(
+        {DeckSnapshotPayload{"streaming", "Streaming", {tile}, {}, {{"b.id", "2"}, {"a.id", "1"}}}},
+        kZero);
+    EXPECT_EQ(WireCodec::encode(message),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"decks":[)"
+              R"({"deckId":"streaming","iconRevisions":{"a.id":"1","b.id":"2"},"name":"Streaming",)"
+              R"("runningBundleIds":[],"tiles":[{"alternateBundleIds":["com.obsproject.OBS"],)"
+              R"("bundleId":"com.obsproject.obs-studio","iconName":"obs",)"
+              R"("id":"com.obsproject.obs-studio","kind":"app","label":"OBS","slot":1}]}]},)"
+              R"("type":"decks.snapshot"})");
+}
+
+TEST(WireCodecBytes, SlashesInStringsAreEscaped) {
+    const auto icon = MessageFactory::appIcon("com.apple.Safari", "ab", "iVBOR/w+/=", kZero);
+    EXPECT_EQ(WireCodec::encode(icon),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"bundleId":)"
+              R"("com.apple.Safari","pngBase64":"iVBOR\/w+\/=","revision":"ab"},"type":"app.icon"})");
+    EXPECT_EQ(WireCodec::decode<AppIconPayload>(WireCodec::encode(icon)), icon);
+}
+
+TEST(WireCodecBytes, LowerCaseIdComesBackUpperCase) {
+    const auto ping = WireCodec::decode<PingPayload>(
+        R"({"type":"ping","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","payload":{"ts":"2024-05-01T10:00:00Z"}})");
+    EXPECT_EQ(ping.id, kId);
+    EXPECT_EQ(ping.payload.ts, kMay1);
+    const auto reply = WireCodec::encode(MessageFactory::pong(ping.payload.ts, 0.5, {}, ping.id));
+    EXPECT_NE(reply.find(R"("id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7")"), std::string::npos);
+}
+
+TEST(WireCodecBytes, OptionalFieldsAreOmittedAndEmptySnapshotCollectionsWritten) {
+    EXPECT_EQ(WireCodec::encode(MessageFactory::shortcutRun("X", std::nullopt, kZero)),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"shortcutIdentifier":"X"},"type":"shortcut.run"})");
+    EXPECT_EQ(WireCodec::encode(MessageFactory::deckSync(kZero)),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{},"type":"deck.sync"})");
+    const auto snapshot = WireCodec::decode<DeckSnapshotPayload>(
+        R"({"type":"deck.snapshot","id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","name":"G","tiles":[]}})");
+    EXPECT_TRUE(snapshot.payload.runningBundleIds.empty());
+    EXPECT_TRUE(snapshot.payload.iconRevisions.empty());
+    EXPECT_EQ(WireCodec::encode(snapshot),
+              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","iconRevisions":{},)"
+              R"("name":"G","runningBundleIds":[],"tiles":[]},"type":"deck.snapshot"})");
+}
+
+template <class Payload>
+void expectRoundTrip(const WireMessage<Payload>& message) {
+    SCOPED_TRACE(message.type);
+    const std::string text = WireCodec::encodeString(message);
+    EXPECT_EQ(WireCodec::decode<Payload>(text), message);
+    EXPECT_EQ(WireCodec::encode(WireCodec::decode<Payload>(text)), text);
+}
+
+TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
+    const auto id = Uuid::random();
+    const auto device = Uuid::random();
+    const DeckTile action{"system.volume.up", 3, DeckTileKind::action, "Vol +", "",
+                          "system.volume.up", std::nullopt, std::nullopt, "speaker.wave.3.fill",
+                          std::nullopt};
+    const DeckSnapshotPayload deck{"gaming", "Gaming", {action}, {"com.valvesoftware.steam"},
+                                   {{"com.valvesoftware.steam", std::string(64, 'a')}}};
+    expectRoundTrip(MessageFactory::pairRequest(PairingMethod::pin, "123456", "Ann’s iPhone", device, id));
+    expectRoundTrip(MessageFactory::pairRequest(PairingMethod::qr, "code", "phone", device, id));
+    expectRoundTrip(MessageFactory::pairOK("TOKEN", id));
+    expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::lockout, "Locked", id));
+    expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::alreadyPaired, std::nullopt, id));
+    expectRoundTrip(MessageFactory::deckSync(id));
+    expectRoundTrip(MessageFactory::deckSnapshot("gaming", "Gaming", {action}, {}, {}, id));
+    expectRoundTrip(MessageFactory::decksSnapshot({deck, deck}, id));
+    expectRoundTrip(MessageFactory::appLaunch("com.apple.Safari", id));
+    expectRoundTrip(MessageFactory::appFocus("com.apple.Safari", id));
+    expectRoundTrip(MessageFactory::appOK("com.apple.Safari", id));
+    expectRoundTrip(MessageFactory::appError("x", AppErrorCode::launchFailed, "Could not open", id));
+    expectRoundTrip(MessageFactory::appError("x", AppErrorCode::unauthorized, std::nullopt, id));
+    expectRoundTrip(MessageFactory::ping(kMay1, id));
+    expectRoundTrip(MessageFactory::pong(kMay1, 1.5, std::vector<std::string>{}, id));
+    expectRoundTrip(MessageFactory::pong(kMay1, std::nullopt, std::nullopt, id));
+    expectRoundTrip(MessageFactory::appIconRequest({}, id));
+    expectRoundTrip(MessageFactory::appIconRequest({"a", "b"}, id));
+    expectRoundTrip(MessageFactory::appIcon("a", "rev", "AAAA", id));
+    expectRoundTrip(MessageFactory::actionRun("system.volume.mute", id));
+    expectRoundTrip(MessageFactory::actionOK("system.volume.mute", id));
+    expectRoundTrip(MessageFactory::actionError("nope", ActionErrorCode::unknown, "Unknown", id));
+    expectRoundTrip(MessageFactory::shortcutRun("S", "Label", id));
+    expectRoundTrip(MessageFactory::shortcutOK("S", id));
+    expectRoundTrip(MessageFactory::shortcutError("S", ShortcutErrorCode::timedOut, "late", id));
+}
+
+TEST(WireCodecRoundTrip, ErrorCodesTravelAsRawValues) {
+    const auto text = [](auto message) { return WireCodec::encode(message); };
+    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero)).find(R"("code":"not_found")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero)).find(R"("code":"focus_failed")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero)).find(R"("code":"failed")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero)).find(R"("code":"run_failed")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero)).find(R"("code":"cancelled")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero)).find(R"("reason":"invalid_pin")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero)).find(R"("reason":"invalid_code")"), std::string::npos);
+}
+
+TEST(MessageTypeText, MatchesRawStringsExactly) {
+    EXPECT_EQ(messageTypeFromRawValue("ping"), MessageType::ping);
+    EXPECT_EQ(messageTypeFromRawValue("app.icon.request"), MessageType::appIconRequest);
+    EXPECT_EQ(messageTypeFromRawValue("decks.snapshot"), MessageType::decksSnapshot);
+    EXPECT_EQ(messageTypeFromRawValue("Ping"), std::nullopt);
+    EXPECT_EQ(messageTypeFromRawValue(" ping"), std::nullopt);
+    EXPECT_EQ(messageTypeFromRawValue("ping "), std::nullopt);
+    EXPECT_EQ(messageTypeFromRawValue(""), std::nullopt);
+    for (MessageType type : allMessageTypes) EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
+}
+
+TEST(WireCodecEnvelope, ReadsTypeAndIdOnly) {
+    const auto envelope = WireCodec::decodeEnvelope(
+        R"({"type":"shortcut.run","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","extra":[1,2]})");
+    EXPECT_EQ(envelope, (MessageEnvelope{"shortcut.run", kId}));
+    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":1,"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7"})"), DecodeError);
+    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping"})"), DecodeError);
+    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping","id":"nope"})"), DecodeError);
+    EXPECT_THROW(WireCodec::decodeEnvelope("[]"), DecodeError);
+}
+
+TEST(WireCodecErrors, NonFiniteRttCannotBeEncoded) {
+    const auto pong = MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
+    try {
+        (void)WireCodec::encode(pong);
+        FAIL() << "encoded a NaN";
+    } catch (const WireCodecException& error) {
+        EXPECT_EQ(error.error(), WireCodecError::nonFiniteNumber);
+    }
+}
+
+TEST(WireCodecErrors, InvalidUtf8InARecordIsReportedAsInvalidUtf8) {
+    const auto message = MessageFactory::appOK(std::string("bad\xC3(", 5), kZero);
+    for (int pass = 0; pass < 2; ++pass) {
+        try {
+            (void)(pass == 0 ? WireCodec::encode(message) : WireCodec::encodeString(message));
+            FAIL() << "encoded invalid UTF-8";
+        } catch (const WireCodecException& error) {
+            EXPECT_EQ(error.error(), WireCodecError::invalidUTF8);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,101 @@
+#include "tests/support/icon_test_support.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace velopad::testing {
+
+std::uint32_t DecodedPng::pixel(int x, int y) const {
+    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4;
+    return (std::uint32_t{rgba.at(at)} << 24) | (std::uint32_t{rgba.at(at + 1)} << 16) |
+           (std::uint32_t{rgba.at(at + 2)} << 8) | std::uint32_t{rgba.at(at + 3)};
+}
+
+std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png) {
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+    if (loader == nullptr) return std::nullopt;
+    const bool written = gdk_pixbuf_loader_write(loader, png.data(), png.size(), nullptr);
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* image = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    std::optional<DecodedPng> decoded;
+    if (image != nullptr) {
+        DecodedPng result;
+        result.width = gdk_pixbuf_get_width(image);
+        result.height = gdk_pixbuf_get_height(image);
+        const int channels = gdk_pixbuf_get_n_channels(image);
+        const int stride = gdk_pixbuf_get_rowstride(image);
+        const guchar* pixels = gdk_pixbuf_read_pixels(image);
+        for (int y = 0; y < result.height; ++y) {
+            for (int x = 0; x < result.width; ++x) {
+                const guchar* p = pixels + y * stride + x * channels;
+                result.rgba.insert(result.rgba.end(), {p[0], p[1], p[2], channels == 4 ? p[3] : guchar{255}});
+            }
+        }
+        decoded = std::move(result);
+    }
+    g_object_unref(loader);
+    return decoded;
+}
+
+void writeSolidPng(const std::filesystem::path& file, int width, int height, std::uint32_t rgb) {
+    std::filesystem::create_directories(file.parent_path());
+    GdkPixbuf* image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    gdk_pixbuf_fill(image, (rgb << 8) | 0xFF);
+    const bool saved = gdk_pixbuf_save(image, file.c_str(), "png", nullptr, nullptr);
+    g_object_unref(image);
+    if (!saved) throw std::runtime_error("cannot write " + file.string());
+}
+
+void writeSolidSvg(const std::filesystem::path& file, int width, int height, const std::string& colour) {
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    writeTextFile(file, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
+                            "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w + "\" height=\"" + h +
+                            "\" fill=\"" + colour + "\"/></svg>\n");
+}
+
+std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+IconThemeSandbox::IconThemeSandbox(Sandbox& sandbox) : sandbox_(sandbox) {
+    sandbox_.setEnv("XDG_DATA_DIRS", dataDir().string());
+    sandbox_.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+    writeTextFile(hicolor() / "index.theme",
+                  "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,128x128/apps,scalable/apps\n\n"
+                  "[48x48/apps]\nSize=48\nType=Threshold\n\n"
+                  "[128x128/apps]\nSize=128\nType=Threshold\n\n"
+                  "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    std::filesystem::create_directories(applications());
+}
+
+std::filesystem::path IconThemeSandbox::dataDir() const { return sandbox_.root() / "share"; }
+std::filesystem::path IconThemeSandbox::hicolor() const { return dataDir() / "icons" / "hicolor"; }
+std::filesystem::path IconThemeSandbox::applications() const { return dataDir() / "applications"; }
+
+std::filesystem::path IconThemeSandbox::writeApplication(const std::string& id,
+                                                         const std::optional<std::string>& icon) const {
+    const auto file = applications() / (id + ".desktop");
+    writeDesktopEntry(file, id, icon);
+    return file;
+}
+
+void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
+                       const std::optional<std::string>& icon) {
+    std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n";
+    if (icon) text += "Icon=" + *icon + "\n";
+    writeTextFile(file, text);
+}
+
+}  // namespace velopad::testing

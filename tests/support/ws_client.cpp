@@ -1,0 +1,86 @@
+#include "tests/support/ws_client.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include <stdexcept>
+
+namespace velopad::test {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+
+struct WsClient::Impl {
+    asio::io_context context;
+    websocket::stream<asio::ip::tcp::socket> ws{context};
+    beast::flat_buffer buffer;
+    bool closed = false;    // the server ended the connection
+    bool timedOut = false;  // a receive gave up; the stream cannot be read again
+};
+
+WsClient::WsClient(std::uint16_t port, const Headers& headers) : impl_(std::make_unique<Impl>()) {
+    auto& socket = impl_->ws.next_layer();
+    socket.connect({asio::ip::make_address("127.0.0.1"), port});
+    impl_->ws.set_option(websocket::stream_base::decorator([headers](websocket::request_type& req) {
+        for (const auto& [name, value] : headers) req.insert(name, value);
+    }));
+    impl_->ws.read_message_max(64 * 1024 * 1024);
+    impl_->ws.handshake("127.0.0.1:" + std::to_string(port), "/");
+}
+
+WsClient::~WsClient() {
+    boost::system::error_code ignored;
+    impl_->ws.next_layer().close(ignored);
+}
+
+void WsClient::send(const std::string& text) {
+    impl_->ws.text(true);
+    impl_->ws.write(asio::buffer(text));
+}
+
+void WsClient::sendBinary(const std::string& bytes) {
+    impl_->ws.binary(true);
+    impl_->ws.write(asio::buffer(bytes));
+}
+
+void WsClient::ping() { impl_->ws.ping({}); }
+
+std::optional<std::string> WsClient::receive(std::chrono::milliseconds timeout) {
+    if (impl_->closed || impl_->timedOut) return std::nullopt;
+    std::optional<std::string> result;
+    bool done = false;
+    impl_->ws.async_read(impl_->buffer, [&](boost::system::error_code error, std::size_t) {
+        done = true;
+        if (error) {
+            if (error != asio::error::operation_aborted) impl_->closed = true;
+            return;
+        }
+        result = beast::buffers_to_string(impl_->buffer.data());
+        impl_->buffer.consume(impl_->buffer.size());
+    });
+    impl_->context.restart();
+    impl_->context.run_for(timeout);
+    if (!done) {
+        // Give up waiting: cancel the read and let its handler run.
+        boost::system::error_code ignored;
+        impl_->ws.next_layer().cancel(ignored);
+        impl_->context.restart();
+        impl_->context.run();
+        impl_->timedOut = !result;
+    }
+    return result;
+}
+
+bool WsClient::closedByServer(std::chrono::milliseconds timeout) {
+    while (!impl_->closed && !impl_->timedOut) {
+        receive(timeout);
+    }
+    return impl_->closed;
+}
+
+}  // namespace velopad::test
