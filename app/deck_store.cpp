@@ -30,9 +30,12 @@ Task<void> preloadIgnoringResult(ShortcutIconProvider* shortcuts) {
 // What is installed, asked once for every application the decks and templates may need.
 Task<BundlePredicate> installedPredicate(const WorkspaceClient& workspace,
                                          const std::vector<DeckTemplate>& decks) {
-    const std::set<std::string> installed =
-        co_await workspace.installedBundleIds(DeckStoreRules::bundleIdsToLookUp(decks));
-    co_return DeckTemplateFilter::memberOf({installed.begin(), installed.end()});
+    // Arguments are named first throughout: GCC 12 destroys a temporary passed to a coroutine
+    // inside a co_await expression twice.
+    std::vector<std::string> candidates = DeckStoreRules::bundleIdsToLookUp(decks);
+    const std::set<std::string> installed = co_await workspace.installedBundleIds(candidates);
+    std::set<std::string, std::less<>> members(installed.begin(), installed.end());
+    co_return DeckTemplateFilter::memberOf(std::move(members));
 }
 
 // The bundle identifiers of the deck's installed app tiles, in tile order.
@@ -57,7 +60,8 @@ Task<BundlePredicate> runningPredicate(const WorkspaceClient& workspace,
         }
     }
     const std::set<std::string> running = co_await workspace.runningBundleIds(candidates);
-    co_return DeckTemplateFilter::memberOf({running.begin(), running.end()});
+    std::set<std::string, std::less<>> members(running.begin(), running.end());
+    co_return DeckTemplateFilter::memberOf(std::move(members));
 }
 
 const std::vector<DeckTemplate> noDecks;
@@ -117,7 +121,7 @@ void DeckStore::writeDecks(const std::vector<DeckTemplate>& decks) {
 }
 
 Task<DeckStore::FileState> DeckStore::readDecksFile() {
-    co_return co_await runBlocking(pool_, [this] {
+    auto read = [this] {
         FileState state;
         try {
             const std::optional<std::string> text = readWholeFile(storagePath_);
@@ -127,7 +131,8 @@ Task<DeckStore::FileState> DeckStore::readDecksFile() {
             state.exists = true;  // there, but unreadable
         }
         return state;
-    });
+    };
+    co_return co_await runBlocking(pool_, std::move(read));
 }
 
 // Runs with the gate held.
@@ -136,7 +141,7 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
         bool storageExists = true;
         std::optional<std::string> legacyText;
     };
-    const Inspection inspection = co_await runBlocking(pool_, [this] {
+    auto inspect = [this] {
         Inspection result;
         std::error_code error;
         const fs::file_status status = fs::symlink_status(storagePath_, error);
@@ -151,12 +156,16 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
             }
         }
         return result;
-    });
+    };
+    const Inspection inspection = co_await runBlocking(pool_, std::move(inspect));
     if (inspection.storageExists) co_return;
 
     if (inspection.legacyText) {
         if (auto legacy = DeckStoreRules::decodeLegacyDeck(*inspection.legacyText)) {
-            const std::vector<DeckTemplate> legacyDecks{*legacy};
+            // (No braced lists here: GCC 12 mishandles std::initializer_list temporaries
+            // inside coroutines.)
+            std::vector<DeckTemplate> legacyDecks;
+            legacyDecks.push_back(*legacy);
             const BundlePredicate isInstalled = co_await installedPredicate(workspace, legacyDecks);
             DeckTemplate migrated;
             try {
@@ -165,10 +174,10 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
             } catch (const DeckStoreError&) {
                 migrated = DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
             }
-            const std::vector<DeckTemplate> decks{
-                std::move(migrated),
-                DeckStoreRules::installedTemplate(DeckTemplates::gaming(), isInstalled)};
-            co_await runBlocking(pool_, [this, &decks] {
+            std::vector<DeckTemplate> decks;
+            decks.push_back(std::move(migrated));
+            decks.push_back(DeckStoreRules::installedTemplate(DeckTemplates::gaming(), isInstalled));
+            auto migrate = [this, &decks] {
                 try {
                     writeDecks(decks);
                 } catch (const std::exception& error) {
@@ -180,20 +189,22 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
                 }
                 std::error_code ignored;
                 fs::remove(legacyPath_, ignored);
-            });
+            };
+            co_await runBlocking(pool_, std::move(migrate));
             co_return;
         }
     }
 
     const BundlePredicate isInstalled = co_await installedPredicate(workspace, noDecks);
     const std::vector<DeckTemplate> defaults = DeckStoreRules::defaultDecks(isInstalled);
-    co_await runBlocking(pool_, [this, &defaults] {
+    auto writeDefaults = [this, &defaults] {
         try {
             writeDecks(defaults);
         } catch (const std::exception&) {
             // Later operations fall back to the defaults each time.
         }
-    });
+    };
+    co_await runBlocking(pool_, std::move(writeDefaults));
 }
 
 // Runs with the gate held: saveDeck steps 2 to 5.
@@ -212,7 +223,7 @@ Task<void> DeckStore::replaceDeck(DeckCategoryID category, DeckTemplate replacem
     *found = DeckStoreRules::validatedDeck(replacement);
 
     const bool keepUnreadable = state.exists && !state.decks;
-    co_await runBlocking(pool_, [this, &decks, keepUnreadable] {
+    auto write = [this, &decks, keepUnreadable] {
         if (keepUnreadable) {
             try {
                 const fs::path kept = keepCopyOfUnreadableFile(storagePath_);
@@ -224,7 +235,8 @@ Task<void> DeckStore::replaceDeck(DeckCategoryID category, DeckTemplate replacem
             }
         }
         writeDecks(decks);
-    });
+    };
+    co_await runBlocking(pool_, std::move(write));
 }
 
 Task<DeckTemplate> DeckStore::loadDeck(DeckCategoryID category, WorkspaceClient workspace) {
@@ -245,7 +257,8 @@ Task<DeckTemplate> DeckStore::loadDeck(DeckCategoryID category, WorkspaceClient 
         }
         co_return DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
     };
-    co_return co_await onStrand(strand_, operation(this, category, std::move(workspace)));
+    auto task = operation(this, category, std::move(workspace));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 Task<void> DeckStore::saveDeck(DeckCategoryID category, DeckTemplate deck,
@@ -255,11 +268,11 @@ Task<void> DeckStore::saveDeck(DeckCategoryID category, DeckTemplate deck,
         auto pass = co_await self->gate_->enter();
         co_await self->prepareStorage(workspace);
         // The record's constructor orders the tiles by slot.
-        co_await self->replaceDeck(
-            category, DeckTemplate(std::string(rawValue(category)), deck.name, deck.tiles),
-            workspace);
+        DeckTemplate replacement(std::string(rawValue(category)), deck.name, deck.tiles);
+        co_await self->replaceDeck(category, std::move(replacement), workspace);
     };
-    co_await onStrand(strand_, operation(this, category, std::move(deck), std::move(workspace)));
+    auto task = operation(this, category, std::move(deck), std::move(workspace));
+    co_await onStrand(strand_, std::move(task));
 }
 
 Task<DeckTemplate> DeckStore::resetDeck(DeckCategoryID category, WorkspaceClient workspace) {
@@ -270,12 +283,12 @@ Task<DeckTemplate> DeckStore::resetDeck(DeckCategoryID category, WorkspaceClient
         DeckTemplate fresh = DeckStoreRules::validatedDeck(DeckStoreRules::installedTemplate(
             DeckTemplates::templateFor(category), isInstalled));
         co_await self->prepareStorage(workspace);
-        co_await self->replaceDeck(
-            category, DeckTemplate(std::string(rawValue(category)), fresh.name, fresh.tiles),
-            workspace);
+        DeckTemplate replacement(std::string(rawValue(category)), fresh.name, fresh.tiles);
+        co_await self->replaceDeck(category, std::move(replacement), workspace);
         co_return fresh;
     };
-    co_return co_await onStrand(strand_, operation(this, category, std::move(workspace)));
+    auto task = operation(this, category, std::move(workspace));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 // Runs with the gate held: the decks that snapshots and the running list are built from.
@@ -327,8 +340,8 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
         }
         co_return snapshots;
     };
-    co_return co_await onStrand(strand_,
-                                operation(this, std::move(workspace), std::move(icons)));
+    auto task = operation(this, std::move(workspace), std::move(icons));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient workspace,
@@ -356,7 +369,8 @@ Task<std::vector<std::string>> DeckStore::runningDeckBundleIds(WorkspaceClient w
         }
         co_return running;
     };
-    co_return co_await onStrand(strand_, operation(this, std::move(workspace)));
+    auto task = operation(this, std::move(workspace));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 }  // namespace velopad

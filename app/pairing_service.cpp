@@ -64,7 +64,9 @@ void PairingService::rotateSecrets() {
 Task<void> PairingService::loadIfNeeded() {
     if (loaded_) co_return;
     auto store = store_;
-    pairedDevices_ = co_await runBlocking(pool_, [store] { return store->load(); });
+    // Named first: GCC 12 destroys a lambda temporary inside co_await twice.
+    auto load = [store] { return store->load(); };
+    pairedDevices_ = co_await runBlocking(pool_, std::move(load));
     loaded_ = true;
 }
 
@@ -114,16 +116,20 @@ Task<PairingResponse> PairingService::handlePairRequest(PairRequestPayload reque
 
         // One phone at a time: the new device replaces every earlier one.
         DeviceToken token = DeviceTokenFactory::makeToken(self->options_.random);
-        std::vector<PairedDevice> devices{PairedDevice{
+        // (Built without a braced list: GCC 12 mishandles std::initializer_list temporaries
+        // inside coroutines.)
+        std::vector<PairedDevice> devices;
+        devices.push_back(PairedDevice{
             .id = request.deviceId,
             .name = std::move(request.deviceName),
             .token = token,
             .pairedAt = self->options_.now(),
-        }};
+        });
         auto store = self->store_;
         bool saved = true;
         try {
-            co_await runBlocking(self->pool_, [store, devices] { store->save(devices); });
+            auto save = [store, devices] { store->save(devices); };
+            co_await runBlocking(self->pool_, std::move(save));
         } catch (const std::exception&) {
             saved = false;
         }
@@ -139,7 +145,8 @@ Task<PairingResponse> PairingService::handlePairRequest(PairRequestPayload reque
         self->engine_.reset();
         co_return PairingResponse{MessageFactory::pairOK(std::move(token.value), id)};
     };
-    co_return co_await onStrand(strand_, operation(this, std::move(request), messageId));
+    auto task = operation(this, std::move(request), messageId);
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 Task<SecretCheck> PairingService::verifySecret(PairingMethod method, std::string secret) {
@@ -149,7 +156,8 @@ Task<SecretCheck> PairingService::verifySecret(PairingMethod method, std::string
         co_await self->loadIfNeeded();
         co_return self->check(method, secret);
     };
-    co_return co_await onStrand(strand_, operation(this, method, std::move(secret)));
+    auto task = operation(this, method, std::move(secret));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 Task<std::optional<PairedDevice>> PairingService::deviceForToken(std::string token) {
@@ -162,7 +170,8 @@ Task<std::optional<PairedDevice>> PairingService::deviceForToken(std::string tok
         }
         co_return std::nullopt;
     };
-    co_return co_await onStrand(strand_, operation(this, std::move(token)));
+    auto task = operation(this, std::move(token));
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 Task<void> PairingService::unpair() {
@@ -172,11 +181,13 @@ Task<void> PairingService::unpair() {
         self->pairedDevices_.clear();
         self->replacementPairingEnabled_ = false;
         auto store = self->store_;
-        co_await runBlocking(self->pool_, [store] { store->clear(); });
+        auto clear = [store] { store->clear(); };
+        co_await runBlocking(self->pool_, std::move(clear));
         self->rotateSecrets();
         self->engine_.reset();
     };
-    co_await onStrand(strand_, operation(this));
+    auto task = operation(this);
+    co_await onStrand(strand_, std::move(task));
 }
 
 Task<void> PairingService::enableReplacementPairing() {
@@ -187,7 +198,8 @@ Task<void> PairingService::enableReplacementPairing() {
         self->engine_.reset();
         self->replacementPairingEnabled_ = true;
     };
-    co_await onStrand(strand_, operation(this));
+    auto task = operation(this);
+    co_await onStrand(strand_, std::move(task));
 }
 
 Task<void> PairingService::disableReplacementPairing() {
@@ -196,7 +208,8 @@ Task<void> PairingService::disableReplacementPairing() {
         co_await self->loadIfNeeded();
         self->replacementPairingEnabled_ = false;
     };
-    co_await onStrand(strand_, operation(this));
+    auto task = operation(this);
+    co_await onStrand(strand_, std::move(task));
 }
 
 Task<PairingState> PairingService::state() {
@@ -211,7 +224,8 @@ Task<PairingState> PairingService::state() {
             .failedAttempts = self->engine_.failedAttempts,
         };
     };
-    co_return co_await onStrand(strand_, operation(this));
+    auto task = operation(this);
+    co_return co_await onStrand(strand_, std::move(task));
 }
 
 }  // namespace velopad

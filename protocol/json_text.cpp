@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace velopad {
@@ -26,13 +28,17 @@ void requireFiniteNumbers(const json& root) {
 
 // "/" only occurs inside strings in compact JSON (and never inside a multi-byte UTF-8
 // sequence), so escaping every "/" of the text escapes exactly those in strings.
-std::string escapeSlashes(const std::string& text) {
+std::string escapeSlashes(std::string text) {
+    std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return text;
     std::string escaped;
-    escaped.reserve(text.size() + 16);
-    for (char c : text) {
-        if (c == '/') escaped.push_back('\\');
-        escaped.push_back(c);
+    escaped.reserve(text.size() + text.size() / 8);
+    std::size_t start = 0;
+    for (; slash != std::string::npos; slash = text.find('/', start)) {
+        escaped.append(text, start, slash - start).append("\\/");
+        start = slash + 1;
     }
+    escaped.append(text, start, std::string::npos);
     return escaped;
 }
 
@@ -60,7 +66,7 @@ std::string writeJsonText(const json& value) {
     } catch (const json::type_error&) {
         throw WireCodecException(WireCodecError::invalidUTF8);
     }
-    return escapeSlashes(text);
+    return escapeSlashes(std::move(text));
 }
 
 json parseJsonText(std::string_view text, int maxDepth) {

@@ -3,9 +3,12 @@
 // user's default Secret Service collection, found by its "service" and "account" attributes
 // (so `secret-tool lookup service <service> account <account>` finds it too).
 //
-// Every call opens its own private connection to the session bus named by
-// DBUS_SESSION_BUS_ADDRESS (never the process-wide shared one, which would end the process when
-// the bus goes away) and blocks until the Secret Service answers. Calls are serialised.
+// It speaks the freedesktop Secret Service API directly over GDBus with the "plain" session
+// algorithm (the bus is local to the user). Every call opens its own private connection to the
+// session bus named by DBUS_SESSION_BUS_ADDRESS: the process-wide shared connection that
+// libsecret would use stays bound to the first bus it met and ends the process when that bus
+// goes away. Calls block (a locked keyring may show the desktop's unlock prompt, awaited up to
+// two minutes) and are serialised.
 
 #include <cstdint>
 #include <optional>

@@ -25,19 +25,20 @@ Picture pictureOf(const QRMatrix& matrix, int border, int borderColour) {
     return picture;
 }
 
-// Decodes a picture with zbarimg (zbar-tools), 4 pixels per module.
+// Decodes a picture (rows of equal length) with zbarimg (zbar-tools), 4 pixels per module.
 std::string decodeWithZbar(const Picture& picture) {
     char path[] = "/tmp/pairing-qr-XXXXXX.pgm";
     const int fd = mkstemps(path, 4);
     EXPECT_GE(fd, 0);
     close(fd);
     constexpr int scale = 4;
-    const int side = static_cast<int>(picture.size()) * scale;
+    const int height = static_cast<int>(picture.size()) * scale;
+    const int width = static_cast<int>(picture.at(0).size()) * scale;
     {
         std::ofstream out(path, std::ios::binary);
-        out << "P5\n" << side << ' ' << side << "\n255\n";
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x) out.put(picture[y / scale][x / scale] ? '\0' : '\xff');
+        out << "P5\n" << width << ' ' << height << "\n255\n";
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
     }
     std::string text;
     if (FILE* pipe = popen(("zbarimg --raw -q " + std::string(path) + " 2>/dev/null").c_str(), "r")) {

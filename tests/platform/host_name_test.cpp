@@ -1,28 +1,23 @@
 #include "platform/linux/host_name.h"
 
+#include "tests/support/sandbox_fixture.h"
+
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace velopad {
 namespace {
 
-class HostNameTest : public ::testing::Test {
+class HostNameTest : public testing::SandboxTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "host-name-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        machineInfo_ = dir_ / "machine-info";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    void writeMachineInfo(const std::string& text) { std::ofstream(machineInfo_) << text; }
+    void writeMachineInfo(const std::string& text) { testing::writeTextFile(machineInfo_, text); }
 
     static std::string kernelHostName() {
         char buffer[HOST_NAME_MAX + 1] = {};
@@ -30,8 +25,8 @@ protected:
         return buffer;
     }
 
-    std::filesystem::path dir_;
-    std::filesystem::path machineInfo_;
+    std::filesystem::path dir_ = sandbox.root();
+    std::filesystem::path machineInfo_ = sandbox.root() / "machine-info";
 };
 
 struct PrettyCase {
@@ -85,6 +80,23 @@ TEST_F(HostNameTest, KeepsVeryLongNamesUnchanged) {
     const std::string longName(300, 'x');
     writeMachineInfo("PRETTY_HOSTNAME=" + longName + "\n");
     EXPECT_EQ(computerName(machineInfo_), longName);
+}
+
+TEST_F(HostNameTest, UsesTheFallbackNameWithoutAnyHostName) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a child its own host name";
+    for (const char* kernelName : {"", "(none)"}) {
+        // A child in its own UTS namespace, so the machine's host name stays as it is.
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (unshare(CLONE_NEWUTS) != 0 || sethostname(kernelName, std::strlen(kernelName)) != 0) _exit(2);
+            const bool fallback = !systemHostName() && computerName(dir_ / "missing") == "Velopad Mac";
+            _exit(fallback ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "host name \"" << kernelName << '"';
+    }
 }
 
 }  // namespace

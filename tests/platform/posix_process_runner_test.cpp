@@ -110,12 +110,16 @@ Task<std::tuple<ProcessRunResult, ProcessRunResult>> runTwo(ProcessRunning& runn
                                                              std::string second) {
     namespace experimental = asio::experimental;
     const Executor executor = co_await asio::this_coro::executor;
-    auto [order, firstError, firstResult, secondError, secondResult] =
+    // (No braced lists inside the co_await: GCC 12 cannot keep their arrays in the frame.)
+    const std::string shell = "/bin/sh";
+    std::vector<std::string> firstArguments{"-c", std::move(first)};
+    std::vector<std::string> secondArguments{"-c", std::move(second)};
+    auto results =
         co_await experimental::make_parallel_group(
-            asio::co_spawn(executor, runner.run("/bin/sh", {std::string("-c"), std::move(first)}, 10), asio::deferred),
-            asio::co_spawn(executor, runner.run("/bin/sh", {std::string("-c"), std::move(second)}, 10), asio::deferred))
+            asio::co_spawn(executor, runner.run(shell, std::move(firstArguments), 10), asio::deferred),
+            asio::co_spawn(executor, runner.run(shell, std::move(secondArguments), 10), asio::deferred))
             .async_wait(experimental::wait_for_all(), asio::use_awaitable);
-    co_return std::tuple{firstResult, secondResult};
+    co_return std::tuple{std::get<2>(results), std::get<4>(results)};
 }
 
 TEST_F(PosixProcessRunnerTest, RunsOverlapWithoutWaitingForEachOther) {

@@ -3,11 +3,13 @@
 // to its end, and a sandbox whose XDG_DATA_HOME holds Shortcut files.
 
 #include "agent_core/async.h"
+#include "agent_core/process_running.h"
 #include "tests/support/sandbox_fixture.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/use_future.hpp>
 
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,6 +32,35 @@ public:
 
 private:
     asio::io_context io_;
+};
+
+// A ProcessRunning that records each call and answers with a fixed result or failure.
+class FakeProcessRunner : public ProcessRunning {
+public:
+    struct Call {
+        std::string executable;
+        std::vector<std::string> arguments;
+        double timeout = 0;
+    };
+
+    explicit FakeProcessRunner(ProcessRunResult result = {}) : result_(std::move(result)) {}
+
+    void failWith(std::exception_ptr failure) { failure_ = std::move(failure); }
+
+    Task<ProcessRunResult> run(std::string executable, std::vector<std::string> arguments,
+                               double timeout) override {
+        calls.push_back({std::move(executable), std::move(arguments), timeout});
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+        co_return result_;
+    }
+
+    std::vector<Call> calls;
+
+private:
+    ProcessRunResult result_;
+    std::exception_ptr failure_;
 };
 
 // Paths of programs built with the project.

@@ -1,0 +1,158 @@
+// Application icons: rendered from desktop entries through a private icon theme, cached per
+// bundle identifier and the desktop entry's modification time.
+
+#include "agent_core/app_icon_provider.h"
+#include "platform/linux/icon_render_sources.h"
+#include "tests/support/icon_test_support.h"
+#include "tests/support/io_thread.h"
+
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+
+Task<std::optional<fs::path>> lookUpIn(std::map<std::string, fs::path>* installed, std::string bundleId) {
+    const auto found = installed->find(bundleId);
+    co_return found == installed->end() ? std::nullopt : std::optional(found->second);
+}
+
+class AppIconProviderTest : public testing::SandboxTest {
+protected:
+    testing::IconThemeSandbox icons{sandbox};
+    test::IoThread io;
+    asio::thread_pool pool{2};
+    std::map<std::string, fs::path> installed;
+    std::atomic<int> renders{0};
+    std::optional<fs::file_time_type> (*dateOverride)(const fs::path&) = nullptr;
+
+    AppIconSource countingSource() {
+        AppIconSource live = desktopAppIconSource();
+        AppIconSource source;
+        source.contentModificationDate = [this, live](const fs::path& url) {
+            return dateOverride ? dateOverride(url) : live.contentModificationDate(url);
+        };
+        source.renderIcon = [this, live](const fs::path& url) {
+            ++renders;
+            return live.renderIcon(url);
+        };
+        return source;
+    }
+    AppIconProvider provider{io.executor(), pool, countingSource()};
+
+    WorkspaceClient workspace() {
+        WorkspaceClient client;
+        client.urlForApplication = [this](std::string bundleId) { return lookUpIn(&installed, std::move(bundleId)); };
+        return client;
+    }
+    std::optional<IconPng> icon(const std::string& bundleId) {
+        return io.run(provider.pngAndRevision(bundleId, workspace()));
+    }
+    void install(const std::string& id, const std::optional<std::string>& iconName) {
+        installed[id] = icons.writeApplication(id, iconName);
+    }
+    void touch(const std::string& id) {
+        fs::last_write_time(installed[id], fs::last_write_time(installed[id]) + std::chrono::seconds(10));
+    }
+};
+
+TEST_F(AppIconProviderTest, RendersTheThemeIconAsA128PixelPngWithItsSha256AsRevision) {
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/org.example.Editor.svg", 32, 32, "#3366ff");
+    install("org.example.Editor", "org.example.Editor");
+    const auto result = icon("org.example.Editor");
+    ASSERT_TRUE(result);
+    const auto image = testing::decodePng(result->pngData);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 128);
+    EXPECT_EQ(image->height, 128);
+    EXPECT_EQ(image->pixel(64, 64), 0x3366FFFFU);
+    EXPECT_EQ(result->revision, testing::sha256Hex(result->pngData));
+    EXPECT_EQ(io.run(provider.revision("org.example.Editor", workspace())), result->revision);
+}
+
+TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryChanges) {
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x00AA00);
+    install("org.example.Player", "player");
+    const auto first = icon("org.example.Player");
+    const auto second = icon("org.example.Player");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(renders, 1);
+
+    touch("org.example.Player");  // new modification time, same picture
+    EXPECT_EQ(icon("org.example.Player"), first);
+    EXPECT_EQ(renders, 2);
+
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0xAA0000);
+    touch("org.example.Player");
+    const auto changed = icon("org.example.Player");
+    ASSERT_TRUE(changed);
+    EXPECT_NE(changed->revision, first->revision);
+    EXPECT_EQ(renders, 3);
+}
+
+TEST_F(AppIconProviderTest, UninstalledApplicationsGiveNothingAndKeepTheirOldEntry) {
+    testing::writeSolidPng(icons.hicolor() / "128x128/apps/tool.png", 128, 128, 0x123456);
+    install("org.example.Tool", "tool");
+    const auto first = icon("org.example.Tool");
+    ASSERT_TRUE(first);
+    const fs::path entry = installed["org.example.Tool"];
+
+    installed.erase("org.example.Tool");
+    EXPECT_EQ(icon("org.example.Tool"), std::nullopt);
+    EXPECT_EQ(icon("org.example.Missing"), std::nullopt);
+
+    installed["org.example.Tool"] = entry;
+    EXPECT_EQ(icon("org.example.Tool"), first);
+    EXPECT_EQ(renders, 1);
+}
+
+TEST_F(AppIconProviderTest, AnUnreadableDateIsCachedAsNoDate) {
+    testing::writeSolidPng(icons.hicolor() / "128x128/apps/tool.png", 128, 128, 0x123456);
+    install("org.example.Tool", "tool");
+    dateOverride = [](const fs::path&) -> std::optional<fs::file_time_type> { return std::nullopt; };
+    ASSERT_TRUE(icon("org.example.Tool"));
+    touch("org.example.Tool");
+    ASSERT_TRUE(icon("org.example.Tool"));
+    EXPECT_EQ(renders, 1);
+}
+
+TEST_F(AppIconProviderTest, MissingIconsFallBackToTheGenericApplicationIcon) {
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16, "#777777");
+    install("org.example.Plain", std::nullopt);
+    install("org.example.Broken", "no-such-icon");
+    const auto plain = icon("org.example.Plain");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(testing::decodePng(plain->pngData)->pixel(64, 64), 0x777777FFU);
+    EXPECT_EQ(icon("org.example.Broken"), plain);
+}
+
+TEST_F(AppIconProviderTest, FailedRendersAreNotCached) {
+    install("org.example.Plain", std::nullopt);  // and no generic icon in the theme
+    EXPECT_EQ(icon("org.example.Plain"), std::nullopt);
+    EXPECT_EQ(icon("org.example.Plain"), std::nullopt);
+    EXPECT_EQ(renders, 2);
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16, "#777777");
+    EXPECT_TRUE(icon("org.example.Plain"));
+}
+
+TEST_F(AppIconProviderTest, ConcurrentRequestsForOneIconRenderItOnce) {
+    using namespace boost::asio::experimental::awaitable_operators;
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/tool.svg", 16, 16, "#00ff00");
+    install("org.example.Tool", "tool");
+    auto both = [](AppIconProvider* provider, WorkspaceClient client) -> Task<bool> {
+        auto [a, b] = co_await (provider->pngAndRevision("org.example.Tool", client) &&
+                                provider->pngAndRevision("org.example.Tool", client));
+        co_return a.has_value() && a == b;
+    };
+    EXPECT_TRUE(io.run(both(&provider, workspace())));
+    EXPECT_EQ(renders, 1);
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,174 @@
+#include "agent_core/shortcuts_catalog.h"
+
+#include "platform/linux/posix_process_runner.h"
+#include "tests/support/shortcut_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+
+namespace velopad {
+namespace {
+
+using testing::FakeProcessRunner;
+using testing::IoHarness;
+using testing::ShortcutsSandbox;
+
+constexpr const char* kFirst = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
+constexpr const char* kSecond = "a3bb189e-8bf9-3888-9912-ace4e6543002";
+
+struct LineCase {
+    std::string line;
+    std::optional<CatalogShortcut> expected;
+};
+
+TEST(ShortcutsCatalogParseTest, ReadsOneLine) {
+    const std::string id = kFirst;
+    const std::vector<LineCase> cases = {
+        {"Morning Routine (" + id + ")", CatalogShortcut{"Morning Routine", id}},
+        {"Call Mom (work) (" + id + ")", CatalogShortcut{"Call Mom (work)", id}},
+        {"  Padded  ( " + id + " )  ", CatalogShortcut{"Padded", id}},
+        {"lower (" + std::string(kSecond) + ")", CatalogShortcut{"lower", kSecond}},
+        {"Name(" + id + ")", CatalogShortcut{"Name", id}},
+        {"\u00A0Spaced\u3000(" + id + ")\u2003", CatalogShortcut{"Spaced", id}},
+        {"(" + id + ")", std::nullopt},
+        {"   (" + id + ")", std::nullopt},
+        {"Name (not-a-uuid)", std::nullopt},
+        {"Name (" + id + "0)", std::nullopt},
+        {"Name (1B4E28BA2FA1-11D2-883F-0016D3CCA427-)", std::nullopt},
+        {"Name (" + id + ") trailing", std::nullopt},
+        {"Name " + id + ")", std::nullopt},
+        {"Name", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(ShortcutsCatalog::parseListLine(c.line), c.expected);
+    }
+}
+
+TEST(ShortcutsCatalogParseTest, ReadsWholeOutputInOrderWhateverTheLineBreaks) {
+    const std::string first = std::string("B (") + kFirst + ")";
+    const std::string second = std::string("A (") + kSecond + ")";
+    const std::vector<CatalogShortcut> expected = {{"B", kFirst}, {"A", kSecond}, {"B", kFirst}};
+    const std::string plain = first + "\n" + second + "\n" + first + "\n";
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput(plain), expected);
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput(first + "\r\n\r\n" + second + "\r\n  \r\n" + first), expected);
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput(first + "\u2028" + second + "\u0085" + first + "\f"), expected);
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput("garbage\n" + first + "\n(" + kFirst + ")\n" + second + "\n" + first),
+              expected);
+    EXPECT_TRUE(ShortcutsCatalog::parseListOutput("").empty());
+}
+
+TEST(ShortcutsCatalogParseTest, RecognisesIdentifiers) {
+    EXPECT_TRUE(ShortcutsCatalog::isShortcutIdentifier(kFirst));
+    EXPECT_TRUE(ShortcutsCatalog::isShortcutIdentifier(kSecond));
+    for (const char* text : {"", "1B4E28BA-2FA1-11D2-883F-0016D3CCA42", "1B4E28BA-2FA1-11D2-883F-0016D3CCA4270",
+                             "1B4E28BA-2FA1-11D2-883F00016D3CCA427", "1B4E28BA2-FA1-11D2-883F-0016D3CCA427",
+                             "1B4E28BA-2FA1-11D2-883F-0016D3CCA42G", "{B4E28BA-2FA1-11D2-883F-0016D3CCA42}",
+                             "com.apple.Safari"}) {
+        EXPECT_FALSE(ShortcutsCatalog::isShortcutIdentifier(text)) << text;
+    }
+}
+
+TEST(ShortcutsCatalogParseTest, FindsTheHeroRecipe) {
+    const CatalogShortcut fuzzy{"my voice in cursor helper", kFirst};
+    const CatalogShortcut preferred{"Velopad \u2014 Voice in Cursor", kSecond};
+    const CatalogShortcut other{"Timer", kFirst};
+    EXPECT_EQ(ShortcutsCatalog::findHero({other, fuzzy, preferred}), preferred);
+    EXPECT_EQ(ShortcutsCatalog::findHero({other, fuzzy}), fuzzy);
+    EXPECT_EQ(ShortcutsCatalog::findHero({{"VOICE to CURSOR", kFirst}}), (CatalogShortcut{"VOICE to CURSOR", kFirst}));
+    EXPECT_EQ(ShortcutsCatalog::findHero({other, {"Voice memo", kFirst}}), std::nullopt);
+}
+
+TEST(ShortcutsCatalogErrorTest, DescribesEachFailure) {
+    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::executableMissing).what(),
+                 "The shortcuts CLI is not available on this Mac.");
+    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 1, "").what(),
+                 "Could not list Shortcuts (exit 1).");
+    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 143, " \n").what(),
+                 "Could not list Shortcuts (exit 143).");
+    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 2, "\n  database locked \n").what(),
+                 "Could not list Shortcuts: database locked");
+    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::parseFailed).what(),
+                 "Could not parse the Shortcuts list.");
+}
+
+class ShortcutsCatalogListTest : public ::testing::Test {
+protected:
+    std::vector<CatalogShortcut> list(const std::string& executable, std::shared_ptr<ProcessRunning> runner,
+                                      double timeout = 15) {
+        const ShortcutsCatalog catalog(executable, std::move(runner), timeout);
+        return io.run(catalog.list());
+    }
+
+    std::string script(const std::string& body) {
+        const auto path = sandbox.root() / "tool.sh";
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        ::chmod(path.c_str(), 0755);
+        return path.string();
+    }
+
+    void expectFailure(const std::function<void()>& action, ShortcutsCatalogErrorCode code, const std::string& text) {
+        try {
+            action();
+            ADD_FAILURE() << "no error";
+        } catch (const ShortcutsCatalogError& error) {
+            EXPECT_EQ(error.code(), code);
+            EXPECT_EQ(std::string(error.what()), text);
+        }
+    }
+
+    IoHarness io;
+    ShortcutsSandbox sandbox;
+};
+
+TEST_F(ShortcutsCatalogListTest, ListsTheToolsShortcuts) {
+    sandbox.writeShortcut(kFirst, "Say (hi) there", "true");
+    sandbox.writeShortcut(kSecond, "Alpha", "true");
+    const auto shortcuts = list(testing::shortcutsToolPath(), std::make_shared<PosixProcessRunner>(io.executor()));
+    EXPECT_EQ(shortcuts, (std::vector<CatalogShortcut>{{"Alpha", kSecond}, {"Say (hi) there", kFirst}}));
+}
+
+TEST_F(ShortcutsCatalogListTest, CallsTheToolWithListAndShowIdentifiers) {
+    const auto runner = std::make_shared<FakeProcessRunner>(ProcessRunResult{0, std::string("X (") + kFirst + ")\n", "", false});
+    const std::string tool = script("exit 0");
+    EXPECT_EQ(list(tool, runner), (std::vector<CatalogShortcut>{{"X", kFirst}}));
+    ASSERT_EQ(runner->calls.size(), 1U);
+    EXPECT_EQ(runner->calls[0].executable, tool);
+    EXPECT_EQ(runner->calls[0].arguments, (std::vector<std::string>{"list", "--show-identifiers"}));
+    EXPECT_EQ(runner->calls[0].timeout, 15);
+}
+
+TEST_F(ShortcutsCatalogListTest, AMissingToolIsReportedWithoutStartingAnything) {
+    const auto runner = std::make_shared<FakeProcessRunner>();
+    const auto plainFile = sandbox.root() / "not-executable";
+    std::ofstream(plainFile) << "x";
+    for (const std::string& path : {std::string("/nonexistent/velopad-shortcuts"), plainFile.string(),
+                                    sandbox.root().string(), std::string()}) {
+        expectFailure([&] { list(path, runner); }, ShortcutsCatalogErrorCode::executableMissing,
+                      "The shortcuts CLI is not available on this Mac.");
+    }
+    EXPECT_TRUE(runner->calls.empty());
+}
+
+TEST_F(ShortcutsCatalogListTest, AFailingOrHangingToolIsReported) {
+    const auto runner = std::make_shared<PosixProcessRunner>(io.executor());
+    expectFailure([&] { list(script("exit 1"), runner); }, ShortcutsCatalogErrorCode::listFailed,
+                  "Could not list Shortcuts (exit 1).");
+    expectFailure([&] { list(script("echo 'database locked' >&2; exit 3"), runner); },
+                  ShortcutsCatalogErrorCode::listFailed, "Could not list Shortcuts: database locked");
+    expectFailure([&] { list(script("exec sleep 10"), runner, 0.3); }, ShortcutsCatalogErrorCode::listFailed,
+                  "Could not list Shortcuts (exit 143).");
+}
+
+TEST_F(ShortcutsCatalogListTest, OutputThatIsNotUtf8GivesNoShortcuts) {
+    const auto runner = std::make_shared<PosixProcessRunner>(io.executor());
+    EXPECT_TRUE(list(script(std::string("printf 'Bad\\377 (") + kFirst + ")\\n'"), runner).empty());
+}
+
+}  // namespace
+}  // namespace velopad

@@ -1,0 +1,156 @@
+#include "app/agent_view_model.h"
+#include "app/in_memory_paired_device_store.h"
+#include "app/request_router.h"
+#include "protocol/message_factory.h"
+#include "tests/support/fake_executors.h"
+#include "tests/support/io_thread.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace velopad::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class AgentViewModelTest : public ::testing::Test {
+protected:
+    void SetUp() override { build(0); }
+
+    void build(std::uint16_t port, std::chrono::milliseconds cooldown = 5000ms,
+               std::chrono::milliseconds retryDelay = 10ms) {
+        ListenerOptions listenerOptions;
+        listenerOptions.port = port;
+        listenerOptions.portConflictRetryDelay = retryDelay;
+        listener = ListenerService::create(io.executor(), router, listenerOptions);
+        AgentViewModelOptions options;
+        options.computerName = [] { return std::string("Studio Desk"); };
+        options.refreshPeriod = 3600s;  // the test drives refresh itself
+        options.recoveryCooldown = cooldown;
+        viewModel = AgentViewModel::create(io.executor(), pairing, *listener, options);
+    }
+    void TearDown() override {
+        viewModel->stop();
+        io.run(listener->shutdown());
+    }
+
+    AgentViewState refreshed() {
+        io.run(viewModel->refresh());
+        return viewModel->state();
+    }
+    PairingResponse pairByPIN(const std::string& pin, const std::string& name, const std::string& deviceId) {
+        PairRequestPayload request{PairingMethod::pin, pin, name, *Uuid::parse(deviceId)};
+        return io.run(pairing.handlePairRequest(request, Uuid::random()));
+    }
+
+    asio::thread_pool pool{1};
+    std::shared_ptr<InMemoryPairedDeviceStore> store = std::make_shared<InMemoryPairedDeviceStore>();
+    FakeExecutors executors;
+    RequestRouter router{executors};
+    std::shared_ptr<ListenerService> listener;
+    std::shared_ptr<AgentViewModel> viewModel;
+    IoThread io;
+    PairingService pairing{io.executor(), pool, store};
+};
+
+TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
+    io.run(viewModel->startListener());
+    auto state = refreshed();
+    EXPECT_EQ(state.pairingStatusText(), "Waiting for iPhone to scan QR");
+    EXPECT_EQ(state.currentPIN.size(), 6u);
+    EXPECT_EQ(state.bonjourServiceName, "Studio Desk");
+    EXPECT_EQ(state.pairingQRString.rfind("harborlink://pair?v=1&name=Studio%20Desk&code=", 0), 0u)
+        << state.pairingQRString;
+    EXPECT_TRUE(state.showsPairingBlock());
+    EXPECT_EQ(state.statusText(), "Ready for iPhone");
+
+    for (int attempt = 0; attempt < 5; ++attempt) (void)pairByPIN("000000" == state.currentPIN ? "111111" : "000000", "x", "11111111-1111-4111-8111-111111111111");
+    state = refreshed();
+    EXPECT_TRUE(state.isLockedOut);
+    EXPECT_EQ(state.pairingStatusText(), "Pairing locked \u2014 too many failed attempts");
+    EXPECT_FALSE(state.showsPairingBlock());
+
+    io.run(viewModel->unpair());  // also resets the lockout
+    state = refreshed();
+    ASSERT_FALSE(state.isLockedOut);
+    EXPECT_TRUE(pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
+    state = refreshed();
+    EXPECT_EQ(state.pairingStatusText(), "iPhone A");
+    EXPECT_EQ(state.statusText(), "Waiting for iPhone");
+    EXPECT_FALSE(state.showsPairingBlock());
+}
+
+TEST_F(AgentViewModelTest, ShowingThePairingCodeRenewsItUntilThePhonePairsAgain) {
+    auto state = refreshed();
+    ASSERT_TRUE(pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
+    const auto before = refreshed();
+    io.run(viewModel->showPairingCode());
+    auto shown = viewModel->state();
+    EXPECT_TRUE(shown.isShowingPairingCode);
+    EXPECT_TRUE(shown.showsPairingBlock());
+    EXPECT_NE(shown.currentPIN, before.currentPIN);
+    EXPECT_NE(shown.pairingQRString, before.pairingQRString);
+    EXPECT_EQ(shown.pairingInstruction(), "Scan to pair this iPhone again. This replaces the pairing on this Mac.");
+
+    ASSERT_TRUE(pairByPIN(shown.currentPIN, "iPhone B", "33333333-3333-4333-8333-333333333333").isOK());
+    state = refreshed();
+    EXPECT_FALSE(state.isShowingPairingCode) << "the replacement was made";
+    EXPECT_EQ(state.pairingStatusText(), "iPhone B");
+
+    io.run(viewModel->showPairingCode());
+    io.run(viewModel->hidePairingCode());
+    EXPECT_FALSE(viewModel->state().isShowingPairingCode);
+    io.run(viewModel->unpair());
+    state = viewModel->state();
+    EXPECT_TRUE(state.pairedDevices.empty());
+    EXPECT_EQ(state.pairingStatusText(), "Waiting for iPhone to scan QR");
+}
+
+TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
+    boost::asio::io_context context;
+    auto holder = std::make_unique<boost::asio::ip::tcp::acceptor>(
+        context, boost::asio::ip::tcp::endpoint{boost::asio::ip::tcp::v4(), 0});
+    const auto port = holder->local_endpoint().port();
+    build(port, 1500ms, 40ms);  // eight retries take 320 ms, well within the cooldown
+    const std::string conflict =
+        "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
+
+    io.run(listener->start());
+    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(io.run(listener->status()).portConflictRetries, 8);
+    auto state = refreshed();  // finds the failure and recovers at once
+    EXPECT_EQ(state.statusText(), "Connection failed");
+    EXPECT_EQ(state.listenerError, conflict);
+    EXPECT_LT(io.run(listener->status()).portConflictRetries, 8) << "recovery restarted the count";
+
+    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    refreshed();  // within the cooldown: no second recovery
+    EXPECT_EQ(io.run(listener->status()).portConflictRetries, 8);
+
+    holder.reset();
+    std::this_thread::sleep_for(1200ms);
+    refreshed();  // the cooldown has passed: recovery takes the free port
+    for (int i = 0; i < 100 && !refreshed().isListenerRunning; ++i) std::this_thread::sleep_for(10ms);
+    state = viewModel->state();
+    EXPECT_TRUE(state.isListenerRunning);
+    EXPECT_FALSE(state.listenerError);
+    EXPECT_EQ(state.statusText(), "Ready for iPhone");
+}
+
+TEST_F(AgentViewModelTest, NotifiesObserversOnlyOfChanges) {
+    std::atomic<int> notifications = 0;
+    viewModel->observe([&](const AgentViewState&) { ++notifications; });
+    refreshed();
+    const int afterFirst = notifications;
+    refreshed();
+    refreshed();
+    EXPECT_EQ(notifications, afterFirst);
+    io.run(viewModel->unpair());
+    EXPECT_GT(notifications, afterFirst);
+}
+
+}  // namespace
+}  // namespace velopad::test

@@ -1,0 +1,154 @@
+#include "app/deck_store_error.h"
+#include "app/deck_store_rules.h"
+#include "protocol/deck_tile_factories.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velopad {
+namespace {
+
+using DeckStoreRules::validatedDeck;
+
+DeckTemplate deckOf(std::vector<DeckTile> tiles) {
+    DeckTemplate deck;
+    deck.id = "streaming";
+    deck.name = "Mine";
+    deck.tiles = std::move(tiles);
+    return deck;
+}
+
+std::string refusal(const DeckTemplate& deck) {
+    try {
+        (void)validatedDeck(deck);
+    } catch (const DeckStoreError& error) {
+        return error.what();
+    }
+    return "accepted";
+}
+
+const std::string shortcutId = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+
+TEST(DeckStoreRulesTest, ADeckHoldsAtMost24Tiles) {
+    std::vector<DeckTile> tiles;
+    for (int i = 1; i <= 24; ++i) {
+        tiles.push_back(appTile(i, "App", "org.example.app" + std::to_string(i)));
+    }
+    EXPECT_EQ(validatedDeck(deckOf(tiles)).tiles.size(), 24u);
+
+    tiles.push_back(appTile(25, "App", "org.example.app25"));
+    EXPECT_EQ(refusal(deckOf(tiles)), "A deck can have at most 24 tiles.");
+    try {
+        (void)validatedDeck(deckOf(tiles));
+    } catch (const DeckStoreError& error) {
+        EXPECT_EQ(error, DeckStoreError::tooManyTiles(24));
+    }
+}
+
+TEST(DeckStoreRulesTest, RefusesTheSameKeyTwiceWithinOneKind) {
+    struct Case {
+        const char* name;
+        std::vector<DeckTile> tiles;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"two Safari keys",
+         {appTile(1, "Safari", "com.apple.Safari"), appTile(2, "Web", "com.apple.Safari")},
+         "com.apple.Safari is already on the deck."},
+        {"two mute keys",
+         {actionTile(BuiltinAction::volumeMute, 1), actionTile(BuiltinAction::volumeMute, 2)},
+         "system.volume.mute is already on the deck."},
+        {"one Shortcut twice",
+         {shortcutTile(1, "A", shortcutId, "bolt"), shortcutTile(2, "B", shortcutId, "star")},
+         "That Shortcut is already on the deck."},
+        {"an action key without its action",
+         {DeckTile{"x", 1, DeckTileKind::action, "X", "", std::nullopt}},
+         "Could not read the saved deck."},
+        {"a Shortcut key without its identifier",
+         {DeckTile{"x", 1, DeckTileKind::shortcut, "X", "", std::nullopt, std::nullopt}},
+         "Could not read the saved deck."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(refusal(deckOf(c.tiles)), c.text) << c.name;
+
+    // The same text as a bundle identifier and as an action id does not clash.
+    EXPECT_EQ(refusal(deckOf({appTile(1, "Odd", "system.volume.up"),
+                              actionTile(BuiltinAction::volumeUp, 2)})),
+              "accepted");
+}
+
+TEST(DeckStoreRulesTest, RenumbersInArrayOrderAndDerivesIds) {
+    DeckTile stale = appTile(9, "Safari", "com.apple.Safari");
+    stale.id = "stale";
+    const DeckTemplate validated = validatedDeck(
+        deckOf({appTile(3, "Terminal", "org.gnome.Terminal"), actionTile(BuiltinAction::volumeUp, 7),
+                stale}));
+    ASSERT_EQ(validated.tiles.size(), 3u);
+    EXPECT_EQ(validated.tiles[0].slot, 1);
+    EXPECT_EQ(validated.tiles[1].slot, 2);
+    EXPECT_EQ(validated.tiles[1].id, "system.volume.up");
+    EXPECT_EQ(validated.tiles[2].slot, 3);
+    EXPECT_EQ(validated.tiles[2].id, "com.apple.Safari");
+    EXPECT_EQ(validated.name, "Mine");
+}
+
+TEST(DeckStoreRulesTest, TheErrorTextsAreTheEditorsSentences) {
+    EXPECT_STREQ(DeckStoreError::unknownCategory("other").what(), "Unknown deck category: other.");
+    EXPECT_STREQ(DeckStoreError::encodingFailed().what(), "Could not save the deck.");
+    EXPECT_STREQ(DeckStoreError::duplicateBundleId("org.gnome.Terminal").what(),
+                 "org.gnome.Terminal is already on the deck.");
+}
+
+TEST(DeckStoreRulesTest, WritesTheDecksFileCompactWithSortedKeys) {
+    DeckTemplate deck = deckOf({appTile(1, "A/B", "com.apple.Safari", "safari"),
+                                actionTile(BuiltinAction::volumeDown, 2)});
+    EXPECT_EQ(DeckStoreRules::encodeDecksFile(1, {deck}),
+              "{\"decks\":[{\"id\":\"streaming\",\"name\":\"Mine\",\"tiles\":[{\"bundleId\":"
+              "\"com.apple.Safari\",\"iconName\":\"safari\",\"id\":\"com.apple.Safari\",\"kind\":"
+              "\"app\",\"label\":\"A\\/B\",\"slot\":1},{\"actionId\":\"system.volume.down\","
+              "\"bundleId\":\"\",\"iconSymbol\":\"speaker.wave.1.fill\",\"id\":"
+              "\"system.volume.down\",\"kind\":\"action\",\"label\":\"Vol \xE2\x88\x92\","
+              "\"slot\":2}]}],\"version\":1}");
+    EXPECT_EQ(DeckStoreRules::decodeDecksFile(DeckStoreRules::encodeDecksFile(1, {deck})),
+              std::vector<DeckTemplate>{deck});
+}
+
+TEST(DeckStoreRulesTest, ReadsOnlyCompleteDecksFiles) {
+    const std::vector<std::string> bad = {
+        "",
+        "[]",
+        "{\"decks\":[]}",
+        "{\"version\":1}",
+        "{\"decks\":{},\"version\":1}",
+        "{\"decks\":[{\"id\":\"streaming\",\"name\":\"S\"}],\"version\":1}",
+        "{\"decks\":[],\"version\":\"1\"}",
+    };
+    for (const std::string& text : bad) {
+        EXPECT_EQ(DeckStoreRules::decodeDecksFile(text), std::nullopt) << text;
+    }
+    // The version is required but not compared.
+    EXPECT_EQ(DeckStoreRules::decodeDecksFile("{\"decks\":[],\"version\":7}"),
+              std::vector<DeckTemplate>{});
+}
+
+TEST(DeckStoreRulesTest, KeepsOneDeckPerCategoryInCategoryOrder) {
+    DeckTemplate gaming = deckOf({appTile(4, "Safari", "com.apple.Safari")});
+    gaming.id = "gaming";
+    DeckTemplate other = deckOf({});
+    other.id = "other";
+    const auto isInstalled = DeckTemplateFilter::memberOf({"com.apple.Safari"});
+
+    const std::vector<DeckTemplate> decks =
+        DeckStoreRules::normalizedDecks({other, gaming}, isInstalled);
+
+    ASSERT_EQ(decks.size(), 2u);
+    EXPECT_EQ(decks[0].id, "streaming");
+    EXPECT_EQ(decks[0].name, "Streaming");
+    ASSERT_EQ(decks[0].tiles.size(), 1u);
+    EXPECT_EQ(decks[0].tiles[0].slot, 1);  // Safari, fourth in the template, renumbered
+    EXPECT_EQ(decks[1], gaming);            // as stored, gap included
+}
+
+}  // namespace
+}  // namespace velopad
