@@ -1,10 +1,10 @@
 #include "agent_core/action_wire_handler.h"
 
+#include <utility>
+
 #include "agent_core/incoming_wire_envelope.h"
 #include "protocol/payloads.h"
 #include "protocol/wire_codec.h"
-
-#include <utility>
 
 namespace velopad {
 
@@ -19,7 +19,8 @@ std::optional<std::string> ActionWireHandler::handle(std::string_view bytes) con
     return encodeActionResponse(handler_.handleRun(request.payload.actionId, envelope.id));
 }
 
-Task<std::optional<std::string>> ActionWireHandler::handle(std::string bytes, asio::thread_pool& pool) const {
+Task<std::optional<std::string>> ActionWireHandler::handle(std::string bytes,
+                                                           asio::thread_pool& pool) const {
     // The work captures only pointers (GCC 12 may destroy runBlocking's closure twice); this
     // handler and `bytes` outlive it because this coroutine waits for it.
     const auto work = [this, &bytes] { return handle(std::string_view(bytes)); };

@@ -1,8 +1,9 @@
 #include "agent_core/app_icon_provider.h"
 
-#include "agent_core/icon_serial_gate.h"
-
+#include <exception>
 #include <utility>
+
+#include "agent_core/icon_serial_gate.h"
 
 namespace velopad {
 
@@ -14,11 +15,13 @@ AppIconProvider::AppIconProvider(Executor executor, asio::thread_pool& pool, App
 
 AppIconProvider::~AppIconProvider() = default;
 
-Task<std::optional<IconPng>> AppIconProvider::pngAndRevision(std::string bundleId, WorkspaceClient workspace) {
+Task<std::optional<IconPng>> AppIconProvider::pngAndRevision(std::string bundleId,
+                                                             WorkspaceClient workspace) {
     co_return co_await onStrand(strand_, lookUp(std::move(bundleId), std::move(workspace)));
 }
 
-Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId, WorkspaceClient workspace) {
+Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId,
+                                                           WorkspaceClient workspace) {
     auto icon = co_await pngAndRevision(std::move(bundleId), std::move(workspace));
     if (!icon) {
         co_return std::nullopt;
@@ -26,9 +29,19 @@ Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId,
     co_return std::move(icon->revision);
 }
 
-Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId, WorkspaceClient workspace) {
+Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId,
+                                                     WorkspaceClient workspace) {
     const IconSerialGate::Pass pass = co_await gate_->enter();
+    // Neither operation fails: a workspace or source that throws counts as "no icon".
+    try {
+        co_return co_await lookUpInSection(std::move(bundleId), std::move(workspace));
+    } catch (const std::exception&) {
+    }
+    co_return std::nullopt;
+}
 
+Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundleId,
+                                                              WorkspaceClient workspace) {
     std::optional<std::filesystem::path> url;
     if (workspace.urlForApplication) {
         url = co_await workspace.urlForApplication(bundleId);
@@ -39,9 +52,11 @@ Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId, Works
     // Work sent to the pool captures only pointers (GCC 12 may destroy runBlocking's closure
     // twice); what they point to lives in this coroutine, which waits for the work.
     const auto readDate = [this, &url] {
-        return source_.contentModificationDate ? source_.contentModificationDate(*url) : std::nullopt;
+        return source_.contentModificationDate ? source_.contentModificationDate(*url)
+                                               : std::nullopt;
     };
-    const std::optional<std::filesystem::file_time_type> modified = co_await runBlocking(pool_, readDate);
+    const std::optional<std::filesystem::file_time_type> modified =
+        co_await runBlocking(pool_, readDate);
 
     if (const auto cached = cache_.find(bundleId);
         cached != cache_.end() && cached->second.contentModificationDate == modified) {

@@ -5,16 +5,16 @@
 // An actor: its cache lives on its own strand, and callers go through one at a time in the
 // order they came (rendering included), so one icon is never rendered twice at once.
 
-#include "agent_core/async.h"
-#include "agent_core/icon_revision.h"
-#include "agent_core/workspace_client.h"
-
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "agent_core/async.h"
+#include "agent_core/icon_revision.h"
+#include "agent_core/workspace_client.h"
 
 namespace velopad {
 
@@ -32,7 +32,7 @@ struct AppIconSource {
 };
 
 class AppIconProvider {
-public:
+  public:
     struct CacheEntry {
         std::string revision;
         PngBytes pngData;
@@ -51,8 +51,9 @@ public:
     // The same steps (the cache is filled alike), returning only the revision.
     Task<std::optional<std::string>> revision(std::string bundleId, WorkspaceClient workspace);
 
-private:
+  private:
     Task<std::optional<IconPng>> lookUp(std::string bundleId, WorkspaceClient workspace);
+    Task<std::optional<IconPng>> lookUpInSection(std::string bundleId, WorkspaceClient workspace);
 
     Strand strand_;
     asio::thread_pool& pool_;

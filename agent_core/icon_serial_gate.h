@@ -2,18 +2,18 @@
 // Lets one caller at a time through a section that awaits (for example, rendering on a thread
 // pool), in the order they arrived. Use it only from one strand.
 
-#include "agent_core/async.h"
-
 #include <boost/asio/experimental/channel.hpp>
 #include <boost/system/error_code.hpp>
+
+#include "agent_core/async.h"
 
 namespace velopad {
 
 class IconSerialGate {
-public:
+  public:
     // Leaves the section when destroyed.
     class Pass {
-    public:
+      public:
         explicit Pass(IconSerialGate* gate) : gate_(gate) {}
         Pass(Pass&& other) noexcept : gate_(std::exchange(other.gate_, nullptr)) {}
         Pass(const Pass&) = delete;
@@ -25,7 +25,7 @@ public:
             }
         }
 
-    private:
+      private:
         IconSerialGate* gate_;
     };
 
@@ -37,7 +37,7 @@ public:
         co_return Pass(this);
     }
 
-private:
+  private:
     void leave() {
         slot_.try_receive([](boost::system::error_code) {});
     }

@@ -9,7 +9,7 @@
 namespace velopad {
 
 class ProcessOutputBuffer {
-public:
+  public:
     // One mebibyte per stream: far beyond any message a Shortcut run reports.
     static constexpr std::size_t defaultLimit = std::size_t{1} << 20;
 
@@ -25,7 +25,7 @@ public:
     // stream was cut, a character split by the cut is left out rather than spoiling the rest.
     [[nodiscard]] std::string text() const;
 
-private:
+  private:
     std::size_t limit_;
     std::string bytes_;
     bool truncated_ = false;

@@ -3,11 +3,11 @@
 // that drive command-line tools (the Shortcuts tool) depend on this seam only, so tests can
 // stand in for the platform's process API.
 
-#include "agent_core/async.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "agent_core/async.h"
 
 namespace velopad {
 
@@ -27,7 +27,7 @@ struct ProcessRunResult {
 };
 
 class ProcessRunning {
-public:
+  public:
     virtual ~ProcessRunning() = default;
 
     // Starts `executable` (an absolute path) with `arguments`, waits for it to end and collects

@@ -1,13 +1,15 @@
 #include "agent_core/shortcut_icon_provider.h"
 
-#include "protocol/mac_icon_sync_policy.h"
-
 #include <algorithm>
 #include <cctype>
+#include <exception>
+
+#include "protocol/mac_icon_sync_policy.h"
 
 namespace velopad {
 
-ShortcutIconProvider::ShortcutIconProvider(Executor executor, asio::thread_pool& pool, ShortcutIconSource source)
+ShortcutIconProvider::ShortcutIconProvider(Executor executor, asio::thread_pool& pool,
+                                           ShortcutIconSource source)
     : strand_(asio::make_strand(std::move(executor))), pool_(pool), source_(std::move(source)) {}
 
 std::string ShortcutIconProvider::normalizedKey(std::string_view identifier) {
@@ -18,7 +20,12 @@ std::string ShortcutIconProvider::normalizedKey(std::string_view identifier) {
 }
 
 Task<std::optional<IconPng>> ShortcutIconProvider::pngAndRevision(std::string identifier) {
-    co_return co_await onStrand(strand_, lookUp(std::move(identifier)));
+    // No operation fails: a source that throws counts as "no icon".
+    try {
+        co_return co_await onStrand(strand_, lookUp(std::move(identifier)));
+    } catch (const std::exception&) {
+    }
+    co_return std::nullopt;
 }
 
 Task<std::optional<std::string>> ShortcutIconProvider::revision(std::string identifier) {
@@ -42,7 +49,11 @@ Task<std::optional<PngBytes>> ShortcutIconProvider::readCache(std::string key) {
 }
 
 Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
-    co_return co_await onStrand(strand_, preload());
+    try {
+        co_return co_await onStrand(strand_, preload());
+    } catch (const std::exception&) {
+    }
+    co_return std::map<std::string, PngBytes>{};
 }
 
 Task<std::optional<IconPng>> ShortcutIconProvider::lookUp(std::string identifier) {

@@ -5,9 +5,6 @@
 // An actor: its cache lives on its own strand. While an icon is being fetched the provider
 // serves other callers, so two requests for the same missing icon may both fetch it.
 
-#include "agent_core/async.h"
-#include "agent_core/icon_revision.h"
-
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,6 +12,9 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "agent_core/async.h"
+#include "agent_core/icon_revision.h"
 
 namespace velopad {
 
@@ -30,7 +30,7 @@ struct ShortcutIconSource {
 };
 
 class ShortcutIconProvider {
-public:
+  public:
     ShortcutIconProvider(Executor executor, asio::thread_pool& pool, ShortcutIconSource source);
 
     // The cache key: the identifier in lower case.
@@ -50,7 +50,7 @@ public:
     // its lower-case identifier and under the identifier as the source wrote it.
     Task<std::map<std::string, PngBytes>> preloadAll();
 
-private:
+  private:
     Task<std::optional<IconPng>> lookUp(std::string identifier);
     Task<std::map<std::string, PngBytes>> preload();
     Task<std::optional<PngBytes>> readCache(std::string key);

@@ -1,9 +1,9 @@
 #include "agent_core/shortcut_message_handler.h"
 
+#include <utility>
+
 #include "protocol/message_factory.h"
 #include "protocol/wire_codec.h"
-
-#include <utility>
 
 namespace velopad {
 
@@ -24,11 +24,12 @@ ShortcutMessageResponse shortcutResponse(const ShortcutRunResult& result, const 
     if (!result.error) {
         return MessageFactory::shortcutOK(result.shortcutIdentifier, messageId);
     }
-    return MessageFactory::shortcutError(result.shortcutIdentifier, result.error->code, result.error->message,
-                                         messageId);
+    return MessageFactory::shortcutError(result.shortcutIdentifier, result.error->code,
+                                         result.error->message, messageId);
 }
 
-ShortcutMessageHandler::ShortcutMessageHandler(ShortcutsRunner runner) : runner_(std::move(runner)) {}
+ShortcutMessageHandler::ShortcutMessageHandler(ShortcutsRunner runner)
+    : runner_(std::move(runner)) {}
 
 Task<ShortcutMessageResponse> ShortcutMessageHandler::handleRun(std::string shortcutIdentifier,
                                                                 Uuid messageId) const {

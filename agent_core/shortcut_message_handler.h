@@ -2,14 +2,14 @@
 // Turns the outcome of a "shortcut.run" into its reply: "shortcut.ok" or "shortcut.error",
 // both carrying the request's id.
 
+#include <string>
+#include <variant>
+
 #include "agent_core/async.h"
 #include "agent_core/shortcuts_runner.h"
 #include "protocol/payloads.h"
 #include "protocol/uuid.h"
 #include "protocol/wire_message.h"
-
-#include <string>
-#include <variant>
 
 namespace velopad {
 
@@ -23,7 +23,7 @@ std::string encodeShortcutResponse(const ShortcutMessageResponse& response);
 ShortcutMessageResponse shortcutResponse(const ShortcutRunResult& result, const Uuid& messageId);
 
 class ShortcutMessageHandler {
-public:
+  public:
     explicit ShortcutMessageHandler(ShortcutsRunner runner);
 
     // Runs the Shortcut and builds the reply; never throws. The handler may be destroyed while
@@ -32,7 +32,7 @@ public:
 
     [[nodiscard]] const ShortcutsRunner& runner() const noexcept { return runner_; }
 
-private:
+  private:
     ShortcutsRunner runner_;
 };
 

@@ -44,7 +44,8 @@ std::pair<char32_t, std::size_t> decodeAt(std::string_view text, std::size_t ind
 // Start of the character that ends just before `end`.
 std::size_t previousCharacterStart(std::string_view text, std::size_t end) {
     std::size_t start = end - 1;
-    while (start > 0 && end - start < 4 && (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) {
+    while (start > 0 && end - start < 4 &&
+           (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) {
         --start;
     }
     return decodeAt(text, start).second == end - start ? start : end - 1;
@@ -59,8 +60,8 @@ bool isLineBreak(char32_t character) {
 
 bool isWhitespaceOrLineBreak(char32_t character) {
     return isLineBreak(character) || character == 0x09 || character == 0x20 || character == 0xA0 ||
-           character == 0x1680 || (character >= 0x2000 && character <= 0x200A) || character == 0x202F ||
-           character == 0x205F || character == 0x3000;
+           character == 0x1680 || (character >= 0x2000 && character <= 0x200A) ||
+           character == 0x202F || character == 0x205F || character == 0x3000;
 }
 
 std::string_view trimWhitespaceAndLineBreaks(std::string_view text) {

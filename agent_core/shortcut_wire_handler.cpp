@@ -1,14 +1,15 @@
 #include "agent_core/shortcut_wire_handler.h"
 
+#include <utility>
+
 #include "agent_core/incoming_wire_envelope.h"
 #include "protocol/payloads.h"
 #include "protocol/wire_codec.h"
 
-#include <utility>
-
 namespace velopad {
 
-ShortcutWireHandler::ShortcutWireHandler(ShortcutMessageHandler handler) : handler_(std::move(handler)) {}
+ShortcutWireHandler::ShortcutWireHandler(ShortcutMessageHandler handler)
+    : handler_(std::move(handler)) {}
 
 Task<std::optional<std::string>> ShortcutWireHandler::handle(std::string bytes) const {
     const IncomingWireEnvelope envelope = decodeIncomingWireEnvelope(bytes);

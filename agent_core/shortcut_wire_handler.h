@@ -2,16 +2,16 @@
 // The bytes-in, bytes-out form of "shortcut.run": reads the envelope, runs the Shortcut and
 // returns the encoded reply. Messages of any other type get no reply.
 
-#include "agent_core/async.h"
-#include "agent_core/shortcut_message_handler.h"
-
 #include <optional>
 #include <string>
+
+#include "agent_core/async.h"
+#include "agent_core/shortcut_message_handler.h"
 
 namespace velopad {
 
 class ShortcutWireHandler {
-public:
+  public:
     explicit ShortcutWireHandler(ShortcutMessageHandler handler);
 
     // Throws DecodeError for input that is not a message with a UUID id or, for "shortcut.run",
@@ -21,7 +21,7 @@ public:
 
     [[nodiscard]] const ShortcutMessageHandler& handler() const noexcept { return handler_; }
 
-private:
+  private:
     ShortcutMessageHandler handler_;
 };
 

@@ -1,22 +1,25 @@
 #include "agent_core/shortcuts_catalog.h"
 
-#include "agent_core/shortcut_text.h"
-#include "agent_core/shortcuts_tool.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "agent_core/shortcut_text.h"
+#include "agent_core/shortcuts_tool.h"
 
 namespace velopad {
 
 namespace {
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 bool containsIgnoringCase(std::string_view text, std::string_view lowercaseWord) {
     return asciiLowercase(text).find(lowercaseWord) != std::string::npos;
 }
 
-Task<std::vector<CatalogShortcut>> listWith(std::string executable, std::shared_ptr<ProcessRunning> runner,
+Task<std::vector<CatalogShortcut>> listWith(std::string executable,
+                                            std::shared_ptr<ProcessRunning> runner,
                                             double timeout) {
     if (!isExecutableFile(executable)) {
         throw ShortcutsCatalogError(ShortcutsCatalogErrorCode::executableMissing);
@@ -24,7 +27,8 @@ Task<std::vector<CatalogShortcut>> listWith(std::string executable, std::shared_
     std::vector<std::string> arguments{"list", "--show-identifiers"};
     const ProcessRunResult result = co_await runner->run(executable, std::move(arguments), timeout);
     if (result.timedOut || result.exitCode != 0) {
-        throw ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, result.exitCode, result.stderrText);
+        throw ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, result.exitCode,
+                                    result.stderrText);
     }
     co_return ShortcutsCatalog::parseListOutput(result.stdoutText);
 }
@@ -97,15 +101,18 @@ bool ShortcutsCatalog::isShortcutIdentifier(std::string_view text) {
     return position == text.size();
 }
 
-std::optional<CatalogShortcut> ShortcutsCatalog::findHero(const std::vector<CatalogShortcut>& shortcuts) {
-    const auto exact = std::find_if(shortcuts.begin(), shortcuts.end(),
-                                    [](const CatalogShortcut& s) { return s.name == heroRecipePreferredName; });
+std::optional<CatalogShortcut> ShortcutsCatalog::findHero(
+    const std::vector<CatalogShortcut>& shortcuts) {
+    const auto exact =
+        std::find_if(shortcuts.begin(), shortcuts.end(),
+                     [](const CatalogShortcut& s) { return s.name == heroRecipePreferredName; });
     if (exact != shortcuts.end()) {
         return *exact;
     }
-    const auto fuzzy = std::find_if(shortcuts.begin(), shortcuts.end(), [](const CatalogShortcut& s) {
-        return containsIgnoringCase(s.name, "voice") && containsIgnoringCase(s.name, "cursor");
-    });
+    const auto fuzzy =
+        std::find_if(shortcuts.begin(), shortcuts.end(), [](const CatalogShortcut& s) {
+            return containsIgnoringCase(s.name, "voice") && containsIgnoringCase(s.name, "cursor");
+        });
     if (fuzzy != shortcuts.end()) {
         return *fuzzy;
     }
@@ -114,7 +121,8 @@ std::optional<CatalogShortcut> ShortcutsCatalog::findHero(const std::vector<Cata
 
 }  // namespace velopad
 
-std::size_t std::hash<velopad::CatalogShortcut>::operator()(const velopad::CatalogShortcut& shortcut) const noexcept {
+std::size_t std::hash<velopad::CatalogShortcut>::operator()(
+    const velopad::CatalogShortcut& shortcut) const noexcept {
     const std::size_t nameHash = std::hash<std::string>{}(shortcut.name);
     const std::size_t identifierHash = std::hash<std::string>{}(shortcut.identifier);
     return nameHash ^ (identifierHash + 0x9E3779B97F4A7C15ULL + (nameHash << 6) + (nameHash >> 2));

@@ -2,10 +2,6 @@
 // The user's Shortcuts as the deck editor offers them: the tool's "list --show-identifiers"
 // output, one "Name (IDENTIFIER)" line per Shortcut, read into name and identifier.
 
-#include "agent_core/async.h"
-#include "agent_core/process_running.h"
-#include "agent_core/shortcuts_catalog_error.h"
-
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -13,6 +9,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "agent_core/async.h"
+#include "agent_core/process_running.h"
+#include "agent_core/shortcuts_catalog_error.h"
 
 namespace velopad {
 
@@ -26,7 +26,7 @@ struct CatalogShortcut {
 };
 
 class ShortcutsCatalog {
-public:
+  public:
     // The suggested voice-prompt Shortcut (the hero recipe).
     static constexpr std::string_view heroRecipePreferredName = "Velopad \u2014 Voice in Cursor";
     static constexpr std::string_view heroRecipeDisplayName = "Voice prompt in Cursor";
@@ -55,7 +55,7 @@ public:
 
     [[nodiscard]] const std::string& executable() const noexcept { return executable_; }
 
-private:
+  private:
     std::string executable_;
     std::shared_ptr<ProcessRunning> runner_;
     double listTimeout_;

@@ -1,8 +1,8 @@
 #include "agent_core/shortcuts_catalog_error.h"
 
-#include "agent_core/shortcut_text.h"
-
 #include <utility>
+
+#include "agent_core/shortcut_text.h"
 
 namespace velopad {
 
@@ -16,17 +16,17 @@ ShortcutsCatalogError::ShortcutsCatalogError(ShortcutsCatalogErrorCode code, std
 std::string ShortcutsCatalogError::describe(ShortcutsCatalogErrorCode code, std::int32_t exitCode,
                                             const std::string& stderrText) {
     switch (code) {
-    case ShortcutsCatalogErrorCode::executableMissing:
-        return "The shortcuts CLI is not available on this Mac.";
-    case ShortcutsCatalogErrorCode::listFailed: {
-        const std::string_view trimmed = trimWhitespaceAndLineBreaks(stderrText);
-        if (!trimmed.empty()) {
-            return "Could not list Shortcuts: " + std::string(trimmed);
+        case ShortcutsCatalogErrorCode::executableMissing:
+            return "The shortcuts CLI is not available on this Mac.";
+        case ShortcutsCatalogErrorCode::listFailed: {
+            const std::string_view trimmed = trimWhitespaceAndLineBreaks(stderrText);
+            if (!trimmed.empty()) {
+                return "Could not list Shortcuts: " + std::string(trimmed);
+            }
+            return "Could not list Shortcuts (exit " + std::to_string(exitCode) + ").";
         }
-        return "Could not list Shortcuts (exit " + std::to_string(exitCode) + ").";
-    }
-    case ShortcutsCatalogErrorCode::parseFailed:
-        return "Could not parse the Shortcuts list.";
+        case ShortcutsCatalogErrorCode::parseFailed:
+            return "Could not parse the Shortcuts list.";
     }
     return {};
 }

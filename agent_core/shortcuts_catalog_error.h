@@ -14,7 +14,7 @@ enum class ShortcutsCatalogErrorCode {
 };
 
 class ShortcutsCatalogError : public std::runtime_error {
-public:
+  public:
     explicit ShortcutsCatalogError(ShortcutsCatalogErrorCode code, std::int32_t exitCode = 0,
                                    std::string stderrText = {});
 
@@ -26,7 +26,7 @@ public:
     static std::string describe(ShortcutsCatalogErrorCode code, std::int32_t exitCode,
                                 const std::string& stderrText);
 
-private:
+  private:
     ShortcutsCatalogErrorCode code_;
     std::int32_t exitCode_;
     std::string stderrText_;

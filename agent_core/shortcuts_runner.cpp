@@ -1,12 +1,12 @@
 #include "agent_core/shortcuts_runner.h"
 
-#include "agent_core/shortcut_text.h"
-#include "agent_core/shortcuts_tool.h"
-
 #include <exception>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "agent_core/shortcut_text.h"
+#include "agent_core/shortcuts_tool.h"
 
 namespace velopad {
 
@@ -37,22 +37,25 @@ std::string shortened(std::string_view text) {
 }
 
 ShortcutErrorCode classifyFailure(std::string_view lowered, std::int32_t exitCode) {
-    const auto contains = [lowered](std::string_view part) { return lowered.find(part) != std::string_view::npos; };
+    const auto contains = [lowered](std::string_view part) {
+        return lowered.find(part) != std::string_view::npos;
+    };
     if (contains("not found") || contains("couldn't find") || contains("does not exist")) {
         return ShortcutErrorCode::notFound;
     }
     if (contains("cancel") || contains("user cancelled") || exitCode == terminatedStatus ||
-        contains("not authorized") || contains("permission") || contains("not allowed") || contains("privacy")) {
+        contains("not authorized") || contains("permission") || contains("not allowed") ||
+        contains("privacy")) {
         return ShortcutErrorCode::cancelled;
     }
     return ShortcutErrorCode::runFailed;
 }
 
-Task<ShortcutRunResult> runWith(std::string executable, std::shared_ptr<ProcessRunning> runner, double timeout,
-                                std::string shortcutIdentifier) {
+Task<ShortcutRunResult> runWith(std::string executable, std::shared_ptr<ProcessRunning> runner,
+                                double timeout, std::string shortcutIdentifier) {
     if (!isExecutableFile(executable)) {
-        co_return ShortcutRunResult::failure(std::move(shortcutIdentifier), ShortcutErrorCode::runFailed,
-                                             toolMissingMessage);
+        co_return ShortcutRunResult::failure(std::move(shortcutIdentifier),
+                                             ShortcutErrorCode::runFailed, toolMissingMessage);
     }
     std::vector<std::string> arguments{"run", shortcutIdentifier};
     std::optional<ProcessRunResult> result;
@@ -63,8 +66,9 @@ Task<ShortcutRunResult> runWith(std::string executable, std::shared_ptr<ProcessR
         launchFailure = error.what();
     }
     if (!result) {
-        co_return ShortcutRunResult::failure(std::move(shortcutIdentifier), ShortcutErrorCode::runFailed,
-                                             launchFailure.empty() ? runFailedMessage : launchFailure);
+        co_return ShortcutRunResult::failure(
+            std::move(shortcutIdentifier), ShortcutErrorCode::runFailed,
+            launchFailure.empty() ? runFailedMessage : launchFailure);
     }
     co_return ShortcutsRunner::classify(std::move(shortcutIdentifier), *result);
 }
@@ -80,7 +84,8 @@ ShortcutRunResult ShortcutRunResult::failure(std::string shortcutIdentifier, Sho
     return {std::move(shortcutIdentifier), ShortcutRunError{code, std::move(message)}};
 }
 
-ShortcutsRunner::ShortcutsRunner(std::string executable, std::shared_ptr<ProcessRunning> runner, double timeout)
+ShortcutsRunner::ShortcutsRunner(std::string executable, std::shared_ptr<ProcessRunning> runner,
+                                 double timeout)
     : executable_(std::move(executable)), runner_(std::move(runner)), timeout_(timeout) {}
 
 Task<ShortcutRunResult> ShortcutsRunner::run(std::string shortcutIdentifier) const {
@@ -88,10 +93,11 @@ Task<ShortcutRunResult> ShortcutsRunner::run(std::string shortcutIdentifier) con
     return runWith(executable_, runner_, timeout_, std::move(shortcutIdentifier));
 }
 
-ShortcutRunResult ShortcutsRunner::classify(std::string shortcutIdentifier, const ProcessRunResult& result) {
+ShortcutRunResult ShortcutsRunner::classify(std::string shortcutIdentifier,
+                                            const ProcessRunResult& result) {
     if (result.timedOut) {
-        return ShortcutRunResult::failure(std::move(shortcutIdentifier), ShortcutErrorCode::timedOut,
-                                          timedOutMessage);
+        return ShortcutRunResult::failure(std::move(shortcutIdentifier),
+                                          ShortcutErrorCode::timedOut, timedOutMessage);
     }
     if (result.exitCode == 0) {
         return ShortcutRunResult::ok(std::move(shortcutIdentifier));
@@ -100,9 +106,15 @@ ShortcutRunResult ShortcutsRunner::classify(std::string shortcutIdentifier, cons
     const ShortcutErrorCode code = classifyFailure(asciiLowercase(trimmed), result.exitCode);
     std::string message;
     switch (code) {
-    case ShortcutErrorCode::notFound: message = notFoundMessage; break;
-    case ShortcutErrorCode::cancelled: message = cancelledMessage; break;
-    default: message = trimmed.empty() ? std::string(runFailedMessage) : shortened(trimmed); break;
+        case ShortcutErrorCode::notFound:
+            message = notFoundMessage;
+            break;
+        case ShortcutErrorCode::cancelled:
+            message = cancelledMessage;
+            break;
+        default:
+            message = trimmed.empty() ? std::string(runFailedMessage) : shortened(trimmed);
+            break;
     }
     return ShortcutRunResult::failure(std::move(shortcutIdentifier), code, std::move(message));
 }

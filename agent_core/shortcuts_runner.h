@@ -2,13 +2,13 @@
 // Runs one Shortcut through the Shortcuts tool and sorts the outcome into the codes and short
 // messages the phone shows under the key.
 
-#include "agent_core/async.h"
-#include "agent_core/process_running.h"
-#include "protocol/payloads.h"
-
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "agent_core/async.h"
+#include "agent_core/process_running.h"
+#include "protocol/payloads.h"
 
 namespace velopad {
 
@@ -34,7 +34,7 @@ struct [[nodiscard]] ShortcutRunResult {
 };
 
 class ShortcutsRunner {
-public:
+  public:
     // How long a Shortcut may run before it is stopped and reported as "timed_out".
     static constexpr double defaultTimeout = 25;
 
@@ -48,12 +48,13 @@ public:
     Task<ShortcutRunResult> run(std::string shortcutIdentifier) const;
 
     // The outcome of a finished run of the tool (the time-out is checked before the status).
-    static ShortcutRunResult classify(std::string shortcutIdentifier, const ProcessRunResult& result);
+    static ShortcutRunResult classify(std::string shortcutIdentifier,
+                                      const ProcessRunResult& result);
 
     [[nodiscard]] const std::string& executable() const noexcept { return executable_; }
     [[nodiscard]] double timeout() const noexcept { return timeout_; }
 
-private:
+  private:
     std::string executable_;
     std::shared_ptr<ProcessRunning> runner_;
     double timeout_;

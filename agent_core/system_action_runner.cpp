@@ -1,9 +1,9 @@
 #include "agent_core/system_action_runner.h"
 
-#include "protocol/builtin_action.h"
-
 #include <exception>
 #include <utility>
+
+#include "protocol/builtin_action.h"
 
 namespace velopad {
 
@@ -11,11 +11,13 @@ SystemActionResult SystemActionResult::ok(std::string actionId) {
     return {Kind::ok, std::move(actionId), ActionErrorCode::failed, std::nullopt};
 }
 
-SystemActionResult SystemActionResult::error(std::string actionId, ActionErrorCode code, std::string message) {
+SystemActionResult SystemActionResult::error(std::string actionId, ActionErrorCode code,
+                                             std::string message) {
     return {Kind::error, std::move(actionId), code, std::move(message)};
 }
 
-SystemActionRunner::SystemActionRunner(std::shared_ptr<VolumeControlling> volume) : volume_(std::move(volume)) {}
+SystemActionRunner::SystemActionRunner(std::shared_ptr<VolumeControlling> volume)
+    : volume_(std::move(volume)) {}
 
 SystemActionResult SystemActionRunner::perform(const std::string& actionId) const {
     const auto action = builtinActionFromRawValue(actionId);
@@ -23,7 +25,8 @@ SystemActionResult SystemActionRunner::perform(const std::string& actionId) cons
         return SystemActionResult::error(actionId, ActionErrorCode::unknown, "Unknown action");
     }
     if (!volume_) {
-        return SystemActionResult::error(actionId, ActionErrorCode::failed, "No audio output device found.");
+        return SystemActionResult::error(actionId, ActionErrorCode::failed,
+                                         "No audio output device found.");
     }
     try {
         switch (*action) {

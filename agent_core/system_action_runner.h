@@ -2,12 +2,12 @@
 // Carries out the built-in actions of "action" keys. The three volume actions go to a
 // VolumeControlling; any other identifier is refused as unknown.
 
-#include "agent_core/volume_controlling.h"
-#include "protocol/payloads.h"
-
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "agent_core/volume_controlling.h"
+#include "protocol/payloads.h"
 
 namespace velopad {
 
@@ -21,7 +21,8 @@ struct [[nodiscard]] SystemActionResult {
     std::optional<std::string> message;              // always set for errors built here
 
     static SystemActionResult ok(std::string actionId);
-    static SystemActionResult error(std::string actionId, ActionErrorCode code, std::string message);
+    static SystemActionResult error(std::string actionId, ActionErrorCode code,
+                                    std::string message);
 
     [[nodiscard]] bool isOk() const noexcept { return kind == Kind::ok; }
 
@@ -29,16 +30,18 @@ struct [[nodiscard]] SystemActionResult {
 };
 
 class SystemActionRunner {
-public:
+  public:
     explicit SystemActionRunner(std::shared_ptr<VolumeControlling> volume);
 
     // Matches `actionId` exactly (case-sensitive, untrimmed) and runs its operation. Blocks for
     // as long as the volume operation takes; never throws.
     SystemActionResult perform(const std::string& actionId) const;
 
-    [[nodiscard]] const std::shared_ptr<VolumeControlling>& volume() const noexcept { return volume_; }
+    [[nodiscard]] const std::shared_ptr<VolumeControlling>& volume() const noexcept {
+        return volume_;
+    }
 
-private:
+  private:
     std::shared_ptr<VolumeControlling> volume_;
 };
 

@@ -5,7 +5,7 @@
 namespace velopad {
 
 class VolumeControlling {
-public:
+  public:
     virtual ~VolumeControlling() = default;
 
     // Each operation reads the current state of the default output device and writes the new

@@ -39,7 +39,7 @@ AgentViewState AgentViewModel::state() const {
 
 void AgentViewModel::observe(Observer observer) {
     asio::post(strand_, [self = shared_from_this(), observer = std::move(observer)]() mutable {
-        observer(self->fields_);
+        if (self->hasRefreshed_) observer(self->fields_);
         self->observers_.push_back(std::move(observer));
     });
 }
@@ -50,6 +50,7 @@ void AgentViewModel::post(Task<void> (AgentViewModel::*command)()) {
 }
 
 void AgentViewModel::publish() {
+    hasRefreshed_ = true;
     {
         std::lock_guard lock(publishedMutex_);
         if (published_ == fields_) return;  // an equal value does not notify

@@ -73,6 +73,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> lastRecoveryAttempt_;
     std::shared_ptr<asio::steady_timer> refreshTimer_;
     bool stopped_ = false;
+    bool hasRefreshed_ = false;  // observers see no state before the first refresh
 
     mutable std::mutex publishedMutex_;
     AgentViewState published_;

@@ -18,7 +18,7 @@ std::system_error lastError(const std::string& what, const std::filesystem::path
 
 // Closes a descriptor on scope exit.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -33,7 +33,7 @@ public:
         return result;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -90,7 +90,8 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
         writeAll(file.get(), content, temporary);
         if (::fsync(file.get()) != 0) throw lastError("Could not flush", temporary);
         if (file.close() != 0) throw lastError("Could not close", temporary);
-        if (::rename(temporary.c_str(), path.c_str()) != 0) throw lastError("Could not replace", path);
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            throw lastError("Could not replace", path);
     } catch (...) {
         ::unlink(temporary.c_str());
         throw;

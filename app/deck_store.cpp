@@ -1,5 +1,12 @@
 #include "app/deck_store.h"
 
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <set>
+#include <system_error>
+#include <utility>
+
 #include "agent_core/app_icon_provider.h"
 #include "agent_core/icon_serial_gate.h"
 #include "agent_core/shortcut_icon_provider.h"
@@ -8,13 +15,6 @@
 #include "app/deck_store_rules.h"
 #include "protocol/deck_template_filter.h"
 #include "protocol/deck_templates.h"
-
-#include <algorithm>
-#include <exception>
-#include <iostream>
-#include <set>
-#include <system_error>
-#include <utility>
 
 namespace velopad {
 
@@ -42,7 +42,8 @@ Task<BundlePredicate> installedPredicate(const WorkspaceClient& workspace,
 std::vector<std::string> installedAppBundleIds(const DeckTemplate& deck,
                                                const BundlePredicate& isInstalled) {
     std::vector<std::string> bundleIds;
-    for (const DeckTile& tile : DeckTemplateFilter::resolveInstalledTiles(deck.tiles, isInstalled)) {
+    for (const DeckTile& tile :
+         DeckTemplateFilter::resolveInstalledTiles(deck.tiles, isInstalled)) {
         if (tile.kind == DeckTileKind::app && !tile.bundleId.empty()) {
             bundleIds.push_back(tile.bundleId);
         }
@@ -74,19 +75,21 @@ DeckIconRevisions DeckIconRevisions::from(AppIconProvider& applications,
     AppIconProvider* app = &applications;
     ShortcutIconProvider* shortcut = &shortcuts;
     return DeckIconRevisions{
-        .applicationRevision = [app, workspace](std::string bundleId) {
-            return app->revision(std::move(bundleId), workspace);
-        },
-        .shortcutRevision = [shortcut](std::string identifier) {
-            return shortcut->revision(std::move(identifier));
-        },
+        .applicationRevision =
+            [app, workspace](std::string bundleId) {
+                return app->revision(std::move(bundleId), workspace);
+            },
+        .shortcutRevision =
+            [shortcut](std::string identifier) {
+                return shortcut->revision(std::move(identifier));
+            },
         .preloadShortcutIcons = [shortcut] { return preloadIgnoringResult(shortcut); },
     };
 }
 
 struct DeckStore::FileState {
-    bool exists = false;                              // something is at the storage path
-    std::optional<std::vector<DeckTemplate>> decks;   // none when absent or unreadable
+    bool exists = false;                             // something is at the storage path
+    std::optional<std::vector<DeckTemplate>> decks;  // none when absent or unreadable
 };
 
 DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
@@ -172,11 +175,13 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
                 migrated = DeckStoreRules::validatedDeck(DeckTemplate(
                     std::string(rawValue(DeckCategoryID::streaming)), legacy->name, legacy->tiles));
             } catch (const DeckStoreError&) {
-                migrated = DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
+                migrated =
+                    DeckStoreRules::installedTemplate(DeckTemplates::streaming(), isInstalled);
             }
             std::vector<DeckTemplate> decks;
             decks.push_back(std::move(migrated));
-            decks.push_back(DeckStoreRules::installedTemplate(DeckTemplates::gaming(), isInstalled));
+            decks.push_back(
+                DeckStoreRules::installedTemplate(DeckTemplates::gaming(), isInstalled));
             auto migrate = [this, &decks] {
                 try {
                     writeDecks(decks);
@@ -280,8 +285,8 @@ Task<DeckTemplate> DeckStore::resetDeck(DeckCategoryID category, WorkspaceClient
                         WorkspaceClient workspace) -> Task<DeckTemplate> {
         auto pass = co_await self->gate_->enter();
         const BundlePredicate isInstalled = co_await installedPredicate(workspace, noDecks);
-        DeckTemplate fresh = DeckStoreRules::validatedDeck(DeckStoreRules::installedTemplate(
-            DeckTemplates::templateFor(category), isInstalled));
+        DeckTemplate fresh = DeckStoreRules::validatedDeck(
+            DeckStoreRules::installedTemplate(DeckTemplates::templateFor(category), isInstalled));
         co_await self->prepareStorage(workspace);
         DeckTemplate replacement(std::string(rawValue(category)), fresh.name, fresh.tiles);
         co_await self->replaceDeck(category, std::move(replacement), workspace);
@@ -319,10 +324,9 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
         for (const DeckTemplate& deck : decks) {
             DeckSnapshotPayload snapshot =
                 DeckTemplateFilter::makeSnapshot(deck, isInstalled, isRunning);
-            const bool hasShortcut =
-                std::any_of(snapshot.tiles.begin(), snapshot.tiles.end(), [](const DeckTile& tile) {
-                    return tile.kind == DeckTileKind::shortcut;
-                });
+            const bool hasShortcut = std::any_of(
+                snapshot.tiles.begin(), snapshot.tiles.end(),
+                [](const DeckTile& tile) { return tile.kind == DeckTileKind::shortcut; });
             if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
             for (const DeckTile& tile : snapshot.tiles) {
                 if (tile.kind == DeckTileKind::app && icons.applicationRevision) {

@@ -8,13 +8,6 @@
 // reads the file afresh (no decks are cached). Operations that write hold the store for their
 // whole run; a snapshot lets other operations in while it waits for the icon providers.
 
-#include "agent_core/async.h"
-#include "agent_core/workspace_client.h"
-#include "app/deck_store_error.h"
-#include "protocol/deck_category.h"
-#include "protocol/deck_template.h"
-#include "protocol/payloads.h"
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,6 +15,13 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "agent_core/async.h"
+#include "agent_core/workspace_client.h"
+#include "app/deck_store_error.h"
+#include "protocol/deck_category.h"
+#include "protocol/deck_template.h"
+#include "protocol/payloads.h"
 
 namespace velopad {
 
@@ -43,7 +43,7 @@ struct DeckIconRevisions {
 };
 
 class DeckStore {
-public:
+  public:
     using ProblemReporter = std::function<void(std::string_view)>;
 
     // No I/O here. Without `storagePath` the file lives in the agent's data directory; the
@@ -87,7 +87,7 @@ public:
 
     const Strand& strand() const { return strand_; }
 
-private:
+  private:
     struct FileState;
 
     Task<void> prepareStorage(const WorkspaceClient& workspace);

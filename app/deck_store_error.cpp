@@ -25,8 +25,12 @@ DeckStoreError DeckStoreError::duplicateShortcut(std::string shortcutIdentifier)
 DeckStoreError DeckStoreError::unknownCategory(std::string rawValue) {
     return {DeckStoreErrorCode::unknownCategory, std::move(rawValue), 0};
 }
-DeckStoreError DeckStoreError::encodingFailed() { return {DeckStoreErrorCode::encodingFailed, {}, 0}; }
-DeckStoreError DeckStoreError::decodingFailed() { return {DeckStoreErrorCode::decodingFailed, {}, 0}; }
+DeckStoreError DeckStoreError::encodingFailed() {
+    return {DeckStoreErrorCode::encodingFailed, {}, 0};
+}
+DeckStoreError DeckStoreError::decodingFailed() {
+    return {DeckStoreErrorCode::decodingFailed, {}, 0};
+}
 
 std::string DeckStoreError::describe(DeckStoreErrorCode code, const std::string& detail,
                                      std::int64_t max) {

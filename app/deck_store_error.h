@@ -19,7 +19,7 @@ enum class DeckStoreErrorCode {
 };
 
 class DeckStoreError : public std::runtime_error {
-public:
+  public:
     static DeckStoreError tooManyTiles(std::int64_t max);
     static DeckStoreError duplicateBundleId(std::string bundleId);
     static DeckStoreError duplicateAction(std::string actionId);
@@ -42,7 +42,7 @@ public:
         return a.code_ == b.code_ && a.detail_ == b.detail_ && a.max_ == b.max_;
     }
 
-private:
+  private:
     DeckStoreError(DeckStoreErrorCode code, std::string detail, std::int64_t max);
 
     DeckStoreErrorCode code_;

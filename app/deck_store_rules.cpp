@@ -1,16 +1,15 @@
 #include "app/deck_store_rules.h"
 
+#include <algorithm>
+#include <exception>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <utility>
+
 #include "app/deck_store_error.h"
 #include "protocol/deck_templates.h"
 #include "protocol/json_fields.h"
 #include "protocol/json_text.h"
-
-#include <nlohmann/json.hpp>
-
-#include <algorithm>
-#include <exception>
-#include <set>
-#include <utility>
 
 namespace velopad::DeckStoreRules {
 namespace {
@@ -85,10 +84,10 @@ std::vector<DeckTemplate> normalizedDecks(const std::vector<DeckTemplate>& decks
         const std::string_view id = rawValue(category);
         auto stored = std::find_if(decks.begin(), decks.end(),
                                    [&](const DeckTemplate& deck) { return deck.id == id; });
-        normalized.push_back(stored != decks.end()
-                                 ? *stored
-                                 : installedTemplate(DeckTemplates::templateFor(category),
-                                                     isInstalled));
+        normalized.push_back(
+            stored != decks.end()
+                ? *stored
+                : installedTemplate(DeckTemplates::templateFor(category), isInstalled));
     }
     return normalized;
 }

@@ -3,15 +3,15 @@
 // installed applications, one deck per category, and the decks file's JSON form
 // {"decks":[…],"version":1} (compact, keys sorted at every level, "/" written as "\/").
 
-#include "protocol/deck_category.h"
-#include "protocol/deck_template.h"
-#include "protocol/deck_template_filter.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/deck_category.h"
+#include "protocol/deck_template.h"
+#include "protocol/deck_template_filter.h"
 
 namespace velopad::DeckStoreRules {
 
@@ -27,7 +27,8 @@ DeckTemplate validatedDeck(const DeckTemplate& deck);
 
 // The template reduced to the installed applications (alternates taken where needed),
 // renumbered 1…n with derived ids.
-DeckTemplate installedTemplate(const DeckTemplate& deckTemplate, const BundlePredicate& isInstalled);
+DeckTemplate installedTemplate(const DeckTemplate& deckTemplate,
+                               const BundlePredicate& isInstalled);
 
 // installedTemplate of each category's template, in category order.
 std::vector<DeckTemplate> defaultDecks(const BundlePredicate& isInstalled);

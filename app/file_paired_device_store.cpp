@@ -1,14 +1,14 @@
 #include "app/file_paired_device_store.h"
 
-#include "app/atomic_file.h"
-#include "app/data_paths.h"
-#include "app/paired_device_stored_form.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
 #include <utility>
+
+#include "app/atomic_file.h"
+#include "app/data_paths.h"
+#include "app/paired_device_stored_form.h"
 
 namespace velopad {
 
@@ -44,8 +44,8 @@ std::vector<PairedDevice> FilePairedDeviceStore::load() {
 }
 
 std::vector<PairedDevice> FilePairedDeviceStore::setAside(const std::string& reason) {
-    std::string problem = "The paired devices in " + path_.string() + " could not be read (" +
-                          reason + ")";
+    std::string problem =
+        "The paired devices in " + path_.string() + " could not be read (" + reason + ")";
     try {
         const std::filesystem::path aside = setAsideUnreadableFile(path_);
         problem += "; the file was kept as " + aside.string() + ".";
@@ -60,8 +60,9 @@ void FilePairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
     const std::string content = encodeStoredPairedDevices(devices);
     try {
         createPrivateDirectories(path_.parent_path());
-        writeFileAtomically(path_, content, std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_write);
+        writeFileAtomically(
+            path_, content,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     } catch (const std::system_error& error) {
         throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::saveFailed,
                                          error.code().value());

@@ -3,12 +3,12 @@
 // "$XDG_DATA_HOME/HarborlinkAgent/paired-devices.json", mode 0600, replaced atomically.
 // Same JSON as the keyring item.
 
-#include "app/paired_device_store.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+
+#include "app/paired_device_store.h"
 
 namespace velopad {
 
@@ -18,7 +18,7 @@ enum class FilePairedDeviceStoreErrorCode {
 };
 
 class FilePairedDeviceStoreError : public std::runtime_error {
-public:
+  public:
     FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode code, std::int32_t status);
 
     [[nodiscard]] FilePairedDeviceStoreErrorCode code() const noexcept { return code_; }
@@ -33,19 +33,18 @@ public:
         return a.code_ == b.code_ && a.status_ == b.status_;
     }
 
-private:
+  private:
     FilePairedDeviceStoreErrorCode code_;
     std::int32_t status_;
 };
 
 class FilePairedDeviceStore final : public PairedDeviceStoring {
-public:
+  public:
     // The agent's file in its data directory.
     static std::filesystem::path defaultPath();
 
-    explicit FilePairedDeviceStore(
-        std::filesystem::path path = defaultPath(),
-        StoreProblemReporter report = reportStoreProblemToStandardError);
+    explicit FilePairedDeviceStore(std::filesystem::path path = defaultPath(),
+                                   StoreProblemReporter report = reportStoreProblemToStandardError);
 
     // A file that cannot be read or understood is renamed to "<name>.corrupt" (and reported)
     // before the empty list is returned, so the next save cannot destroy it.
@@ -55,7 +54,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::vector<PairedDevice> setAside(const std::string& reason);
 
     std::filesystem::path path_;

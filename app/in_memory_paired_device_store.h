@@ -2,15 +2,15 @@
 // A paired-device store that keeps the list only for the life of the object (tests, and any
 // agent run that must not persist pairings).
 
-#include "app/paired_device_store.h"
-
 #include <mutex>
 #include <vector>
+
+#include "app/paired_device_store.h"
 
 namespace velopad {
 
 class InMemoryPairedDeviceStore final : public PairedDeviceStoring {
-public:
+  public:
     InMemoryPairedDeviceStore() = default;
     explicit InMemoryPairedDeviceStore(std::vector<PairedDevice> devices);
 
@@ -18,7 +18,7 @@ public:
     void save(const std::vector<PairedDevice>& devices) override;
     void clear() override;
 
-private:
+  private:
     std::mutex lock_;
     std::vector<PairedDevice> devices_;
 };

@@ -1,19 +1,19 @@
 #pragma once
 // Where the list of paired phones is kept between runs of the agent.
 
-#include "protocol/pairing_records.h"
-
 #include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 
 // The store interface. Calls may block (disk, D-Bus): the pairing service makes them on its
 // thread pool, one at a time.
 class PairedDeviceStoring {
-public:
+  public:
     virtual ~PairedDeviceStoring() = default;
 
     // The stored list. Never fails: an absent or unreadable store reads as the empty list.

@@ -1,13 +1,12 @@
 #include "app/paired_device_stored_form.h"
 
-#include "protocol/json_fields.h"
-#include "protocol/json_text.h"
-
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <nlohmann/json.hpp>
+
+#include "protocol/json_fields.h"
+#include "protocol/json_text.h"
 
 namespace velopad {
 namespace {

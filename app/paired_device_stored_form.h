@@ -4,12 +4,12 @@
 // "pairedAt": <seconds since 2001-01-01T00:00:00Z, with fraction>}.
 // Unlike the wire codec, dates are numbers on the reference-date scale, not ISO-8601 text.
 
-#include "protocol/pairing_records.h"
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 

@@ -3,12 +3,12 @@
 // attributes service "com.quentaro.harborlink.agent.paired-devices" and account
 // "paired-devices", holding the list as JSON (see paired_device_stored_form.h).
 
-#include "app/paired_device_store.h"
-#include "platform/linux/secret_service_paired_device_store.h"
-
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+
+#include "app/paired_device_store.h"
+#include "platform/linux/secret_service_paired_device_store.h"
 
 namespace velopad {
 
@@ -18,7 +18,7 @@ enum class SecretServicePairedDeviceStoreErrorCode {
 };
 
 class SecretServicePairedDeviceStoreError : public std::runtime_error {
-public:
+  public:
     SecretServicePairedDeviceStoreError(SecretServicePairedDeviceStoreErrorCode code,
                                         std::int32_t status);
 
@@ -27,21 +27,20 @@ public:
 
     // "Could not save the paired devices (status 2)." /
     // "Could not remove the paired devices (status 2)."
-    static std::string describe(SecretServicePairedDeviceStoreErrorCode code,
-                                std::int32_t status);
+    static std::string describe(SecretServicePairedDeviceStoreErrorCode code, std::int32_t status);
 
     friend bool operator==(const SecretServicePairedDeviceStoreError& a,
                            const SecretServicePairedDeviceStoreError& b) {
         return a.code_ == b.code_ && a.status_ == b.status_;
     }
 
-private:
+  private:
     SecretServicePairedDeviceStoreErrorCode code_;
     std::int32_t status_;
 };
 
 class SecretServicePairedDeviceStore final : public PairedDeviceStoring {
-public:
+  public:
     static constexpr const char* service = "com.quentaro.harborlink.agent.paired-devices";
     static constexpr const char* account = "paired-devices";
     // Where a list that could not be understood is kept before it can be overwritten.
@@ -56,7 +55,7 @@ public:
     void save(const std::vector<PairedDevice>& devices) override;
     void clear() override;
 
-private:
+  private:
     SecretServiceItem item_;
     SecretServiceItem setAsideItem_;
     StoreProblemReporter report_;

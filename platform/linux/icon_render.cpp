@@ -43,7 +43,8 @@ void fitInto(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     if (width <= 0 || height <= 0) {
         return;
     }
-    const double scale = std::min(static_cast<double>(side) / width, static_cast<double>(side) / height);
+    const double scale =
+        std::min(static_cast<double>(side) / width, static_cast<double>(side) / height);
     const int fittedWidth = std::clamp(static_cast<int>(std::lround(width * scale)), 1, side);
     const int fittedHeight = std::clamp(static_cast<int>(std::lround(height * scale)), 1, side);
     gdk_pixbuf_loader_set_size(loader, fittedWidth, fittedHeight);
@@ -65,8 +66,8 @@ Pixbuf loadWithLoader(const std::filesystem::path& file, const char* type, int s
         return nullptr;
     }
     g_signal_connect(loader, "size-prepared", G_CALLBACK(fitInto), &side);
-    const bool written = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()),
-                                                 bytes.size(), nullptr);
+    const bool written = gdk_pixbuf_loader_write(
+        loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
     const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
     Pixbuf image;
     if (written && closed) {
@@ -92,7 +93,8 @@ Pixbuf load(const std::filesystem::path& file, int side) {
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> renderIconPng(const std::filesystem::path& file, int side) {
+std::optional<std::vector<std::uint8_t>> renderIconPng(const std::filesystem::path& file,
+                                                       int side) {
     if (side <= 0) {
         return std::nullopt;
     }
@@ -107,7 +109,8 @@ std::optional<std::vector<std::uint8_t>> renderIconPng(const std::filesystem::pa
     gdk_pixbuf_fill(canvas.get(), 0x00000000);
     const int width = std::min(gdk_pixbuf_get_width(image.get()), side);
     const int height = std::min(gdk_pixbuf_get_height(image.get()), side);
-    gdk_pixbuf_copy_area(image.get(), 0, 0, width, height, canvas.get(), (side - width) / 2, (side - height) / 2);
+    gdk_pixbuf_copy_area(image.get(), 0, 0, width, height, canvas.get(), (side - width) / 2,
+                         (side - height) / 2);
 
     gchar* buffer = nullptr;
     gsize size = 0;

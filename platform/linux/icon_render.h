@@ -11,7 +11,7 @@ namespace velopad {
 
 inline constexpr int kIconSide = 128;
 
-[[nodiscard]] std::optional<std::vector<std::uint8_t>> renderIconPng(const std::filesystem::path& file,
-                                                                     int side = kIconSide);
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> renderIconPng(
+    const std::filesystem::path& file, int side = kIconSide);
 
 }  // namespace velopad

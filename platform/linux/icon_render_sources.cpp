@@ -1,7 +1,5 @@
 #include "platform/linux/icon_render_sources.h"
 
-#include "platform/linux/icon_render.h"
-
 #include <glib.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/linux/icon_render.h"
 
 namespace velopad {
 namespace fs = std::filesystem;
@@ -40,15 +40,16 @@ std::string changeCase(std::string text, int (*convert)(int)) {
 
 // Identifiers come from the network: only plain file-name stems are looked up.
 bool isSafeStem(const std::string& identifier) {
-    return !identifier.empty() && identifier.front() != '.' && identifier.find('/') == std::string::npos &&
-           identifier.find('\0') == std::string::npos;
+    return !identifier.empty() && identifier.front() != '.' &&
+           identifier.find('/') == std::string::npos && identifier.find('\0') == std::string::npos;
 }
 
 // The "*.desktop" files of `directory`, sorted by name so every listing has one order.
 std::vector<fs::path> desktopEntries(const fs::path& directory) {
     std::vector<fs::path> entries;
     std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
         const fs::path& path = it->path();
         if (path.extension() == kDesktopSuffix && it->is_regular_file(error)) {
             entries.push_back(path);
@@ -58,7 +59,8 @@ std::vector<fs::path> desktopEntries(const fs::path& directory) {
     return entries;
 }
 
-std::optional<PngBytes> renderShortcutEntry(const fs::path& desktopFile, const IconThemeLookup& theme) {
+std::optional<PngBytes> renderShortcutEntry(const fs::path& desktopFile,
+                                            const IconThemeLookup& theme) {
     const std::string iconName = desktopEntryIconName(desktopFile);
     if (iconName.empty()) {
         return std::nullopt;
@@ -67,13 +69,15 @@ std::optional<PngBytes> renderShortcutEntry(const fs::path& desktopFile, const I
     return iconFile ? renderIconPng(*iconFile) : std::nullopt;
 }
 
-std::optional<PngBytes> fetchShortcutIcon(const fs::path& directory, const std::string& identifier) {
+std::optional<PngBytes> fetchShortcutIcon(const fs::path& directory,
+                                          const std::string& identifier) {
     if (!isSafeStem(identifier)) {
         return std::nullopt;
     }
     const IconThemeLookup theme = currentIconTheme();
     std::vector<std::string> candidates;
-    for (std::string candidate : {identifier, changeCase(identifier, ::tolower), changeCase(identifier, ::toupper)}) {
+    for (std::string candidate :
+         {identifier, changeCase(identifier, ::tolower), changeCase(identifier, ::toupper)}) {
         if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end()) {
             candidates.push_back(std::move(candidate));
         }
@@ -90,7 +94,8 @@ std::optional<PngBytes> fetchShortcutIcon(const fs::path& directory, const std::
     // Any other spelling of the identifier: the first entry that matches ignoring case.
     const std::string wanted = changeCase(identifier, ::tolower);
     for (const auto& file : desktopEntries(directory)) {
-        if (changeCase(file.stem().string(), ::tolower) == wanted && !desktopEntryIconName(file).empty()) {
+        if (changeCase(file.stem().string(), ::tolower) == wanted &&
+            !desktopEntryIconName(file).empty()) {
             return renderShortcutEntry(file, theme);
         }
     }
@@ -114,7 +119,8 @@ IconThemeLookup currentIconTheme() {
     return IconThemeLookup(IconSearchPaths::fromEnvironment(), IconThemeLookup::currentThemeName());
 }
 
-std::optional<PngBytes> renderDesktopEntryIcon(const fs::path& desktopFile, const IconThemeLookup& theme) {
+std::optional<PngBytes> renderDesktopEntryIcon(const fs::path& desktopFile,
+                                               const IconThemeLookup& theme) {
     return renderShortcutEntry(desktopFile, theme);
 }
 
@@ -123,7 +129,8 @@ std::optional<PngBytes> renderGenericApplicationIcon(const IconThemeLookup& them
     auto iconFile = theme.find(kGenericIcon, kIconSide);
     if (!iconFile) {
         // hicolor has no generic icons; Adwaita is the usual place for them.
-        iconFile = IconThemeLookup(IconSearchPaths::fromEnvironment(), "Adwaita").find(kGenericIcon, kIconSide);
+        iconFile = IconThemeLookup(IconSearchPaths::fromEnvironment(), "Adwaita")
+                       .find(kGenericIcon, kIconSide);
     }
     return iconFile ? renderIconPng(*iconFile) : std::nullopt;
 }
@@ -153,7 +160,9 @@ ShortcutIconSource desktopShortcutIconSource(fs::path shortcutsDirectory) {
     source.fetchIcon = [directory = shortcutsDirectory](const std::string& identifier) {
         return fetchShortcutIcon(directory, identifier);
     };
-    source.fetchAllIcons = [directory = std::move(shortcutsDirectory)] { return fetchAllShortcutIcons(directory); };
+    source.fetchAllIcons = [directory = std::move(shortcutsDirectory)] {
+        return fetchAllShortcutIcons(directory);
+    };
     return source;
 }
 

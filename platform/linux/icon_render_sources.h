@@ -2,12 +2,12 @@
 // The icon sources of the two icon providers, bound to desktop entries and the user's icon
 // theme. Each render reads the environment (XDG folders, theme choice) afresh.
 
+#include <filesystem>
+#include <optional>
+
 #include "agent_core/app_icon_provider.h"
 #include "agent_core/shortcut_icon_provider.h"
 #include "platform/linux/icon_theme.h"
-
-#include <filesystem>
-#include <optional>
 
 namespace velopad {
 

@@ -125,7 +125,8 @@ std::optional<ThemeIndex> loadTheme(const IconSearchPaths& paths, const std::str
         index.inherits = readList(file.get(), "Icon Theme", "Inherits");
         for (const auto& subdir : readList(file.get(), "Icon Theme", "Directories")) {
             const char* group = subdir.c_str();
-            if (!g_key_file_has_group(file.get(), group) || readInt(file.get(), group, "Scale", 1) != 1) {
+            if (!g_key_file_has_group(file.get(), group) ||
+                readInt(file.get(), group, "Scale", 1) != 1) {
                 continue;
             }
             ThemeDirectory directory;
@@ -145,8 +146,8 @@ std::optional<ThemeIndex> loadTheme(const IconSearchPaths& paths, const std::str
     return std::nullopt;
 }
 
-std::optional<fs::path> lookupInTheme(const IconSearchPaths& paths, const std::string& theme, const ThemeIndex& index,
-                                      const std::string& name, int size) {
+std::optional<fs::path> lookupInTheme(const IconSearchPaths& paths, const std::string& theme,
+                                      const ThemeIndex& index, const std::string& name, int size) {
     std::optional<fs::path> closest;
     int closestDistance = INT_MAX;
     std::error_code error;
@@ -176,7 +177,8 @@ std::optional<fs::path> lookupInTheme(const IconSearchPaths& paths, const std::s
 }
 
 std::optional<fs::path> findInThemeChain(const IconSearchPaths& paths, const std::string& theme,
-                                         const std::string& name, int size, std::set<std::string>& visited) {
+                                         const std::string& name, int size,
+                                         std::set<std::string>& visited) {
     if (!isPlainName(theme) || !visited.insert(theme).second) {
         return std::nullopt;
     }
@@ -219,7 +221,8 @@ std::string themeFromGSettings() {
     if (source == nullptr) {
         return {};
     }
-    GSettingsSchema* schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
+    GSettingsSchema* schema =
+        g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
     if (schema == nullptr) {
         return {};
     }

@@ -12,7 +12,7 @@
 namespace velopad {
 
 struct IconSearchPaths {
-    std::vector<std::filesystem::path> baseDirs;    // each holds <theme>/index.theme and its folders
+    std::vector<std::filesystem::path> baseDirs;  // each holds <theme>/index.theme and its folders
     std::vector<std::filesystem::path> pixmapDirs;  // un-themed icons, looked up by file name
 
     // $HOME/.icons, $XDG_DATA_HOME/icons, each $XDG_DATA_DIRS/icons; then /usr/share/pixmaps.
@@ -20,11 +20,12 @@ struct IconSearchPaths {
 };
 
 class IconThemeLookup {
-public:
+  public:
     IconThemeLookup(IconSearchPaths paths, std::string themeName);
 
     // The file that best shows `iconName` at `size` pixels, or nothing.
-    [[nodiscard]] std::optional<std::filesystem::path> find(std::string_view iconName, int size) const;
+    [[nodiscard]] std::optional<std::filesystem::path> find(std::string_view iconName,
+                                                            int size) const;
 
     [[nodiscard]] const std::string& themeName() const noexcept { return themeName_; }
 
@@ -32,7 +33,7 @@ public:
     // desktop's GSettings (only when a session bus is there to serve it), else "hicolor".
     static std::string currentThemeName();
 
-private:
+  private:
     IconSearchPaths paths_;
     std::string themeName_;
 };

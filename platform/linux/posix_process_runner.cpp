@@ -1,20 +1,20 @@
 #include "platform/linux/posix_process_runner.h"
 
-#include "platform/linux/posix_process_runner_child.h"
+#include <unistd.h>
 
+#include <array>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/deferred.hpp>
 #include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
-
-#include <array>
 #include <cerrno>
 #include <cmath>
-#include <exception>
 #include <csignal>
-#include <unistd.h>
+#include <exception>
+
+#include "platform/linux/posix_process_runner_child.h"
 
 namespace velopad {
 
@@ -87,8 +87,9 @@ void drainRemaining(Descriptor& pipe, ProcessOutputBuffer& buffer) {
 // True when the child ended before the timer fired.
 Task<bool> exitBeforeTimer(RunState& state) {
     auto [order, exitError, timerError] =
-        co_await experimental::make_parallel_group(state.exitWatch.async_wait(Descriptor::wait_read, asio::deferred),
-                                                   state.timer.async_wait(asio::deferred))
+        co_await experimental::make_parallel_group(
+            state.exitWatch.async_wait(Descriptor::wait_read, asio::deferred),
+            state.timer.async_wait(asio::deferred))
             .async_wait(experimental::wait_for_one(), asio::use_awaitable);
     co_return order[0] == 0 && !exitError;
 }
@@ -111,8 +112,8 @@ Task<void> watchChild(RunState& state, double timeout, std::chrono::milliseconds
     state.stderrPipe.cancel();
 }
 
-Task<ProcessRunResult> supervise(std::string executable, std::vector<std::string> arguments, double timeout,
-                                 PosixProcessRunnerOptions options) {
+Task<ProcessRunResult> supervise(std::string executable, std::vector<std::string> arguments,
+                                 double timeout, PosixProcessRunnerOptions options) {
     const Executor executor = co_await asio::this_coro::executor;
     RunState state(executor, SpawnedChild::spawn(executable, arguments), options.outputLimit);
 
@@ -120,8 +121,10 @@ Task<ProcessRunResult> supervise(std::string executable, std::vector<std::string
     auto [order, watchError, stdoutError, stderrError] =
         co_await experimental::make_parallel_group(
             asio::co_spawn(executor, watchChild(state, timeout, options.killGrace), asio::deferred),
-            asio::co_spawn(executor, drain(state.stdoutPipe, state.stdoutBuffer, state.exited), asio::deferred),
-            asio::co_spawn(executor, drain(state.stderrPipe, state.stderrBuffer, state.exited), asio::deferred))
+            asio::co_spawn(executor, drain(state.stdoutPipe, state.stdoutBuffer, state.exited),
+                           asio::deferred),
+            asio::co_spawn(executor, drain(state.stderrPipe, state.stderrBuffer, state.exited),
+                           asio::deferred))
             .async_wait(experimental::wait_for_all(), asio::use_awaitable);
     for (const std::exception_ptr& error : {watchError, stdoutError, stderrError}) {
         if (error) {
@@ -144,12 +147,13 @@ Task<ProcessRunResult> supervise(std::string executable, std::vector<std::string
 PosixProcessRunner::PosixProcessRunner(Executor executor, PosixProcessRunnerOptions options)
     : executor_(std::move(executor)), options_(options) {}
 
-Task<ProcessRunResult> PosixProcessRunner::run(std::string executable, std::vector<std::string> arguments,
-                                               double timeout) {
+Task<ProcessRunResult> PosixProcessRunner::run(std::string executable,
+                                               std::vector<std::string> arguments, double timeout) {
     // Each run watches its child on a strand of its own, so its parts never race.
-    co_return co_await asio::co_spawn(asio::make_strand(executor_),
-                                      supervise(std::move(executable), std::move(arguments), timeout, options_),
-                                      asio::use_awaitable);
+    co_return co_await asio::co_spawn(
+        asio::make_strand(executor_),
+        supervise(std::move(executable), std::move(arguments), timeout, options_),
+        asio::use_awaitable);
 }
 
 }  // namespace velopad

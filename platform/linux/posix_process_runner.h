@@ -2,12 +2,12 @@
 // The process runner on POSIX: posix_spawn, pipes for standard output and error, a pidfd that
 // tells when the child ends, all watched by Asio without blocking any thread.
 
+#include <chrono>
+#include <cstddef>
+
 #include "agent_core/async.h"
 #include "agent_core/process_output.h"
 #include "agent_core/process_running.h"
-
-#include <chrono>
-#include <cstddef>
 
 namespace velopad {
 
@@ -20,7 +20,7 @@ struct PosixProcessRunnerOptions {
 };
 
 class PosixProcessRunner final : public ProcessRunning {
-public:
+  public:
     // `executor` must be able to watch file descriptors (an io_context's, or a strand on one).
     explicit PosixProcessRunner(Executor executor, PosixProcessRunnerOptions options = {});
 
@@ -32,7 +32,7 @@ public:
     Task<ProcessRunResult> run(std::string executable, std::vector<std::string> arguments,
                                double timeout) override;
 
-private:
+  private:
     Executor executor_;
     PosixProcessRunnerOptions options_;
 };

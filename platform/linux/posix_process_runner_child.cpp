@@ -1,14 +1,15 @@
 #include "platform/linux/posix_process_runner_child.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 extern char** environ;
@@ -80,7 +81,8 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
     const std::string failure = "Could not start " + executable;
     SpawnResources resources;
     // Close-on-exec everywhere: the child gets only the write ends, through dup2 below.
-    if (::pipe2(resources.stdoutPipe, O_CLOEXEC) != 0 || ::pipe2(resources.stderrPipe, O_CLOEXEC) != 0) {
+    if (::pipe2(resources.stdoutPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(resources.stderrPipe, O_CLOEXEC) != 0) {
         throwError(errno, failure);
     }
     // Only our reading ends are non-blocking; the child's writing ends stay as a child expects.
@@ -92,8 +94,12 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
 
     check(posix_spawn_file_actions_init(&resources.actions), failure);
     resources.actionsReady = true;
-    check(posix_spawn_file_actions_adddup2(&resources.actions, resources.stdoutPipe[1], STDOUT_FILENO), failure);
-    check(posix_spawn_file_actions_adddup2(&resources.actions, resources.stderrPipe[1], STDERR_FILENO), failure);
+    check(posix_spawn_file_actions_adddup2(&resources.actions, resources.stdoutPipe[1],
+                                           STDOUT_FILENO),
+          failure);
+    check(posix_spawn_file_actions_adddup2(&resources.actions, resources.stderrPipe[1],
+                                           STDERR_FILENO),
+          failure);
     // Nothing else of the agent (its listening socket above all) leaks into the child.
     check(posix_spawn_file_actions_addclosefrom_np(&resources.actions, STDERR_FILENO + 1), failure);
 
@@ -105,7 +111,9 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
     sigfillset(&allSignals);
     check(posix_spawnattr_setsigmask(&resources.attributes, &noSignals), failure);
     check(posix_spawnattr_setsigdefault(&resources.attributes, &allSignals), failure);
-    check(posix_spawnattr_setflags(&resources.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF), failure);
+    check(posix_spawnattr_setflags(&resources.attributes,
+                                   POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+          failure);
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -118,7 +126,8 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
     // glibc's posix_spawn reports a failed exec (missing file, no permission, bad format)
     // through its return value.
     pid_t pid = -1;
-    check(posix_spawn(&pid, executable.c_str(), &resources.actions, &resources.attributes, argv.data(), environ),
+    check(posix_spawn(&pid, executable.c_str(), &resources.actions, &resources.attributes,
+                      argv.data(), environ),
           failure);
     closeIfOpen(resources.stdoutPipe[1]);
     closeIfOpen(resources.stderrPipe[1]);
@@ -131,7 +140,8 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
         waitForExit(pid);
         throwError(error, failure);
     }
-    return SpawnedChild(pid, exitFd, exchangeFd(resources.stdoutPipe[0]), exchangeFd(resources.stderrPipe[0]));
+    return SpawnedChild(pid, exitFd, exchangeFd(resources.stdoutPipe[0]),
+                        exchangeFd(resources.stderrPipe[0]));
 }
 
 SpawnedChild::SpawnedChild(pid_t pid, int exitFd, int stdoutFd, int stderrFd) noexcept

@@ -10,11 +10,12 @@
 namespace velopad {
 
 class SpawnedChild {
-public:
+  public:
     // Starts `executable` with `arguments` (argv[0] is the executable's path) and standard
     // output and error connected to new pipes. Throws std::system_error when it cannot be
     // started, including when the executable cannot be executed.
-    static SpawnedChild spawn(const std::string& executable, const std::vector<std::string>& arguments);
+    static SpawnedChild spawn(const std::string& executable,
+                              const std::vector<std::string>& arguments);
 
     SpawnedChild(SpawnedChild&& other) noexcept;
     SpawnedChild& operator=(SpawnedChild&&) = delete;
@@ -37,7 +38,7 @@ public:
     // or 128 plus the signal number. -1 if the status was lost (SIGCHLD set to be ignored).
     int reap() noexcept;
 
-private:
+  private:
     SpawnedChild(pid_t pid, int exitFd, int stdoutFd, int stderrFd) noexcept;
 
     pid_t pid_ = -1;

@@ -96,11 +96,13 @@ bool PulseAudioSession::iterateUntil(const std::function<bool()>& done) {
         if (context_ != nullptr && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
             return false;
         }
-        const auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (remaining.count() <= 0) {
             return false;
         }
-        if (pa_mainloop_prepare(loop_, static_cast<int>(std::min<long long>(remaining.count(), 1'000'000))) < 0 ||
+        if (pa_mainloop_prepare(
+                loop_, static_cast<int>(std::min<long long>(remaining.count(), 1'000'000))) < 0 ||
             pa_mainloop_poll(loop_) < 0 || pa_mainloop_dispatch(loop_) < 0) {
             return false;
         }
@@ -117,8 +119,8 @@ int PulseAudioSession::finish(pa_operation* operation, const bool& answered) {
     if (operation == nullptr) {
         return lastError();
     }
-    const bool completed =
-        iterateUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+    const bool completed = iterateUntil(
+        [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
     if (!completed) {
         pa_operation_cancel(operation);
     }
@@ -140,7 +142,8 @@ PulseReply<std::string> PulseAudioSession::defaultSinkName() {
 
 PulseReply<PulseSinkState> PulseAudioSession::sinkState(const std::string& name) {
     SinkInfoCall call;
-    const int error = finish(pa_context_get_sink_info_by_name(context_, name.c_str(), onSinkInfo, &call), call.done);
+    const int error = finish(
+        pa_context_get_sink_info_by_name(context_, name.c_str(), onSinkInfo, &call), call.done);
     if (error != 0) {
         return {std::nullopt, error};
     }
@@ -152,15 +155,17 @@ PulseReply<PulseSinkState> PulseAudioSession::sinkState(const std::string& name)
 
 int PulseAudioSession::setSinkVolume(const std::string& name, const pa_cvolume& volume) {
     SuccessCall call;
-    const int error =
-        finish(pa_context_set_sink_volume_by_name(context_, name.c_str(), &volume, onSuccess, &call), call.done);
+    const int error = finish(
+        pa_context_set_sink_volume_by_name(context_, name.c_str(), &volume, onSuccess, &call),
+        call.done);
     return error != 0 ? error : (call.succeeded ? 0 : lastError());
 }
 
 int PulseAudioSession::setSinkMute(const std::string& name, bool muted) {
     SuccessCall call;
-    const int error =
-        finish(pa_context_set_sink_mute_by_name(context_, name.c_str(), muted ? 1 : 0, onSuccess, &call), call.done);
+    const int error = finish(
+        pa_context_set_sink_mute_by_name(context_, name.c_str(), muted ? 1 : 0, onSuccess, &call),
+        call.done);
     return error != 0 ? error : (call.succeeded ? 0 : lastError());
 }
 

@@ -26,7 +26,7 @@ struct PulseReply {
 };
 
 class PulseAudioSession {
-public:
+  public:
     // Connects without spawning a server. `connected()` tells whether it worked.
     explicit PulseAudioSession(std::chrono::milliseconds timeout);
     ~PulseAudioSession();
@@ -43,7 +43,7 @@ public:
     [[nodiscard]] int setSinkVolume(const std::string& name, const pa_cvolume& volume);
     [[nodiscard]] int setSinkMute(const std::string& name, bool muted);
 
-private:
+  private:
     // Runs the loop until `done` holds; false on timeout or a broken connection.
     bool iterateUntil(const std::function<bool()>& done);
     // Waits for `operation` (which may be null) and releases it; returns an error number or 0.

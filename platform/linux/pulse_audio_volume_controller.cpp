@@ -1,13 +1,13 @@
 #include "platform/linux/pulse_audio_volume_controller.h"
 
-#include "platform/linux/pulse_audio_session.h"
-#include "platform/linux/pulse_audio_volume_error.h"
-
 #include <pulse/def.h>
 
 #include <algorithm>
 #include <cmath>
 #include <string>
+
+#include "platform/linux/pulse_audio_session.h"
+#include "platform/linux/pulse_audio_volume_error.h"
 
 namespace velopad {
 namespace {
@@ -49,7 +49,8 @@ float scalarVolume(const pa_cvolume& volume) {
 void setVolume(PulseAudioSession& session, const PulseSinkState& current, float scalar) {
     const OutputDevice device = defaultOutputDevice(session);
     const float clamped = std::clamp(scalar, 0.0F, 1.0F);
-    const auto raw = static_cast<pa_volume_t>(std::lround(clamped * static_cast<float>(PA_VOLUME_NORM)));
+    const auto raw =
+        static_cast<pa_volume_t>(std::lround(clamped * static_cast<float>(PA_VOLUME_NORM)));
     pa_cvolume volume{};
     const unsigned channels = current.volume.channels > 0 ? current.volume.channels : 1;
     pa_cvolume_set(&volume, channels, raw);
@@ -65,7 +66,8 @@ void setVolume(PulseAudioSession& session, const PulseSinkState& current, float 
 
 }  // namespace
 
-PulseAudioVolumeController::PulseAudioVolumeController(float step, std::chrono::milliseconds timeout)
+PulseAudioVolumeController::PulseAudioVolumeController(float step,
+                                                       std::chrono::milliseconds timeout)
     : step_(step), timeout_(timeout) {}
 
 void PulseAudioVolumeController::volumeUp() { changeVolumeBy(step_); }

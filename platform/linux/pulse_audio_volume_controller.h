@@ -2,16 +2,16 @@
 // Volume keys bound to the default sink of the user's PulseAudio (or PipeWire-Pulse) server.
 // The scalar volume 0…1 is the sink's average channel volume over PA_VOLUME_NORM.
 
-#include "agent_core/volume_controlling.h"
-
 #include <chrono>
+
+#include "agent_core/volume_controlling.h"
 
 namespace velopad {
 
 class PulseAudioVolumeController final : public VolumeControlling {
-public:
-    explicit PulseAudioVolumeController(float step = kVolumeStep,
-                                        std::chrono::milliseconds timeout = std::chrono::seconds(2));
+  public:
+    explicit PulseAudioVolumeController(
+        float step = kVolumeStep, std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
     // Throw PulseAudioVolumeError. Each call opens its own connection and looks the default
     // sink up afresh, so a change of output device between presses is followed.
@@ -21,7 +21,7 @@ public:
 
     [[nodiscard]] float step() const noexcept { return step_; }
 
-private:
+  private:
     void changeVolumeBy(float delta);
 
     float step_;

@@ -16,7 +16,7 @@ enum class PulseAudioVolumeErrorCode {
 };
 
 class PulseAudioVolumeError : public std::runtime_error {
-public:
+  public:
     // `status` is the client library's error number (ignored for noOutputDevice).
     explicit PulseAudioVolumeError(PulseAudioVolumeErrorCode code, std::int32_t status = 0);
 
@@ -25,7 +25,7 @@ public:
 
     static std::string describe(PulseAudioVolumeErrorCode code, std::int32_t status);
 
-private:
+  private:
     PulseAudioVolumeErrorCode code_;
     std::int32_t status_;
 };

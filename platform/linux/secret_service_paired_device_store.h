@@ -20,16 +20,16 @@ namespace velopad {
 
 // A refusal by the Secret Service or the bus: the GLib error code and its message.
 class SecretServiceFailure : public std::runtime_error {
-public:
+  public:
     SecretServiceFailure(std::int32_t status, const std::string& message);
     [[nodiscard]] std::int32_t status() const noexcept { return status_; }
 
-private:
+  private:
     std::int32_t status_;
 };
 
 class SecretServiceItem {
-public:
+  public:
     SecretServiceItem(std::string service, std::string account, std::string label);
 
     // Whether a Secret Service answers on the session bus: DBUS_SESSION_BUS_ADDRESS is set, the
@@ -46,7 +46,7 @@ public:
     const std::string& service() const { return service_; }
     const std::string& account() const { return account_; }
 
-private:
+  private:
     std::string service_;
     std::string account_;
     std::string label_;

@@ -1,21 +1,22 @@
 // "action.run" from bytes to reply bytes, against a private PulseAudio server and a mock.
 
 #include "agent_core/action_wire_handler.h"
-#include "platform/linux/pulse_audio_volume_controller.h"
-#include "protocol/json_text.h"
-#include "tests/support/io_thread.h"
-#include "tests/support/pulse_audio_server.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+
+#include "platform/linux/pulse_audio_volume_controller.h"
+#include "protocol/json_text.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/pulse_audio_server.h"
 
 namespace velopad {
 namespace {
 
 // A volume controller that touches no device: counts calls, fails each when told to.
 class MockVolumeController final : public VolumeControlling {
-public:
+  public:
     struct MockVolumeError : std::runtime_error {
         MockVolumeError() : std::runtime_error("Simulated volume failure.") {}
     };
@@ -28,7 +29,7 @@ public:
     void volumeDown() override { count(volumeDownCount); }
     void toggleMute() override { count(toggleMuteCount); }
 
-private:
+  private:
     void count(int& counter) {
         ++counter;
         if (shouldThrow) throw MockVolumeError();
@@ -39,7 +40,8 @@ constexpr const char* kId = "6c1b2f0e-93a4-4d5e-8f70-1a2b3c4d5e6f";
 constexpr const char* kReplyId = R"("id":"6C1B2F0E-93A4-4D5E-8F70-1A2B3C4D5E6F")";
 
 std::string actionRun(const std::string& actionId) {
-    return std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":")" + actionId + "\"}}";
+    return std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":")" +
+           actionId + "\"}}";
 }
 
 std::string reply(const std::string& payload, const std::string& type) {
@@ -47,11 +49,12 @@ std::string reply(const std::string& payload, const std::string& type) {
 }
 
 ActionWireHandler pulseHandler() {
-    return ActionWireHandler(ActionMessageHandler(SystemActionRunner(std::make_shared<PulseAudioVolumeController>())));
+    return ActionWireHandler(
+        ActionMessageHandler(SystemActionRunner(std::make_shared<PulseAudioVolumeController>())));
 }
 
 class ActionWireHandlerPulseTest : public testing::SandboxTest {
-protected:
+  protected:
     testing::PulseAudioServer server{sandbox};
 };
 
@@ -68,9 +71,11 @@ TEST_F(ActionWireHandlerPulseTest, MuteAndDownAnswerOk) {
     server.setSinkVolume("32768");
     server.setSinkMuted(false);
     const auto handler = pulseHandler();
-    EXPECT_EQ(handler.handle(actionRun("system.volume.mute")), reply(R"({"actionId":"system.volume.mute"})", "action.ok"));
+    EXPECT_EQ(handler.handle(actionRun("system.volume.mute")),
+              reply(R"({"actionId":"system.volume.mute"})", "action.ok"));
     EXPECT_TRUE(server.sinkMuted());
-    EXPECT_EQ(handler.handle(actionRun("system.volume.down")), reply(R"({"actionId":"system.volume.down"})", "action.ok"));
+    EXPECT_EQ(handler.handle(actionRun("system.volume.down")),
+              reply(R"({"actionId":"system.volume.down"})", "action.ok"));
     EXPECT_EQ(server.sinkVolumes(), (std::vector<long>{28672, 28672}));
 }
 
@@ -88,17 +93,21 @@ TEST(ActionWireHandlerTest, NoServerAnswersFailedWithNoOutputDevice) {
     testing::Sandbox sandbox;  // empty runtime directory, no server
     sandbox.setEnv("PULSE_SERVER", std::nullopt);
     sandbox.setEnv("DISPLAY", std::nullopt);
-    EXPECT_EQ(pulseHandler().handle(actionRun("system.volume.up")),
-              reply(R"({"actionId":"system.volume.up","code":"failed","message":"No audio output device found."})",
-                    "action.error"));
+    EXPECT_EQ(
+        pulseHandler().handle(actionRun("system.volume.up")),
+        reply(
+            R"({"actionId":"system.volume.up","code":"failed","message":"No audio output device found."})",
+            "action.error"));
 }
 
 TEST(ActionWireHandlerTest, UnknownIdentifiersAnswerUnknownWithoutTouchingTheVolume) {
     auto mock = std::make_shared<MockVolumeController>();
     const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
-    for (const std::string actionId : {"SYSTEM.VOLUME.UP", " system.volume.up", "system.volume", ""}) {
+    for (const std::string actionId :
+         {"SYSTEM.VOLUME.UP", " system.volume.up", "system.volume", ""}) {
         EXPECT_EQ(handler.handle(actionRun(actionId)),
-                  reply(R"({"actionId":")" + actionId + R"(","code":"unknown","message":"Unknown action"})",
+                  reply(R"({"actionId":")" + actionId +
+                            R"(","code":"unknown","message":"Unknown action"})",
                         "action.error"));
     }
     EXPECT_EQ(mock->volumeUpCount + mock->volumeDownCount + mock->toggleMuteCount, 0);
@@ -108,9 +117,11 @@ TEST(ActionWireHandlerTest, AFailingControllerAnswersFailedForEveryVolumeAction)
     auto mock = std::make_shared<MockVolumeController>();
     mock->shouldThrow = true;
     const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
-    for (const std::string actionId : {"system.volume.up", "system.volume.down", "system.volume.mute"}) {
+    for (const std::string actionId :
+         {"system.volume.up", "system.volume.down", "system.volume.mute"}) {
         EXPECT_EQ(handler.handle(actionRun(actionId)),
-                  reply(R"({"actionId":")" + actionId + R"(","code":"failed","message":"Simulated volume failure."})",
+                  reply(R"({"actionId":")" + actionId +
+                            R"(","code":"failed","message":"Simulated volume failure."})",
                         "action.error"));
     }
     EXPECT_EQ(mock->volumeUpCount, 1);
@@ -121,9 +132,11 @@ TEST(ActionWireHandlerTest, AFailingControllerAnswersFailedForEveryVolumeAction)
 TEST(ActionWireHandlerTest, OtherMessageTypesGetNoReply) {
     auto mock = std::make_shared<MockVolumeController>();
     const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
-    EXPECT_EQ(handler.handle(std::string(R"({"type":"ping","id":")") + kId + R"(","payload":{"ts":"2024-05-01T10:00:00Z"}})"),
+    EXPECT_EQ(handler.handle(std::string(R"({"type":"ping","id":")") + kId +
+                             R"(","payload":{"ts":"2024-05-01T10:00:00Z"}})"),
               std::nullopt);
-    EXPECT_EQ(handler.handle(std::string(R"({"type":"Action.run","id":")") + kId + R"(","payload":{"actionId":"x"}})"),
+    EXPECT_EQ(handler.handle(std::string(R"({"type":"Action.run","id":")") + kId +
+                             R"(","payload":{"actionId":"x"}})"),
               std::nullopt);
     EXPECT_EQ(mock->volumeUpCount + mock->volumeDownCount + mock->toggleMuteCount, 0);
 }

@@ -2,28 +2,35 @@
 // bundle identifier and the desktop entry's modification time.
 
 #include "agent_core/app_icon_provider.h"
-#include "platform/linux/icon_render_sources.h"
-#include "tests/support/icon_test_support.h"
-#include "tests/support/io_thread.h"
 
-#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <map>
+
+#include "platform/linux/icon_render_sources.h"
+#include "tests/support/icon_test_support.h"
+#include "tests/support/io_thread.h"
 
 namespace velopad {
 namespace {
 
 namespace fs = std::filesystem;
 
-Task<std::optional<fs::path>> lookUpIn(std::map<std::string, fs::path>* installed, std::string bundleId) {
+Task<std::optional<fs::path>> lookUpIn(std::map<std::string, fs::path>* installed,
+                                       std::string bundleId) {
     const auto found = installed->find(bundleId);
     co_return found == installed->end() ? std::nullopt : std::optional(found->second);
 }
 
+Task<std::optional<fs::path>> failingLookUp(std::string) {
+    throw std::runtime_error("workspace unavailable");
+    co_return std::nullopt;
+}
+
 class AppIconProviderTest : public testing::SandboxTest {
-protected:
+  protected:
     testing::IconThemeSandbox icons{sandbox};
     test::IoThread io;
     asio::thread_pool pool{2};
@@ -47,7 +54,9 @@ protected:
 
     WorkspaceClient workspace() {
         WorkspaceClient client;
-        client.urlForApplication = [this](std::string bundleId) { return lookUpIn(&installed, std::move(bundleId)); };
+        client.urlForApplication = [this](std::string bundleId) {
+            return lookUpIn(&installed, std::move(bundleId));
+        };
         return client;
     }
     std::optional<IconPng> icon(const std::string& bundleId) {
@@ -57,12 +66,14 @@ protected:
         installed[id] = icons.writeApplication(id, iconName);
     }
     void touch(const std::string& id) {
-        fs::last_write_time(installed[id], fs::last_write_time(installed[id]) + std::chrono::seconds(10));
+        fs::last_write_time(installed[id],
+                            fs::last_write_time(installed[id]) + std::chrono::seconds(10));
     }
 };
 
 TEST_F(AppIconProviderTest, RendersTheThemeIconAsA128PixelPngWithItsSha256AsRevision) {
-    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/org.example.Editor.svg", 32, 32, "#3366ff");
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/org.example.Editor.svg", 32, 32,
+                           "#3366ff");
     install("org.example.Editor", "org.example.Editor");
     const auto result = icon("org.example.Editor");
     ASSERT_TRUE(result);
@@ -115,7 +126,9 @@ TEST_F(AppIconProviderTest, UninstalledApplicationsGiveNothingAndKeepTheirOldEnt
 TEST_F(AppIconProviderTest, AnUnreadableDateIsCachedAsNoDate) {
     testing::writeSolidPng(icons.hicolor() / "128x128/apps/tool.png", 128, 128, 0x123456);
     install("org.example.Tool", "tool");
-    dateOverride = [](const fs::path&) -> std::optional<fs::file_time_type> { return std::nullopt; };
+    dateOverride = [](const fs::path&) -> std::optional<fs::file_time_type> {
+        return std::nullopt;
+    };
     ASSERT_TRUE(icon("org.example.Tool"));
     touch("org.example.Tool");
     ASSERT_TRUE(icon("org.example.Tool"));
@@ -123,7 +136,8 @@ TEST_F(AppIconProviderTest, AnUnreadableDateIsCachedAsNoDate) {
 }
 
 TEST_F(AppIconProviderTest, MissingIconsFallBackToTheGenericApplicationIcon) {
-    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16, "#777777");
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16,
+                           "#777777");
     install("org.example.Plain", std::nullopt);
     install("org.example.Broken", "no-such-icon");
     const auto plain = icon("org.example.Plain");
@@ -137,8 +151,16 @@ TEST_F(AppIconProviderTest, FailedRendersAreNotCached) {
     EXPECT_EQ(icon("org.example.Plain"), std::nullopt);
     EXPECT_EQ(icon("org.example.Plain"), std::nullopt);
     EXPECT_EQ(renders, 2);
-    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16, "#777777");
+    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16,
+                           "#777777");
     EXPECT_TRUE(icon("org.example.Plain"));
+}
+
+TEST_F(AppIconProviderTest, AFailingWorkspaceGivesNothing) {
+    WorkspaceClient failing;
+    failing.urlForApplication = failingLookUp;
+    EXPECT_EQ(io.run(provider.pngAndRevision("org.example.Tool", failing)), std::nullopt);
+    EXPECT_EQ(io.run(provider.revision("org.example.Tool", WorkspaceClient{})), std::nullopt);
 }
 
 TEST_F(AppIconProviderTest, ConcurrentRequestsForOneIconRenderItOnce) {

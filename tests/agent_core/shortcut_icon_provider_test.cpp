@@ -2,13 +2,14 @@
 // by the lower-case identifier for the provider's life.
 
 #include "agent_core/shortcut_icon_provider.h"
-#include "platform/linux/icon_render_sources.h"
-#include "tests/support/icon_test_support.h"
-#include "tests/support/io_thread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+
+#include "platform/linux/icon_render_sources.h"
+#include "tests/support/icon_test_support.h"
+#include "tests/support/io_thread.h"
 
 namespace velopad {
 namespace {
@@ -20,7 +21,7 @@ constexpr const char* kLower = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
 constexpr const char* kOther = "11111111-2222-4333-8444-555555555555";
 
 class ShortcutIconProviderTest : public testing::SandboxTest {
-protected:
+  protected:
     testing::IconThemeSandbox icons{sandbox};
     fs::path shortcuts = sandbox.dataHome() / "HarborlinkAgent" / "Shortcuts";
     test::IoThread io;
@@ -107,8 +108,8 @@ TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndCachedOnesNeverR
 }
 
 TEST_F(ShortcutIconProviderTest, IdentifiersThatAreNotPlainNamesFindNothing) {
-    testing::writeDesktopEntry(sandbox.dataHome() / "HarborlinkAgent" / "outside.desktop", "Outside",
-                               (sandbox.root() / "art.svg").string());
+    testing::writeDesktopEntry(sandbox.dataHome() / "HarborlinkAgent" / "outside.desktop",
+                               "Outside", (sandbox.root() / "art.svg").string());
     testing::writeSolidSvg(sandbox.root() / "art.svg", 8, 8, "#ffffff");
     for (const char* identifier : {"../outside", "", ".hidden", "a/b"}) {
         EXPECT_EQ(icon(identifier), std::nullopt) << identifier;

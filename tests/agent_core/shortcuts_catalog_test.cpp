@@ -1,14 +1,13 @@
 #include "agent_core/shortcuts_catalog.h"
 
-#include "platform/linux/posix_process_runner.h"
-#include "tests/support/shortcut_test_support.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
 #include <memory>
+
+#include "platform/linux/posix_process_runner.h"
+#include "tests/support/shortcut_test_support.h"
 
 namespace velopad {
 namespace {
@@ -56,9 +55,13 @@ TEST(ShortcutsCatalogParseTest, ReadsWholeOutputInOrderWhateverTheLineBreaks) {
     const std::vector<CatalogShortcut> expected = {{"B", kFirst}, {"A", kSecond}, {"B", kFirst}};
     const std::string plain = first + "\n" + second + "\n" + first + "\n";
     EXPECT_EQ(ShortcutsCatalog::parseListOutput(plain), expected);
-    EXPECT_EQ(ShortcutsCatalog::parseListOutput(first + "\r\n\r\n" + second + "\r\n  \r\n" + first), expected);
-    EXPECT_EQ(ShortcutsCatalog::parseListOutput(first + "\u2028" + second + "\u0085" + first + "\f"), expected);
-    EXPECT_EQ(ShortcutsCatalog::parseListOutput("garbage\n" + first + "\n(" + kFirst + ")\n" + second + "\n" + first),
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput(first + "\r\n\r\n" + second + "\r\n  \r\n" + first),
+              expected);
+    EXPECT_EQ(
+        ShortcutsCatalog::parseListOutput(first + "\u2028" + second + "\u0085" + first + "\f"),
+        expected);
+    EXPECT_EQ(ShortcutsCatalog::parseListOutput("garbage\n" + first + "\n(" + kFirst + ")\n" +
+                                                second + "\n" + first),
               expected);
     EXPECT_TRUE(ShortcutsCatalog::parseListOutput("").empty());
 }
@@ -66,10 +69,11 @@ TEST(ShortcutsCatalogParseTest, ReadsWholeOutputInOrderWhateverTheLineBreaks) {
 TEST(ShortcutsCatalogParseTest, RecognisesIdentifiers) {
     EXPECT_TRUE(ShortcutsCatalog::isShortcutIdentifier(kFirst));
     EXPECT_TRUE(ShortcutsCatalog::isShortcutIdentifier(kSecond));
-    for (const char* text : {"", "1B4E28BA-2FA1-11D2-883F-0016D3CCA42", "1B4E28BA-2FA1-11D2-883F-0016D3CCA4270",
-                             "1B4E28BA-2FA1-11D2-883F00016D3CCA427", "1B4E28BA2-FA1-11D2-883F-0016D3CCA427",
-                             "1B4E28BA-2FA1-11D2-883F-0016D3CCA42G", "{B4E28BA-2FA1-11D2-883F-0016D3CCA42}",
-                             "com.apple.Safari"}) {
+    for (const char* text :
+         {"", "1B4E28BA-2FA1-11D2-883F-0016D3CCA42", "1B4E28BA-2FA1-11D2-883F-0016D3CCA4270",
+          "1B4E28BA-2FA1-11D2-883F00016D3CCA427", "1B4E28BA2-FA1-11D2-883F-0016D3CCA427",
+          "1B4E28BA-2FA1-11D2-883F-0016D3CCA42G", "{B4E28BA-2FA1-11D2-883F-0016D3CCA42}",
+          "com.apple.Safari"}) {
         EXPECT_FALSE(ShortcutsCatalog::isShortcutIdentifier(text)) << text;
     }
 }
@@ -80,7 +84,8 @@ TEST(ShortcutsCatalogParseTest, FindsTheHeroRecipe) {
     const CatalogShortcut other{"Timer", kFirst};
     EXPECT_EQ(ShortcutsCatalog::findHero({other, fuzzy, preferred}), preferred);
     EXPECT_EQ(ShortcutsCatalog::findHero({other, fuzzy}), fuzzy);
-    EXPECT_EQ(ShortcutsCatalog::findHero({{"VOICE to CURSOR", kFirst}}), (CatalogShortcut{"VOICE to CURSOR", kFirst}));
+    EXPECT_EQ(ShortcutsCatalog::findHero({{"VOICE to CURSOR", kFirst}}),
+              (CatalogShortcut{"VOICE to CURSOR", kFirst}));
     EXPECT_EQ(ShortcutsCatalog::findHero({other, {"Voice memo", kFirst}}), std::nullopt);
 }
 
@@ -91,16 +96,18 @@ TEST(ShortcutsCatalogErrorTest, DescribesEachFailure) {
                  "Could not list Shortcuts (exit 1).");
     EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 143, " \n").what(),
                  "Could not list Shortcuts (exit 143).");
-    EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 2, "\n  database locked \n").what(),
-                 "Could not list Shortcuts: database locked");
+    EXPECT_STREQ(
+        ShortcutsCatalogError(ShortcutsCatalogErrorCode::listFailed, 2, "\n  database locked \n")
+            .what(),
+        "Could not list Shortcuts: database locked");
     EXPECT_STREQ(ShortcutsCatalogError(ShortcutsCatalogErrorCode::parseFailed).what(),
                  "Could not parse the Shortcuts list.");
 }
 
 class ShortcutsCatalogListTest : public ::testing::Test {
-protected:
-    std::vector<CatalogShortcut> list(const std::string& executable, std::shared_ptr<ProcessRunning> runner,
-                                      double timeout = 15) {
+  protected:
+    std::vector<CatalogShortcut> list(const std::string& executable,
+                                      std::shared_ptr<ProcessRunning> runner, double timeout = 15) {
         const ShortcutsCatalog catalog(executable, std::move(runner), timeout);
         return io.run(catalog.list());
     }
@@ -112,7 +119,8 @@ protected:
         return path.string();
     }
 
-    void expectFailure(const std::function<void()>& action, ShortcutsCatalogErrorCode code, const std::string& text) {
+    void expectFailure(const std::function<void()>& action, ShortcutsCatalogErrorCode code,
+                       const std::string& text) {
         try {
             action();
             ADD_FAILURE() << "no error";
@@ -129,12 +137,15 @@ protected:
 TEST_F(ShortcutsCatalogListTest, ListsTheToolsShortcuts) {
     sandbox.writeShortcut(kFirst, "Say (hi) there", "true");
     sandbox.writeShortcut(kSecond, "Alpha", "true");
-    const auto shortcuts = list(testing::shortcutsToolPath(), std::make_shared<PosixProcessRunner>(io.executor()));
-    EXPECT_EQ(shortcuts, (std::vector<CatalogShortcut>{{"Alpha", kSecond}, {"Say (hi) there", kFirst}}));
+    const auto shortcuts =
+        list(testing::shortcutsToolPath(), std::make_shared<PosixProcessRunner>(io.executor()));
+    EXPECT_EQ(shortcuts,
+              (std::vector<CatalogShortcut>{{"Alpha", kSecond}, {"Say (hi) there", kFirst}}));
 }
 
 TEST_F(ShortcutsCatalogListTest, CallsTheToolWithListAndShowIdentifiers) {
-    const auto runner = std::make_shared<FakeProcessRunner>(ProcessRunResult{0, std::string("X (") + kFirst + ")\n", "", false});
+    const auto runner = std::make_shared<FakeProcessRunner>(
+        ProcessRunResult{0, std::string("X (") + kFirst + ")\n", "", false});
     const std::string tool = script("exit 0");
     EXPECT_EQ(list(tool, runner), (std::vector<CatalogShortcut>{{"X", kFirst}}));
     ASSERT_EQ(runner->calls.size(), 1U);
@@ -147,8 +158,8 @@ TEST_F(ShortcutsCatalogListTest, AMissingToolIsReportedWithoutStartingAnything) 
     const auto runner = std::make_shared<FakeProcessRunner>();
     const auto plainFile = sandbox.root() / "not-executable";
     std::ofstream(plainFile) << "x";
-    for (const std::string& path : {std::string("/nonexistent/velopad-shortcuts"), plainFile.string(),
-                                    sandbox.root().string(), std::string()}) {
+    for (const std::string& path : {std::string("/nonexistent/velopad-shortcuts"),
+                                    plainFile.string(), sandbox.root().string(), std::string()}) {
         expectFailure([&] { list(path, runner); }, ShortcutsCatalogErrorCode::executableMissing,
                       "The shortcuts CLI is not available on this Mac.");
     }
@@ -160,9 +171,10 @@ TEST_F(ShortcutsCatalogListTest, AFailingOrHangingToolIsReported) {
     expectFailure([&] { list(script("exit 1"), runner); }, ShortcutsCatalogErrorCode::listFailed,
                   "Could not list Shortcuts (exit 1).");
     expectFailure([&] { list(script("echo 'database locked' >&2; exit 3"), runner); },
-                  ShortcutsCatalogErrorCode::listFailed, "Could not list Shortcuts: database locked");
-    expectFailure([&] { list(script("exec sleep 10"), runner, 0.3); }, ShortcutsCatalogErrorCode::listFailed,
-                  "Could not list Shortcuts (exit 143).");
+                  ShortcutsCatalogErrorCode::listFailed,
+                  "Could not list Shortcuts: database locked");
+    expectFailure([&] { list(script("exec sleep 10"), runner, 0.3); },
+                  ShortcutsCatalogErrorCode::listFailed, "Could not list Shortcuts (exit 143).");
 }
 
 TEST_F(ShortcutsCatalogListTest, OutputThatIsNotUtf8GivesNoShortcuts) {

@@ -1,12 +1,12 @@
 #include "app/atomic_file.h"
-#include "tests/support/sandbox_fixture.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <system_error>
+
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
@@ -17,7 +17,7 @@ using testing::readTextFile;
 using testing::writeTextFile;
 
 class AtomicFileTest : public testing::SandboxTest {
-protected:
+  protected:
     fs::path dir() const { return sandbox.dataHome() / "HarborlinkAgent"; }
     fs::path file() const { return dir() / "decks.json"; }
 
@@ -41,8 +41,9 @@ TEST_F(AtomicFileTest, WritesTheContentWithExactlyTheRequestedMode) {
     EXPECT_EQ(permissionBits(file()), 0600u);
     EXPECT_TRUE(strayEntries().empty());
 
-    writeFileAtomically(file(), "x", fs::perms::owner_read | fs::perms::owner_write |
-                                         fs::perms::group_read | fs::perms::others_read);
+    writeFileAtomically(file(), "x",
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read);
     EXPECT_EQ(permissionBits(file()), 0644u);
 }
 

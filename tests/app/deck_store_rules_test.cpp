@@ -1,11 +1,12 @@
-#include "app/deck_store_error.h"
 #include "app/deck_store_rules.h"
-#include "protocol/deck_tile_factories.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "app/deck_store_error.h"
+#include "protocol/deck_tile_factories.h"
 
 namespace velopad {
 namespace {
@@ -73,17 +74,17 @@ TEST(DeckStoreRulesTest, RefusesTheSameKeyTwiceWithinOneKind) {
     for (const Case& c : cases) EXPECT_EQ(refusal(deckOf(c.tiles)), c.text) << c.name;
 
     // The same text as a bundle identifier and as an action id does not clash.
-    EXPECT_EQ(refusal(deckOf({appTile(1, "Odd", "system.volume.up"),
-                              actionTile(BuiltinAction::volumeUp, 2)})),
+    EXPECT_EQ(refusal(deckOf(
+                  {appTile(1, "Odd", "system.volume.up"), actionTile(BuiltinAction::volumeUp, 2)})),
               "accepted");
 }
 
 TEST(DeckStoreRulesTest, RenumbersInArrayOrderAndDerivesIds) {
     DeckTile stale = appTile(9, "Safari", "com.apple.Safari");
     stale.id = "stale";
-    const DeckTemplate validated = validatedDeck(
-        deckOf({appTile(3, "Terminal", "org.gnome.Terminal"), actionTile(BuiltinAction::volumeUp, 7),
-                stale}));
+    const DeckTemplate validated =
+        validatedDeck(deckOf({appTile(3, "Terminal", "org.gnome.Terminal"),
+                              actionTile(BuiltinAction::volumeUp, 7), stale}));
     ASSERT_EQ(validated.tiles.size(), 3u);
     EXPECT_EQ(validated.tiles[0].slot, 1);
     EXPECT_EQ(validated.tiles[1].slot, 2);
@@ -147,7 +148,7 @@ TEST(DeckStoreRulesTest, KeepsOneDeckPerCategoryInCategoryOrder) {
     EXPECT_EQ(decks[0].name, "Streaming");
     ASSERT_EQ(decks[0].tiles.size(), 1u);
     EXPECT_EQ(decks[0].tiles[0].slot, 1);  // Safari, fourth in the template, renumbered
-    EXPECT_EQ(decks[1], gaming);            // as stored, gap included
+    EXPECT_EQ(decks[1], gaming);           // as stored, gap included
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // The keyring store against a real gnome-keyring on a private session bus.
 
-#include "app/paired_device_stored_form.h"
-#include "app/secret_service_paired_device_store.h"
-#include "tests/support/keyring_session.h"
-#include "tests/support/sandbox_fixture.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "app/paired_device_stored_form.h"
+#include "app/secret_service_paired_device_store.h"
+#include "tests/support/keyring_session.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
@@ -25,7 +25,7 @@ const std::vector<std::string> itemAttributes = {
     "service", "com.quentaro.harborlink.agent.paired-devices", "account", "paired-devices"};
 
 class KeyringStoreTest : public testing::SandboxTest {
-protected:
+  protected:
     std::pair<int, std::string> lookUp(const std::string& account = "paired-devices") {
         return keyring->secretTool({"lookup", "service",
                                     "com.quentaro.harborlink.agent.paired-devices", "account",

@@ -1,13 +1,13 @@
-#include "app/file_paired_device_store.h"
-#include "app/in_memory_paired_device_store.h"
-#include "app/paired_device_stored_form.h"
-#include "tests/support/sandbox_fixture.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
+
+#include "app/file_paired_device_store.h"
+#include "app/in_memory_paired_device_store.h"
+#include "app/paired_device_stored_form.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
@@ -58,12 +58,14 @@ TEST(PairedDeviceStoredFormTest, RefusesAnythingButACompleteList) {
         "{}",
         "[1]",
         std::string("[{") + valid + ",\"token\":{\"value\":\"T\"}}]",  // no pairedAt
-        std::string("[{") + valid + ",\"token\":{\"value\":\"T\"},\"pairedAt\":\"2024-05-01T10:00:00Z\"}]",
+        std::string("[{") + valid +
+            ",\"token\":{\"value\":\"T\"},\"pairedAt\":\"2024-05-01T10:00:00Z\"}]",
         std::string("[{") + valid + ",\"token\":\"T\",\"pairedAt\":1}]",
         std::string("[{") + valid + ",\"token\":{},\"pairedAt\":1}]",
         std::string("[{") + valid + ",\"token\":{\"value\":\"T\"},\"pairedAt\":1e300}]",
         "[{\"id\":\"nope\",\"name\":\"n\",\"token\":{\"value\":\"T\"},\"pairedAt\":1}]",
-        "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"token\":{\"value\":\"T\"},\"pairedAt\":1}]",
+        "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"token\":{\"value\":\"T\"},"
+        "\"pairedAt\":1}]",
     };
     for (const std::string& text : bad) {
         EXPECT_EQ(decodeStoredPairedDevices(text), std::nullopt) << text;
@@ -84,7 +86,7 @@ TEST(InMemoryPairedDeviceStoreTest, KeepsTheLastSavedListUntilCleared) {
 // ---- the file store ----
 
 class FilePairedDeviceStoreTest : public testing::SandboxTest {
-protected:
+  protected:
     fs::path path() const { return sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json"; }
     FilePairedDeviceStore makeStore() {
         return FilePairedDeviceStore(FilePairedDeviceStore::defaultPath(),
@@ -122,8 +124,9 @@ TEST_F(FilePairedDeviceStoreTest, SaveCreatesAPrivateFileAndASecondSaveReplacesI
 }
 
 TEST_F(FilePairedDeviceStoreTest, AnUnreadableListIsSetAsideAndReportedWithoutItsContent) {
-    const std::string damaged = "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"name\":"
-                                "\"iPhone\",\"token\":{\"value\":\"SECRET-TOKEN\"},\"pairedAt\":";
+    const std::string damaged =
+        "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"name\":"
+        "\"iPhone\",\"token\":{\"value\":\"SECRET-TOKEN\"},\"pairedAt\":";
     testing::writeTextFile(path(), damaged);
     auto store = makeStore();
 
@@ -142,8 +145,8 @@ TEST_F(FilePairedDeviceStoreTest, AFailedSaveIsReportedAsSaveFailedWithTheSystem
     auto store = makeStore();
     store.save({pixel});
     testing::makeReadableByEveryone(sandbox.root());
-    fs::permissions(path().parent_path(), fs::perms::others_write | fs::perms::group_write |
-                                              fs::perms::owner_write,
+    fs::permissions(path().parent_path(),
+                    fs::perms::others_write | fs::perms::group_write | fs::perms::owner_write,
                     fs::perm_options::remove);
 
     const int status = testing::runSubjectToFilePermissions([&] {

@@ -1,18 +1,18 @@
-#include "app/file_paired_device_store.h"
-#include "app/in_memory_paired_device_store.h"
 #include "app/pairing_service.h"
-#include "tests/support/io_thread.h"
-#include "tests/support/sandbox_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/thread_pool.hpp>
-
 #include <memory>
 #include <stdexcept>
 #include <string>
+
+#include "app/file_paired_device_store.h"
+#include "app/in_memory_paired_device_store.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
@@ -27,14 +27,15 @@ const Uuid requestId = *Uuid::parse("ABCDEF01-2345-4678-89AB-CDEF01234567");
 
 // A store whose writes can be made to fail.
 class FlakyStore final : public PairedDeviceStoring {
-public:
+  public:
     std::vector<PairedDevice> load() override { return inner.load(); }
     void save(const std::vector<PairedDevice>& devices) override {
         if (failSaves) throw std::runtime_error("disk full");
         inner.save(devices);
     }
     void clear() override {
-        if (failClears) throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, 13);
+        if (failClears)
+            throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, 13);
         inner.clear();
     }
 
@@ -44,12 +45,10 @@ public:
 };
 
 class PairingServiceTest : public ::testing::Test {
-protected:
+  protected:
     PairingServiceTest() { makeService(); }
 
-    void makeService() {
-        service = std::make_unique<PairingService>(io.executor(), pool, store);
-    }
+    void makeService() { service = std::make_unique<PairingService>(io.executor(), pool, store); }
 
     PairingState state() { return io.run(service->state()); }
 
@@ -60,9 +59,7 @@ protected:
     PairingResponse pairWithCode(Uuid phone) {
         return pair(phone, PairingMethod::qr, state().currentPairingCode);
     }
-    std::string wrongPIN() {
-        return state().currentPIN == "000000" ? "111111" : "000000";
-    }
+    std::string wrongPIN() { return state().currentPIN == "000000" ? "111111" : "000000"; }
 
     test::IoThread io;
     asio::thread_pool pool{1};
@@ -80,9 +77,12 @@ TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
 
     ASSERT_TRUE(response.isOK());
     const std::string token = tokenOf(response);
-    EXPECT_THAT(token, MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
-    EXPECT_EQ(response.encoded(), "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{"
-                                  "\"token\":\"" + token + "\"},\"type\":\"pair.ok\"}");
+    EXPECT_THAT(
+        token, MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
+    EXPECT_EQ(response.encoded(),
+              "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{"
+              "\"token\":\"" +
+                  token + "\"},\"type\":\"pair.ok\"}");
 
     const PairingState after = state();
     ASSERT_EQ(after.pairedDevices.size(), 1u);
@@ -269,7 +269,7 @@ TEST_F(PairingServiceTest, ConcurrentRequestsAreHandledOneAfterAnother) {
 }
 
 class PairingServiceFileStoreTest : public testing::SandboxTest {
-protected:
+  protected:
     test::IoThread io;
     asio::thread_pool pool{1};
 };
@@ -281,7 +281,7 @@ TEST_F(PairingServiceFileStoreTest, APairedPhoneSurvivesANewServiceOverTheSameSt
         PairingService first(io.executor(), pool, store);
         const std::string code = io.run(first.state()).currentPairingCode;
         token = std::get<0>(io.run(first.handlePairRequest(
-                                        {PairingMethod::qr, code, "Pixel", phoneA}, requestId))
+                                       {PairingMethod::qr, code, "Pixel", phoneA}, requestId))
                                 .message)
                     .payload.token;
     }
@@ -304,13 +304,14 @@ TEST_F(PairingServiceFileStoreTest, TokensNeverReachStandardOutputOrError) {
     PairingService service(io.executor(), pool, store);
     const std::string code = io.run(service.state()).currentPairingCode;
     const std::string token =
-        std::get<0>(io.run(service.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA},
-                                                     requestId))
-                        .message)
+        std::get<0>(
+            io.run(service.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA}, requestId))
+                .message)
             .payload.token;
     // The stored list goes bad (the token is still in it) and is read again.
     const std::string content = testing::readTextFile(FilePairedDeviceStore::defaultPath());
-    testing::writeTextFile(FilePairedDeviceStore::defaultPath(), content.substr(0, content.size() - 3));
+    testing::writeTextFile(FilePairedDeviceStore::defaultPath(),
+                           content.substr(0, content.size() - 3));
     PairingService restarted(io.executor(), pool, store);
     EXPECT_EQ(io.run(restarted.deviceForToken(token)), std::nullopt);
 

@@ -5,12 +5,13 @@
 //   stubborn_child orphan          leaves a grandchild holding the output pipes for 5 s, then exits
 //   stubborn_child echo-args …     writes each argument on its own line, in brackets
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace {
 

@@ -1,9 +1,10 @@
 // Rendering icon files into square PNGs without a display.
 
 #include "platform/linux/icon_render.h"
-#include "tests/support/icon_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/icon_test_support.h"
 
 namespace velopad {
 namespace {
@@ -21,8 +22,8 @@ TEST_F(IconRenderTest, ScalesABitmapToFitAndCentresItOnTransparency) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width, 128);
     EXPECT_EQ(image->height, 128);
-    EXPECT_EQ(image->alpha(64, 0), 0);     // above the band
-    EXPECT_EQ(image->alpha(64, 127), 0);   // below it
+    EXPECT_EQ(image->alpha(64, 0), 0);    // above the band
+    EXPECT_EQ(image->alpha(64, 127), 0);  // below it
     EXPECT_EQ(image->pixel(0, 64), 0xFF0000FFU);
     EXPECT_EQ(image->pixel(127, 40), 0xFF0000FFU);
     EXPECT_EQ(image->pixel(64, 87), 0xFF0000FFU);

@@ -1,9 +1,10 @@
 // Icon lookup through themes, inheritance, hicolor and the pixmap folders.
 
 #include "platform/linux/icon_theme.h"
-#include "tests/support/icon_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/icon_test_support.h"
 
 namespace velopad {
 namespace {
@@ -12,7 +13,7 @@ namespace fs = std::filesystem;
 using testing::writeTextFile;
 
 class IconThemeLookupTest : public testing::SandboxTest {
-protected:
+  protected:
     testing::IconThemeSandbox icons{sandbox};
     fs::path pixmaps = sandbox.root() / "pixmaps";
 
@@ -41,7 +42,9 @@ TEST_F(IconThemeLookupTest, PrefersAnIconOfTheWantedSizeAndOtherwiseTheClosest) 
 TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmaps) {
     const fs::path base = icons.dataDir() / "icons";
     writeTextFile(base / "Velvet/index.theme",
-                  "[Icon Theme]\nInherits=Parent\nDirectories=apps\n\n[apps]\nSize=64\nType=Scalable\nMaxSize=256\n");
+                  "[Icon "
+                  "Theme]\nInherits=Parent\nDirectories=apps\n\n[apps]\nSize=64\nType="
+                  "Scalable\nMaxSize=256\n");
     writeTextFile(base / "Parent/index.theme",
                   "[Icon Theme]\nInherits=Velvet\nDirectories=apps\n\n[apps]\nSize=64\n");
     touch(base / "Velvet/apps/own.svg");
@@ -55,23 +58,27 @@ TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmaps)
     EXPECT_EQ(velvet.find("own", 128), base / "Velvet/apps/own.svg");
     EXPECT_EQ(velvet.find("inherited", 128), base / "Parent/apps/inherited.png");
     EXPECT_EQ(velvet.find("everywhere", 128), base / "Velvet/apps/everywhere.svg");
-    EXPECT_EQ(lookup("hicolor").find("everywhere", 128), icons.hicolor() / "48x48/apps/everywhere.png");
+    EXPECT_EQ(lookup("hicolor").find("everywhere", 128),
+              icons.hicolor() / "48x48/apps/everywhere.png");
     EXPECT_EQ(velvet.find("old", 128), pixmaps / "old.xpm");
     EXPECT_EQ(velvet.find("missing", 128), std::nullopt);
-    EXPECT_EQ(lookup("NoSuchTheme").find("everywhere", 128), icons.hicolor() / "48x48/apps/everywhere.png");
+    EXPECT_EQ(lookup("NoSuchTheme").find("everywhere", 128),
+              icons.hicolor() / "48x48/apps/everywhere.png");
 }
 
 TEST_F(IconThemeLookupTest, ThemeFoldersInEveryBaseFolderCount) {
     // Icons installed for the user sit next to no index.theme of their own.
     touch(sandbox.dataHome() / "icons/hicolor/128x128/apps/mine.png");
-    EXPECT_EQ(lookup("hicolor").find("mine", 128), sandbox.dataHome() / "icons/hicolor/128x128/apps/mine.png");
+    EXPECT_EQ(lookup("hicolor").find("mine", 128),
+              sandbox.dataHome() / "icons/hicolor/128x128/apps/mine.png");
 }
 
 TEST_F(IconThemeLookupTest, AcceptsAbsolutePathsAndNamesWithAnExtension) {
     const fs::path file = touch(sandbox.root() / "anywhere/picture.png");
     touch(icons.hicolor() / "48x48/apps/named.png");
     EXPECT_EQ(lookup("hicolor").find(file.string(), 128), file);
-    EXPECT_EQ(lookup("hicolor").find((sandbox.root() / "anywhere/none.png").string(), 128), std::nullopt);
+    EXPECT_EQ(lookup("hicolor").find((sandbox.root() / "anywhere/none.png").string(), 128),
+              std::nullopt);
     EXPECT_EQ(lookup("hicolor").find("named.png", 128), icons.hicolor() / "48x48/apps/named.png");
 }
 
@@ -84,9 +91,11 @@ TEST_F(IconThemeLookupTest, RefusesNamesThatAreRelativePaths) {
 
 TEST_F(IconThemeLookupTest, CurrentThemeComesFromGtkSettingsOrIsHicolor) {
     EXPECT_EQ(IconThemeLookup::currentThemeName(), "hicolor");
-    writeTextFile(sandbox.configHome() / "gtk-3.0/settings.ini", "[Settings]\ngtk-icon-theme-name=Velvet\n");
+    writeTextFile(sandbox.configHome() / "gtk-3.0/settings.ini",
+                  "[Settings]\ngtk-icon-theme-name=Velvet\n");
     EXPECT_EQ(IconThemeLookup::currentThemeName(), "Velvet");
-    writeTextFile(sandbox.configHome() / "gtk-4.0/settings.ini", "[Settings]\ngtk-icon-theme-name=../escape\n");
+    writeTextFile(sandbox.configHome() / "gtk-4.0/settings.ini",
+                  "[Settings]\ngtk-icon-theme-name=../escape\n");
     EXPECT_EQ(IconThemeLookup::currentThemeName(), "hicolor");
 }
 

@@ -1,18 +1,17 @@
 #include "platform/linux/posix_process_runner.h"
 
-#include "tests/support/shortcut_test_support.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <boost/asio/deferred.hpp>
 #include <boost/asio/experimental/parallel_group.hpp>
 #include <boost/asio/this_coro.hpp>
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <chrono>
 #include <fstream>
 #include <system_error>
 #include <tuple>
+
+#include "tests/support/shortcut_test_support.h"
 
 namespace velopad {
 namespace {
@@ -21,9 +20,9 @@ using testing::IoHarness;
 using testing::testHelperPath;
 
 class PosixProcessRunnerTest : public ::testing::Test {
-protected:
-    ProcessRunResult run(std::string executable, std::vector<std::string> arguments, double timeout = 10,
-                         PosixProcessRunnerOptions options = {}) {
+  protected:
+    ProcessRunResult run(std::string executable, std::vector<std::string> arguments,
+                         double timeout = 10, PosixProcessRunnerOptions options = {}) {
         PosixProcessRunner runner(io.executor(), options);
         return io.run(runner.run(std::move(executable), std::move(arguments), timeout));
     }
@@ -37,7 +36,8 @@ TEST_F(PosixProcessRunnerTest, CollectsBothStreamsAndTheExitStatus) {
 }
 
 TEST_F(PosixProcessRunnerTest, PassesArgumentsUntouchedWithoutAShell) {
-    const auto result = run(testHelperPath("stubborn_child"), {"echo-args", "a b", "$HOME", "'q'", "-x"});
+    const auto result =
+        run(testHelperPath("stubborn_child"), {"echo-args", "a b", "$HOME", "'q'", "-x"});
     EXPECT_EQ(result.stdoutText, "[a b]\n[$HOME]\n['q']\n[-x]\n");
     EXPECT_EQ(result.exitCode, 0);
 }
@@ -58,7 +58,8 @@ TEST_F(PosixProcessRunnerTest, TerminatesAChildThatOutlivesTheTimeout) {
 
 TEST_F(PosixProcessRunnerTest, KillsAChildThatIgnoresTheTerminationRequest) {
     const auto started = std::chrono::steady_clock::now();
-    const auto result = run(testHelperPath("stubborn_child"), {}, 1.0, {.killGrace = std::chrono::milliseconds(200)});
+    const auto result = run(testHelperPath("stubborn_child"), {}, 1.0,
+                            {.killGrace = std::chrono::milliseconds(200)});
     EXPECT_TRUE(result.timedOut);
     EXPECT_EQ(result.exitCode, 137);  // SIGKILL
     EXPECT_EQ(result.stdoutText, "ready\n");
@@ -66,7 +67,8 @@ TEST_F(PosixProcessRunnerTest, KillsAChildThatIgnoresTheTerminationRequest) {
 }
 
 TEST_F(PosixProcessRunnerTest, DrainsLargeOutputAndKeepsOnlyTheBound) {
-    const auto result = run(testHelperPath("stubborn_child"), {"flood", "3000000"}, 10, {.outputLimit = 1 << 20});
+    const auto result =
+        run(testHelperPath("stubborn_child"), {"flood", "3000000"}, 10, {.outputLimit = 1 << 20});
     EXPECT_EQ(result.exitCode, 0);  // never stalled on a full pipe
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.stdoutText, std::string(1 << 20, 'o'));
@@ -94,31 +96,34 @@ TEST_F(PosixProcessRunnerTest, FailsToStartWhatCannotBeExecuted) {
     std::ofstream(noFormat) << "\x01\x02\x03 not a program\n";
     ::chmod(noFormat.c_str(), 0755);
 
-    for (const std::string& path : {std::string("/nonexistent/velopad-tool"), notExecutable.string(),
-                                    noFormat.string(), sandbox.root().string()}) {
+    for (const std::string& path :
+         {std::string("/nonexistent/velopad-tool"), notExecutable.string(), noFormat.string(),
+          sandbox.root().string()}) {
         SCOPED_TRACE(path);
         try {
             run(path, {"list"});
             ADD_FAILURE() << "started";
         } catch (const std::system_error& error) {
-            EXPECT_NE(std::string(error.what()).find("Could not start " + path), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("Could not start " + path), std::string::npos)
+                << error.what();
         }
     }
 }
 
-Task<std::tuple<ProcessRunResult, ProcessRunResult>> runTwo(ProcessRunning& runner, std::string first,
-                                                             std::string second) {
+Task<std::tuple<ProcessRunResult, ProcessRunResult>> runTwo(ProcessRunning& runner,
+                                                            std::string first, std::string second) {
     namespace experimental = asio::experimental;
     const Executor executor = co_await asio::this_coro::executor;
     // (No braced lists inside the co_await: GCC 12 cannot keep their arrays in the frame.)
     const std::string shell = "/bin/sh";
     std::vector<std::string> firstArguments{"-c", std::move(first)};
     std::vector<std::string> secondArguments{"-c", std::move(second)};
-    auto results =
-        co_await experimental::make_parallel_group(
-            asio::co_spawn(executor, runner.run(shell, std::move(firstArguments), 10), asio::deferred),
-            asio::co_spawn(executor, runner.run(shell, std::move(secondArguments), 10), asio::deferred))
-            .async_wait(experimental::wait_for_all(), asio::use_awaitable);
+    auto results = co_await experimental::make_parallel_group(
+                       asio::co_spawn(executor, runner.run(shell, std::move(firstArguments), 10),
+                                      asio::deferred),
+                       asio::co_spawn(executor, runner.run(shell, std::move(secondArguments), 10),
+                                      asio::deferred))
+                       .async_wait(experimental::wait_for_all(), asio::use_awaitable);
     co_return std::tuple{std::get<2>(results), std::get<4>(results)};
 }
 

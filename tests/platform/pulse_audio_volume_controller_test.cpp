@@ -1,16 +1,16 @@
 // The PulseAudio volume binding against a private server with null sinks.
 
 #include "platform/linux/pulse_audio_volume_controller.h"
-#include "platform/linux/pulse_audio_volume_error.h"
-#include "tests/support/pulse_audio_server.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+
+#include "platform/linux/pulse_audio_volume_error.h"
+#include "tests/support/pulse_audio_server.h"
 
 namespace velopad {
 namespace {
@@ -19,7 +19,7 @@ using testing::PulseAudioServer;
 using testing::Sandbox;
 
 class PulseAudioVolumeControllerTest : public ::testing::Test {
-protected:
+  protected:
     Sandbox sandbox;
     PulseAudioServer server{sandbox};
     PulseAudioVolumeController controller;
@@ -88,7 +88,7 @@ TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
 }
 
 class PulseAudioWithoutServerTest : public ::testing::Test {
-protected:
+  protected:
     Sandbox sandbox;  // an empty runtime directory: nothing to connect to
     void SetUp() override {
         sandbox.setEnv("PULSE_SERVER", std::nullopt);
@@ -98,8 +98,9 @@ protected:
 
 TEST_F(PulseAudioWithoutServerTest, EveryOperationReportsNoOutputDevice) {
     PulseAudioVolumeController controller;
-    for (auto operation : {&PulseAudioVolumeController::volumeUp, &PulseAudioVolumeController::volumeDown,
-                           &PulseAudioVolumeController::toggleMute}) {
+    for (auto operation :
+         {&PulseAudioVolumeController::volumeUp, &PulseAudioVolumeController::volumeDown,
+          &PulseAudioVolumeController::toggleMute}) {
         try {
             (controller.*operation)();
             ADD_FAILURE() << "expected a failure";

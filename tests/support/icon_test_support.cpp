@@ -9,7 +9,9 @@
 namespace velopad::testing {
 
 std::uint32_t DecodedPng::pixel(int x, int y) const {
-    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4;
+    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x)) *
+                           4;
     return (std::uint32_t{rgba.at(at)} << 24) | (std::uint32_t{rgba.at(at + 1)} << 16) |
            (std::uint32_t{rgba.at(at + 2)} << 8) | std::uint32_t{rgba.at(at + 3)};
 }
@@ -31,7 +33,8 @@ std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png) {
         for (int y = 0; y < result.height; ++y) {
             for (int x = 0; x < result.width; ++x) {
                 const guchar* p = pixels + y * stride + x * channels;
-                result.rgba.insert(result.rgba.end(), {p[0], p[1], p[2], channels == 4 ? p[3] : guchar{255}});
+                result.rgba.insert(result.rgba.end(),
+                                   {p[0], p[1], p[2], channels == 4 ? p[3] : guchar{255}});
             }
         }
         decoded = std::move(result);
@@ -49,11 +52,12 @@ void writeSolidPng(const std::filesystem::path& file, int width, int height, std
     if (!saved) throw std::runtime_error("cannot write " + file.string());
 }
 
-void writeSolidSvg(const std::filesystem::path& file, int width, int height, const std::string& colour) {
+void writeSolidSvg(const std::filesystem::path& file, int width, int height,
+                   const std::string& colour) {
     const std::string w = std::to_string(width), h = std::to_string(height);
-    writeTextFile(file, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
-                            "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w + "\" height=\"" + h +
-                            "\" fill=\"" + colour + "\"/></svg>\n");
+    writeTextFile(file, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" +
+                            h + "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w +
+                            "\" height=\"" + h + "\" fill=\"" + colour + "\"/></svg>\n");
 }
 
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
@@ -72,11 +76,12 @@ std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
 IconThemeSandbox::IconThemeSandbox(Sandbox& sandbox) : sandbox_(sandbox) {
     sandbox_.setEnv("XDG_DATA_DIRS", dataDir().string());
     sandbox_.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-    writeTextFile(hicolor() / "index.theme",
-                  "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,128x128/apps,scalable/apps\n\n"
-                  "[48x48/apps]\nSize=48\nType=Threshold\n\n"
-                  "[128x128/apps]\nSize=128\nType=Threshold\n\n"
-                  "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    writeTextFile(
+        hicolor() / "index.theme",
+        "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,128x128/apps,scalable/apps\n\n"
+        "[48x48/apps]\nSize=48\nType=Threshold\n\n"
+        "[128x128/apps]\nSize=128\nType=Threshold\n\n"
+        "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=512\nType=Scalable\n");
     std::filesystem::create_directories(applications());
 }
 
@@ -84,8 +89,8 @@ std::filesystem::path IconThemeSandbox::dataDir() const { return sandbox_.root()
 std::filesystem::path IconThemeSandbox::hicolor() const { return dataDir() / "icons" / "hicolor"; }
 std::filesystem::path IconThemeSandbox::applications() const { return dataDir() / "applications"; }
 
-std::filesystem::path IconThemeSandbox::writeApplication(const std::string& id,
-                                                         const std::optional<std::string>& icon) const {
+std::filesystem::path IconThemeSandbox::writeApplication(
+    const std::string& id, const std::optional<std::string>& icon) const {
     const auto file = applications() / (id + ".desktop");
     writeDesktopEntry(file, id, icon);
     return file;

@@ -2,13 +2,13 @@
 // Icon fixtures: a Sandbox whose XDG_DATA_DIRS holds only a private "hicolor" theme, helpers to
 // write small PNG and SVG icons and desktop entries, and a PNG reader for checking results.
 
-#include "tests/support/sandbox_fixture.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad::testing {
 
@@ -26,23 +26,25 @@ std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png);
 // A PNG of `width` × `height` pixels all of one opaque colour (0xRRGGBB).
 void writeSolidPng(const std::filesystem::path& file, int width, int height, std::uint32_t rgb);
 // An SVG of `width` × `height` filled with one colour ("#00ff00").
-void writeSolidSvg(const std::filesystem::path& file, int width, int height, const std::string& colour);
+void writeSolidSvg(const std::filesystem::path& file, int width, int height,
+                   const std::string& colour);
 
 // The lower-case SHA-256 hex of `bytes`, computed independently of the code under test.
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes);
 
 class IconThemeSandbox {
-public:
+  public:
     explicit IconThemeSandbox(Sandbox& sandbox);
 
-    std::filesystem::path dataDir() const;     // the only entry of XDG_DATA_DIRS
-    std::filesystem::path hicolor() const;     // dataDir()/icons/hicolor, with its index.theme
+    std::filesystem::path dataDir() const;  // the only entry of XDG_DATA_DIRS
+    std::filesystem::path hicolor() const;  // dataDir()/icons/hicolor, with its index.theme
     std::filesystem::path applications() const;
 
     // Writes "<id>.desktop" into applications() with Name, Exec and, when given, Icon.
-    std::filesystem::path writeApplication(const std::string& id, const std::optional<std::string>& icon) const;
+    std::filesystem::path writeApplication(const std::string& id,
+                                           const std::optional<std::string>& icon) const;
 
-private:
+  private:
     Sandbox& sandbox_;
 };
 

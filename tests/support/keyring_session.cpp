@@ -17,14 +17,14 @@ namespace velopad::testing {
 namespace {
 
 class SpawnActions {
-public:
+  public:
     SpawnActions() { posix_spawn_file_actions_init(&actions_); }
     ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
     posix_spawn_file_actions_t* get() { return &actions_; }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_;
 };
 
@@ -67,10 +67,10 @@ int waitFor(pid_t pid) {
 }
 
 bool secretServiceIsOnTheBus() {
-    const auto [status, output] = runCapturingOutput(
-        {"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-         "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-         "string:org.freedesktop.secrets"});
+    const auto [status, output] =
+        runCapturingOutput({"dbus-send", "--session", "--print-reply",
+                            "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"});
     return status == 0 && output.find("boolean true") != std::string::npos;
 }
 
@@ -109,9 +109,9 @@ std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& a
 KeyringSession::KeyringSession(Sandbox& sandbox) {
     // The bus: dbus-daemon forks, prints its address and PID, and the parent exits.
     const std::string socket = (sandbox.runtimeDir() / "bus").string();
-    const auto [status, printed] = runCapturingOutput(
-        {"dbus-daemon", "--session", "--fork", "--nopidfile", "--address=unix:path=" + socket,
-         "--print-address=1", "--print-pid=1"});
+    const auto [status, printed] =
+        runCapturingOutput({"dbus-daemon", "--session", "--fork", "--nopidfile",
+                            "--address=unix:path=" + socket, "--print-address=1", "--print-pid=1"});
     const auto newline = printed.find('\n');
     if (status != 0 || newline == std::string::npos) {
         throw std::runtime_error("dbus-daemon did not start");
@@ -132,9 +132,8 @@ KeyringSession::KeyringSession(Sandbox& sandbox) {
     posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     try {
-        keyringPid_ = spawn({"gnome-keyring-daemon", "--foreground", "--unlock",
-                             "--components=secrets"},
-                            actions);
+        keyringPid_ = spawn(
+            {"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"}, actions);
     } catch (...) {
         ::close(in[0]);
         ::close(in[1]);

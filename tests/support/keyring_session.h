@@ -5,18 +5,18 @@
 // DBUS_SESSION_BUS_ADDRESS points at the private bus while the object lives. Both daemons are
 // stopped by their PIDs when it ends.
 
-#include "tests/support/sandbox_fixture.h"
-
 #include <sys/types.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad::testing {
 
 class KeyringSession {
-public:
+  public:
     // Throws std::runtime_error when the bus or the keyring does not come up within seconds.
     explicit KeyringSession(Sandbox& sandbox);
     ~KeyringSession();
@@ -30,7 +30,7 @@ public:
     std::pair<int, std::string> secretTool(const std::vector<std::string>& arguments,
                                            const std::string& input = "") const;
 
-private:
+  private:
     void stop();
 
     pid_t busPid_ = -1;

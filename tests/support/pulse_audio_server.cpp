@@ -36,7 +36,8 @@ std::pair<int, std::string> runCapture(const std::vector<std::string>& argv) {
     if (spawned == 0) {
         char buffer[4096];
         ssize_t count = 0;
-        while ((count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, count);
+        while ((count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+            output.append(buffer, count);
     }
     ::close(pipeFds[0]);
     if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
@@ -50,10 +51,16 @@ std::pair<int, std::string> runCapture(const std::vector<std::string>& argv) {
 PulseAudioServer::PulseAudioServer(Sandbox& sandbox) {
     sandbox.setEnv("PULSE_SERVER", std::nullopt);
     sandbox.setEnv("DISPLAY", std::nullopt);  // libpulse would also look for a server on X11
-    const std::vector<std::string> argv = {
-        "pulseaudio",          "--daemonize=no",         "--exit-idle-time=-1", "--disallow-exit", "-n",
-        "--system=no",         "--use-pid-file=no",      "--load=module-native-protocol-unix",
-        "--load=module-null-sink sink_name=test", "--log-target=stderr"};
+    const std::vector<std::string> argv = {"pulseaudio",
+                                           "--daemonize=no",
+                                           "--exit-idle-time=-1",
+                                           "--disallow-exit",
+                                           "-n",
+                                           "--system=no",
+                                           "--use-pid-file=no",
+                                           "--load=module-native-protocol-unix",
+                                           "--load=module-null-sink sink_name=test",
+                                           "--log-target=stderr"};
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);

@@ -3,17 +3,17 @@
 // XDG_RUNTIME_DIR, which this process then uses too), with one null sink "test" as the default
 // output. Stopped by its PID when the object ends. State is arranged and read with pactl.
 
-#include "tests/support/sandbox_fixture.h"
-
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad::testing {
 
 class PulseAudioServer {
-public:
+  public:
     // Throws std::runtime_error when the server does not come up within a few seconds.
     explicit PulseAudioServer(Sandbox& sandbox);
     ~PulseAudioServer();
@@ -27,10 +27,11 @@ public:
     std::vector<long> sinkVolumes(const std::string& sink = "test") const;
     bool sinkMuted(const std::string& sink = "test") const;
 
-    void setSinkVolume(const std::string& value, const std::string& sink = "test") const;  // "97%" or "63570"
+    void setSinkVolume(const std::string& value,
+                       const std::string& sink = "test") const;  // "97%" or "63570"
     void setSinkMuted(bool muted, const std::string& sink = "test") const;
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 

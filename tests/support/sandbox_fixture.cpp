@@ -118,8 +118,8 @@ int runSubjectToFilePermissions(const std::function<int()>& body) {
 
 void makeReadableByEveryone(const std::filesystem::path& path) {
     using std::filesystem::perms;
-    const perms directoryBits = perms::group_read | perms::group_exec | perms::others_read |
-                                perms::others_exec;
+    const perms directoryBits =
+        perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
     const perms fileBits = perms::group_read | perms::others_read;
     const bool isDirectory = std::filesystem::is_directory(path);
     std::filesystem::permissions(path, isDirectory ? directoryBits : fileBits,

@@ -14,7 +14,7 @@
 namespace velopad::testing {
 
 class Sandbox {
-public:
+  public:
     Sandbox();
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
@@ -30,14 +30,14 @@ public:
     // Sets (or, with no value, unsets) an environment variable until the sandbox ends.
     void setEnv(const std::string& name, const std::optional<std::string>& value);
 
-private:
+  private:
     std::filesystem::path root_;
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // A GoogleTest fixture owning a Sandbox.
 class SandboxTest : public ::testing::Test {
-protected:
+  protected:
     Sandbox sandbox;
 };
 

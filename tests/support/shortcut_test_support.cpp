@@ -14,7 +14,8 @@ std::filesystem::path ShortcutsSandbox::shortcutsDirectory() const {
 }
 
 void ShortcutsSandbox::writeShortcut(const std::string& identifier, const std::string& name,
-                                     const std::string& exec, const std::optional<std::string>& icon) const {
+                                     const std::string& exec,
+                                     const std::optional<std::string>& icon) const {
     std::filesystem::create_directories(shortcutsDirectory());
     std::ofstream file(shortcutsDirectory() / (identifier + ".desktop"));
     file << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << exec << "\n";

@@ -2,23 +2,22 @@
 // Test fixtures for the process runner and the Shortcuts tool: an io_context that runs one task
 // to its end, and a sandbox whose XDG_DATA_HOME holds Shortcut files.
 
-#include "agent_core/async.h"
-#include "agent_core/process_running.h"
-#include "tests/support/sandbox_fixture.h"
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/use_future.hpp>
-
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "agent_core/async.h"
+#include "agent_core/process_running.h"
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad::testing {
 
 class IoHarness {
-public:
+  public:
     Executor executor() { return io_.get_executor(); }
 
     // Runs `task` (and whatever it starts) to completion; rethrows its exception.
@@ -30,13 +29,13 @@ public:
         return future.get();
     }
 
-private:
+  private:
     asio::io_context io_;
 };
 
 // A ProcessRunning that records each call and answers with a fixed result or failure.
 class FakeProcessRunner : public ProcessRunning {
-public:
+  public:
     struct Call {
         std::string executable;
         std::vector<std::string> arguments;
@@ -58,7 +57,7 @@ public:
 
     std::vector<Call> calls;
 
-private:
+  private:
     ProcessRunResult result_;
     std::exception_ptr failure_;
 };
@@ -69,12 +68,13 @@ std::string testHelperPath(const std::string& name);
 
 // A private home (see Sandbox) with a place for the user's Shortcuts.
 class ShortcutsSandbox : public Sandbox {
-public:
+  public:
     // $XDG_DATA_HOME/HarborlinkAgent/Shortcuts
     [[nodiscard]] std::filesystem::path shortcutsDirectory() const;
 
     // Writes <identifier>.desktop with the given keys (values written as given, unescaped).
-    void writeShortcut(const std::string& identifier, const std::string& name, const std::string& exec,
+    void writeShortcut(const std::string& identifier, const std::string& name,
+                       const std::string& exec,
                        const std::optional<std::string>& icon = std::nullopt) const;
 };
 

@@ -1,13 +1,13 @@
 // The velopad-shortcuts tool, run as the agent runs it, over a private XDG_DATA_HOME.
 
-#include "platform/linux/posix_process_runner.h"
-#include "tests/support/shortcut_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
+
+#include "platform/linux/posix_process_runner.h"
+#include "tests/support/shortcut_test_support.h"
 
 namespace velopad {
 namespace {
@@ -18,7 +18,7 @@ using testing::ShortcutsSandbox;
 constexpr const char* kId = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
 
 class ShortcutsToolTest : public ::testing::Test {
-protected:
+  protected:
     ProcessRunResult tool(std::vector<std::string> arguments) {
         PosixProcessRunner runner(io.executor());
         return io.run(runner.run(testing::shortcutsToolPath(), std::move(arguments), 10));
@@ -46,7 +46,8 @@ TEST_F(ShortcutsToolTest, ListsNothingWithoutAShortcutsFolder) {
 
 TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
     const std::string id = create("Morning (work) routine", {echoArgs(), "echo-args", "hi"});
-    EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
+    EXPECT_TRUE(std::regex_match(
+        id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
     const std::string other = create("Alpha", {"true"});
 
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
@@ -61,8 +62,9 @@ TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
 }
 
 TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
-    const std::vector<std::string> awkward = {"two words", "\"quoted\"", "it's", "$HOME", "back\\slash", "100%",
-                                              "%f", "tab\there", "line\nbreak", "", "-x", "`date`", " lead"};
+    const std::vector<std::string> awkward = {
+        "two words", "\"quoted\"",  "it's", "$HOME", "back\\slash", "100%", "%f",
+        "tab\there", "line\nbreak", "",     "-x",    "`date`",      " lead"};
     std::vector<std::string> command{echoArgs(), "echo-args"};
     command.insert(command.end(), awkward.begin(), awkward.end());
     const std::string id = create("Awkward", command);
@@ -74,8 +76,10 @@ TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
 }
 
 TEST_F(ShortcutsToolTest, ExpandsFieldCodesOfAHandWrittenFile) {
-    sandbox.writeShortcut(kId, "Coded", echoArgs() + " echo-args \"a b\" %F %u %i %c 5%% \"x\\\\\"y\" %k", "my-icon");
-    const std::string file = (sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop")).string();
+    sandbox.writeShortcut(
+        kId, "Coded", echoArgs() + " echo-args \"a b\" %F %u %i %c 5%% \"x\\\\\"y\" %k", "my-icon");
+    const std::string file =
+        (sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop")).string();
     EXPECT_EQ(tool({"run", kId}).stdoutText,
               "[a b]\n[--icon]\n[my-icon]\n[Coded]\n[5%]\n[x\"y]\n[" + file + "]\n");
 }
@@ -93,22 +97,28 @@ TEST_F(ShortcutsToolTest, FindsIdentifiersOnlyInsideTheFolder) {
     std::ofstream(sandbox.shortcutsDirectory().parent_path() / "Outside.desktop")
         << "[Desktop Entry]\nName=Outside\nExec=true\n";
     EXPECT_EQ(tool({"run", "1b4e28ba-2fa1-11d2-883f-0016d3cca427"}).exitCode, 0);
-    for (const std::string& identifier : {std::string("-h"), std::string("--show-identifiers"), std::string("../Outside"),
-                                          std::string("./") + kId, std::string("/") + kId, std::string("Known"),
-                                          std::string("")}) {
+    for (const std::string& identifier :
+         {std::string("-h"), std::string("--show-identifiers"), std::string("../Outside"),
+          std::string("./") + kId, std::string("/") + kId, std::string("Known"), std::string("")}) {
         SCOPED_TRACE(identifier);
-        EXPECT_EQ(tool({"run", identifier}), (ProcessRunResult{1, "", "Shortcut not found\n", false}));
+        EXPECT_EQ(tool({"run", identifier}),
+                  (ProcessRunResult{1, "", "Shortcut not found\n", false}));
     }
 }
 
 TEST_F(ShortcutsToolTest, ReportsCommandsThatCannotRun) {
     sandbox.writeShortcut(kId, "Ghost", "/nonexistent/program");
-    EXPECT_EQ(tool({"run", kId}),
-              (ProcessRunResult{127, "", "Could not run /nonexistent/program: No such file or directory\n", false}));
-    for (const std::string& exec : {std::string("\"unterminated"), std::string(""), std::string("%Z"), std::string("%F")}) {
+    EXPECT_EQ(
+        tool({"run", kId}),
+        (ProcessRunResult{
+            127, "", "Could not run /nonexistent/program: No such file or directory\n", false}));
+    for (const std::string& exec :
+         {std::string("\"unterminated"), std::string(""), std::string("%Z"), std::string("%F")}) {
         SCOPED_TRACE(exec);
         sandbox.writeShortcut(kId, "Bad", exec);
-        EXPECT_EQ(tool({"run", kId}), (ProcessRunResult{1, "", "The Shortcut's command line is empty or malformed\n", false}));
+        EXPECT_EQ(tool({"run", kId}),
+                  (ProcessRunResult{1, "", "The Shortcut's command line is empty or malformed\n",
+                                    false}));
     }
 }
 
@@ -118,7 +128,8 @@ TEST_F(ShortcutsToolTest, ListsOnlyVisibleNamedShortcutsOnOneLineEach) {
     std::ofstream(sandbox.shortcutsDirectory() / "00000000-0000-4000-8000-000000000002.desktop")
         << "[Desktop Entry]\nName=Gone\nExec=true\nHidden=true\n";
     std::ofstream(sandbox.shortcutsDirectory() / "notes.txt") << "Name=Not a Shortcut\n";
-    EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText, "Two Lines (" + std::string(kId) + ")\n");
+    EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
+              "Two Lines (" + std::string(kId) + ")\n");
 }
 
 TEST_F(ShortcutsToolTest, RefusesBadUsage) {
@@ -129,7 +140,8 @@ TEST_F(ShortcutsToolTest, RefusesBadUsage) {
     EXPECT_EQ(tool({"create", "Name", "--"}).exitCode, 64);
     const ProcessRunResult badName = tool({"create", "Two\nLines", "--", "true"});
     EXPECT_EQ(badName.exitCode, 1);
-    EXPECT_EQ(badName.stderrText, "velopad-shortcuts: The name may not contain control characters\n");
+    EXPECT_EQ(badName.stderrText,
+              "velopad-shortcuts: The name may not contain control characters\n");
     EXPECT_FALSE(std::filesystem::exists(sandbox.shortcutsDirectory()));
 }
 

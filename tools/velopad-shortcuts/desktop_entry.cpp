@@ -52,7 +52,8 @@ std::optional<std::vector<ExecToken>> tokenize(std::string_view exec) {
                     closed = true;
                     break;
                 }
-                if (c == '\\' && index < exec.size() && std::string_view("\"`$\\").find(exec[index]) != std::string_view::npos) {
+                if (c == '\\' && index < exec.size() &&
+                    std::string_view("\"`$\\").find(exec[index]) != std::string_view::npos) {
                     token.text += exec[index++];
                 } else {
                     token.text += c;
@@ -67,7 +68,9 @@ std::optional<std::vector<ExecToken>> tokenize(std::string_view exec) {
     return tokens;
 }
 
-bool isFileFieldCode(char code) { return std::string_view("fFuUdDnNvm").find(code) != std::string_view::npos; }
+bool isFileFieldCode(char code) {
+    return std::string_view("fFuUdDnNvm").find(code) != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -127,14 +130,24 @@ std::string unescapeValue(std::string_view value) {
             continue;
         }
         switch (const char next = value[++index]) {
-        case 's': result += ' '; break;
-        case 'n': result += '\n'; break;
-        case 't': result += '\t'; break;
-        case 'r': result += '\r'; break;
-        case '\\': result += '\\'; break;
-        default:
-            result += '\\';
-            result += next;
+            case 's':
+                result += ' ';
+                break;
+            case 'n':
+                result += '\n';
+                break;
+            case 't':
+                result += '\t';
+                break;
+            case 'r':
+                result += '\r';
+                break;
+            case '\\':
+                result += '\\';
+                break;
+            default:
+                result += '\\';
+                result += next;
         }
     }
     return result;
@@ -150,17 +163,27 @@ std::string escapeValue(std::string_view value) {
         }
         leading = false;
         switch (c) {
-        case '\\': result += "\\\\"; break;
-        case '\n': result += "\\n"; break;
-        case '\t': result += "\\t"; break;
-        case '\r': result += "\\r"; break;
-        default: result += c;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            default:
+                result += c;
         }
     }
     return result;
 }
 
-std::optional<std::vector<std::string>> execArguments(std::string_view exec, const DesktopEntry& entry,
+std::optional<std::vector<std::string>> execArguments(std::string_view exec,
+                                                      const DesktopEntry& entry,
                                                       const std::string& filePath) {
     auto tokens = tokenize(exec);
     if (!tokens) {
@@ -175,7 +198,8 @@ std::optional<std::vector<std::string>> execArguments(std::string_view exec, con
             }
             continue;
         }
-        if (!token.quoted && token.text.size() == 2 && token.text[0] == '%' && isFileFieldCode(token.text[1])) {
+        if (!token.quoted && token.text.size() == 2 && token.text[0] == '%' &&
+            isFileFieldCode(token.text[1])) {
             continue;  // a list of files or URLs: we launch with none
         }
         std::string argument;
@@ -213,7 +237,8 @@ std::string execValue(const std::vector<std::string>& arguments) {
         if (!result.empty()) {
             result += ' ';
         }
-        const bool quote = argument.empty() || argument.find_first_of(reserved) != std::string::npos;
+        const bool quote =
+            argument.empty() || argument.find_first_of(reserved) != std::string::npos;
         if (quote) {
             result += '"';
         }

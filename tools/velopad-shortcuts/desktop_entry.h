@@ -31,7 +31,8 @@ std::string escapeValue(std::string_view value);
 // blanks, double-quoted arguments with \" \` \$ \\ inside, field codes expanded for a launch
 // without files (%f %F %u %U removed, %i → --icon <Icon>, %c → Name, %k → `filePath`, %% → %).
 // Yields nothing for an empty command, an unterminated quote or an unknown field code.
-std::optional<std::vector<std::string>> execArguments(std::string_view exec, const DesktopEntry& entry,
+std::optional<std::vector<std::string>> execArguments(std::string_view exec,
+                                                      const DesktopEntry& entry,
                                                       const std::string& filePath);
 
 // The Exec value (before string escaping) that execArguments() turns back into `arguments`.

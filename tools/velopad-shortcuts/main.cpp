@@ -8,19 +8,19 @@
 // `run` replaces this process with the Shortcut's command (no shell, unless the command names
 // one), so its exit status and standard error are the command's own.
 
-#include "shortcut_store.h"
-
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <cstddef>
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "shortcut_store.h"
 
 namespace {
 
@@ -29,10 +29,11 @@ using velopad::shortcuts_tool::ShortcutStore;
 constexpr int usageStatus = 64;
 
 int usage() {
-    std::cerr << "usage: velopad-shortcuts list [--show-identifiers]\n"
-                 "       velopad-shortcuts run <identifier>\n"
-                 "       velopad-shortcuts create <name> [--icon <icon>] -- <command> [<argument>...]\n"
-                 "       velopad-shortcuts delete <identifier>\n";
+    std::cerr
+        << "usage: velopad-shortcuts list [--show-identifiers]\n"
+           "       velopad-shortcuts run <identifier>\n"
+           "       velopad-shortcuts create <name> [--icon <icon>] -- <command> [<argument>...]\n"
+           "       velopad-shortcuts delete <identifier>\n";
     return usageStatus;
 }
 
@@ -75,14 +76,16 @@ int run(const ShortcutStore& store, const std::string& identifier) {
     if (!shortcut) {
         return notFound();
     }
-    const auto arguments =
-        velopad::shortcuts_tool::execArguments(shortcut->entry.exec, shortcut->entry, shortcut->file.string());
+    const auto arguments = velopad::shortcuts_tool::execArguments(
+        shortcut->entry.exec, shortcut->entry, shortcut->file.string());
     if (!arguments) {
         std::cerr << "The Shortcut's command line is empty or malformed\n";
         return 1;
     }
-    if (shortcut->entry.path && !shortcut->entry.path->empty() && ::chdir(shortcut->entry.path->c_str()) != 0) {
-        std::cerr << "Could not change to " << *shortcut->entry.path << ": " << std::strerror(errno) << '\n';
+    if (shortcut->entry.path && !shortcut->entry.path->empty() &&
+        ::chdir(shortcut->entry.path->c_str()) != 0) {
+        std::cerr << "Could not change to " << *shortcut->entry.path << ": " << std::strerror(errno)
+                  << '\n';
         return 1;
     }
     std::vector<char*> argv;
@@ -112,7 +115,8 @@ int create(const ShortcutStore& store, const std::vector<std::string>& arguments
     if (index >= arguments.size() || arguments[index] != "--" || index + 1 >= arguments.size()) {
         return usage();
     }
-    const std::vector<std::string> command(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
+    const std::vector<std::string> command(
+        arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
     std::cout << store.create(name, command, icon) << '\n';
     return 0;
 }

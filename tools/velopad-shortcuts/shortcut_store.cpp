@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +55,8 @@ void createDirectories(const std::filesystem::path& directory) {
     for (const auto& part : directory) {
         partial /= part;
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw std::system_error(errno, std::generic_category(), "Could not create " + partial.string());
+            throw std::system_error(errno, std::generic_category(),
+                                    "Could not create " + partial.string());
         }
     }
 }
@@ -112,7 +113,8 @@ std::optional<StoredShortcut> ShortcutStore::load(const std::filesystem::path& f
 std::vector<StoredShortcut> ShortcutStore::list() const {
     std::vector<StoredShortcut> shortcuts;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(directory_, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(directory_, error), end; !error && it != end;
+         it.increment(error)) {
         const auto& file = it->path();
         if (file.extension() == extension && file.stem().string().front() != '.') {
             if (auto shortcut = load(file)) {
@@ -120,9 +122,10 @@ std::vector<StoredShortcut> ShortcutStore::list() const {
             }
         }
     }
-    std::sort(shortcuts.begin(), shortcuts.end(), [](const StoredShortcut& a, const StoredShortcut& b) {
-        return std::tie(a.entry.name, a.identifier) < std::tie(b.entry.name, b.identifier);
-    });
+    std::sort(
+        shortcuts.begin(), shortcuts.end(), [](const StoredShortcut& a, const StoredShortcut& b) {
+            return std::tie(a.entry.name, a.identifier) < std::tie(b.entry.name, b.identifier);
+        });
     return shortcuts;
 }
 
@@ -148,7 +151,8 @@ std::string ShortcutStore::create(const std::string& name, const std::vector<std
         throw std::runtime_error("The name is empty");
     }
     // One Shortcut per listing line: a name may not break a line.
-    if (std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+    if (std::any_of(name.begin(), name.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
         throw std::runtime_error("The name may not contain control characters");
     }
     if (command.empty() || command.front().empty()) {
@@ -166,12 +170,14 @@ std::string ShortcutStore::create(const std::string& name, const std::vector<std
     const std::filesystem::path temporary = directory_ / ("." + identifier + ".tmp");
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not write " + temporary.string());
+        throw std::system_error(errno, std::generic_category(),
+                                "Could not write " + temporary.string());
     }
     try {
         writeAllOrThrow(fd, text, temporary.string());
         if (::fsync(fd) != 0) {
-            throw std::system_error(errno, std::generic_category(), "Could not write " + temporary.string());
+            throw std::system_error(errno, std::generic_category(),
+                                    "Could not write " + temporary.string());
         }
     } catch (...) {
         ::close(fd);
@@ -182,9 +188,11 @@ std::string ShortcutStore::create(const std::string& name, const std::vector<std
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        throw std::system_error(error, std::generic_category(), "Could not write " + target.string());
+        throw std::system_error(error, std::generic_category(),
+                                "Could not write " + target.string());
     }
-    if (const int directoryFd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); directoryFd >= 0) {
+    if (const int directoryFd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        directoryFd >= 0) {
         ::fsync(directoryFd);
         ::close(directoryFd);
     }
@@ -197,7 +205,8 @@ bool ShortcutStore::remove(const std::string& identifier) const {
         return false;
     }
     if (::unlink(shortcut->file.c_str()) != 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not delete " + shortcut->file.string());
+        throw std::system_error(errno, std::generic_category(),
+                                "Could not delete " + shortcut->file.string());
     }
     return true;
 }

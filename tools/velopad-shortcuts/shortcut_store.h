@@ -2,12 +2,12 @@
 // The user's Shortcuts on this computer: one desktop-entry file <UUID>.desktop per Shortcut in
 // $XDG_DATA_HOME/HarborlinkAgent/Shortcuts (XDG_DATA_HOME defaults to ~/.local/share).
 
-#include "desktop_entry.h"
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "desktop_entry.h"
 
 namespace velopad::shortcuts_tool {
 
@@ -18,7 +18,7 @@ struct StoredShortcut {
 };
 
 class ShortcutStore {
-public:
+  public:
     // The directory named above, from the current environment.
     static std::filesystem::path defaultDirectory();
 
@@ -39,7 +39,7 @@ public:
     // Removes the Shortcut; false when there is none with that identifier.
     bool remove(const std::string& identifier) const;
 
-private:
+  private:
     std::optional<StoredShortcut> load(const std::filesystem::path& file) const;
 
     std::filesystem::path directory_;

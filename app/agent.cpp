@@ -1,0 +1,122 @@
+#include "app/agent.h"
+
+#include "agent_core/action_message_handler.h"
+#include "agent_core/app_icon_provider.h"
+#include "agent_core/app_message_handler.h"
+#include "agent_core/shortcut_icon_provider.h"
+#include "agent_core/shortcut_message_handler.h"
+#include "agent_core/shortcut_wire_handler.h"
+#include "agent_core/shortcuts_runner.h"
+#include "agent_core/shortcuts_tool.h"
+#include "agent_core/system_action_runner.h"
+#include "app/data_paths.h"
+#include "app/deck_store.h"
+#include "app/live_request_executors.h"
+#include "app/paired_device_store.h"
+#include "app/pairing_service.h"
+#include "app/request_router.h"
+#include "platform/linux/avahi_service_advertiser.h"
+#include "platform/linux/gio_workspace_client.h"
+#include "platform/linux/host_name.h"
+#include "platform/linux/icon_render_sources.h"
+#include "platform/linux/posix_process_runner.h"
+#include "platform/linux/pulse_audio_volume_controller.h"
+
+#include <mutex>
+
+namespace velopad {
+
+namespace {
+
+// The listener's DNS-SD advertisement through Avahi, with its notice for the view model.
+class AvahiAdvertising final : public ServiceAdvertising {
+public:
+    AvahiAdvertising()
+        : advertiser_([this](const AdvertisementStatus& status) {
+              std::lock_guard lock(mutex_);
+              notice_ = status.notice;
+          }) {}
+
+    void advertise(const std::string& name, std::uint16_t port) override { advertiser_.start(name, port); }
+    void withdraw() override { advertiser_.stop(); }
+
+    std::optional<std::string> notice() const {
+        std::lock_guard lock(mutex_);
+        return notice_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<std::string> notice_;
+    AvahiServiceAdvertiser advertiser_;  // last: its callback uses the fields above
+};
+
+}  // namespace
+
+struct Agent::Parts {
+    Parts(Executor executor, asio::thread_pool& pool, const AgentConfig& config)
+        : workspace(makeLinuxWorkspaceClient(pool)),
+          deckStore(executor, pool, config.decksPath, reportStoreProblemToStandardError),
+          pairingService(executor, pool, makeDefaultPairedDeviceStore()),
+          appMessageHandler{AppLauncher{workspace}},
+          actionMessageHandler(SystemActionRunner(std::make_shared<PulseAudioVolumeController>())),
+          processRunner(std::make_shared<PosixProcessRunner>(executor)),
+          shortcutWireHandler(ShortcutMessageHandler(
+              ShortcutsRunner(defaultShortcutsExecutable(), processRunner))),
+          iconProvider(executor, pool, desktopAppIconSource()),
+          shortcutIconProvider(executor, pool,
+                               desktopShortcutIconSource(agentDataDirectory() / "Shortcuts")),
+          executors(AgentComponents{pairingService, appMessageHandler, actionMessageHandler,
+                                    shortcutWireHandler, deckStore, iconProvider,
+                                    shortcutIconProvider, workspace, pool}),
+          router(executors) {
+        ListenerOptions listenerOptions;
+        listenerOptions.port = config.port;
+        listenerOptions.serviceName = [] { return computerName(); };
+        if (config.advertise) {
+            advertising = std::make_unique<AvahiAdvertising>();
+            listenerOptions.advertiser = advertising.get();
+        }
+        listener = ListenerService::create(executor, router, listenerOptions);
+
+        AgentViewModelOptions viewOptions;
+        viewOptions.computerName = [] { return computerName(); };
+        viewOptions.advertisingNotice = [advertising = advertising.get()]() -> std::optional<std::string> {
+            return advertising ? advertising->notice() : std::nullopt;
+        };
+        viewModel = AgentViewModel::create(executor, pairingService, *listener, viewOptions);
+    }
+
+    WorkspaceClient workspace;
+    DeckStore deckStore;
+    PairingService pairingService;
+    AppMessageHandler appMessageHandler;
+    ActionMessageHandler actionMessageHandler;
+    std::shared_ptr<PosixProcessRunner> processRunner;
+    ShortcutWireHandler shortcutWireHandler;
+    AppIconProvider iconProvider;
+    ShortcutIconProvider shortcutIconProvider;
+    LiveRequestExecutors executors;
+    RequestRouter router;
+    std::unique_ptr<AvahiAdvertising> advertising;
+    std::shared_ptr<ListenerService> listener;
+    std::shared_ptr<AgentViewModel> viewModel;
+};
+
+Agent::Agent(Executor executor, asio::thread_pool& pool, AgentConfig config)
+    : parts_(std::make_unique<Parts>(std::move(executor), pool, config)) {}
+
+Agent::~Agent() = default;
+
+void Agent::start() { parts_->viewModel->start(); }
+
+Task<void> Agent::shutdown() {
+    parts_->viewModel->stop();
+    co_await parts_->listener->shutdown();
+}
+
+AgentViewModel& Agent::viewModel() { return *parts_->viewModel; }
+std::shared_ptr<AgentViewModel> Agent::sharedViewModel() { return parts_->viewModel; }
+ListenerService& Agent::listener() { return *parts_->listener; }
+
+}  // namespace velopad

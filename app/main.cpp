@@ -1,0 +1,108 @@
+// velopad-agent: turns a phone into a deck of keys for this computer.
+
+#include "app/agent.h"
+#include "app/headless_front_end.h"
+#include "app/single_instance_guard.h"
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/streambuf.hpp>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <istream>
+
+namespace {
+
+using namespace velopad;
+
+bool hasDisplay() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+// Reads command lines from standard input until it ends; the agent keeps running after that.
+Task<void> readCommands(asio::posix::stream_descriptor input, HeadlessFrontEnd& frontEnd) {
+    asio::streambuf buffer(4096);
+    for (;;) {
+        auto [error, size] = co_await asio::async_read_until(input, buffer, '\n',
+                                                             asio::as_tuple(asio::use_awaitable));
+        if (error && size == 0) co_return;
+        std::istream stream(&buffer);
+        std::string line;
+        std::getline(stream, line);
+        frontEnd.command(line);
+        if (error) co_return;
+    }
+}
+
+int usage(std::ostream& out, int status) {
+    out << "Usage: velopad-agent [--headless]\n"
+           "  --headless   run in this terminal: print the PIN, the pairing URL and its QR code,\n"
+           "               and read commands from standard input.\n"
+        << HeadlessFrontEnd::helpText() << "\n";
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool headless = !hasDisplay();
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            headless = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            return usage(std::cout, 0);
+        } else {
+            return usage(std::cerr, 2);
+        }
+    }
+    if (!headless) {
+        std::cout << "The desktop panel is not part of this build; running in the terminal.\n";
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SingleInstanceGuard::enforce();
+
+    asio::io_context io(1);
+    asio::thread_pool pool(4);
+    Agent agent(io.get_executor(), pool);
+
+    bool quitting = false;
+    auto quit = [&] {
+        if (quitting) return;
+        quitting = true;
+        asio::co_spawn(io, agent.shutdown(), [&](std::exception_ptr) { io.stop(); });
+    };
+
+    HeadlessFrontEnd frontEnd(agent.sharedViewModel(), std::cout, quit);
+    agent.viewModel().observe([&frontEnd](const AgentViewState& state) { frontEnd.render(state); });
+
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code& error, int) {
+        if (!error) quit();
+    });
+
+    boost::system::error_code inputError;
+    asio::posix::stream_descriptor input(io);
+    input.assign(::dup(STDIN_FILENO), inputError);
+    if (!inputError) {
+        asio::co_spawn(io, readCommands(std::move(input), frontEnd), asio::detached);
+    }  // standard input that cannot be watched (a file, /dev/null) carries no commands
+
+    agent.start();
+    io.run();
+    pool.stop();
+    pool.join();
+    std::cout << "Velopad Agent stopped." << std::endl;
+    return 0;
+}
