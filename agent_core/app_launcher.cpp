@@ -31,7 +31,8 @@ AppLauncherOutcome AppLauncherOutcome::failure(std::string bundleId, AppErrorCod
 Task<AppLauncherOutcome> AppLauncher::launch(std::string bundleId) const {
     const WorkspaceClient client = workspace;
 
-    if (auto running = co_await client.runningApplication(bundleId)) {
+    auto running = co_await client.runningApplication(bundleId);
+    if (running) {
         // Already running: bring it forward instead of opening a second instance.
         const bool activated = co_await running->activate();
         co_return activationOutcome(std::move(bundleId), activated);
@@ -43,18 +44,24 @@ Task<AppLauncherOutcome> AppLauncher::launch(std::string bundleId) const {
                                               kNotInstalled);
     }
 
-    std::optional<std::string> failure;
+    // No co_return inside the try block: GCC 12 destroys the coroutine's locals twice there.
+    bool opened = false;
+    std::optional<std::string> systemFailure;
     try {
-        if (co_await client.openApplication(*url)) {
-            co_return AppLauncherOutcome::ok(std::move(bundleId));
-        }
-        failure = kLaunchFailed;
+        opened = co_await client.openApplication(*url);
     } catch (const std::exception& error) {
-        const std::string description = error.what();
-        failure = description.empty() ? std::string(kLaunchFailed) : description;
+        systemFailure = error.what();
+        if (systemFailure->empty()) systemFailure = kLaunchFailed;
     }
-    co_return AppLauncherOutcome::failure(std::move(bundleId), AppErrorCode::launchFailed,
-                                          std::move(failure));
+    if (systemFailure) {
+        co_return AppLauncherOutcome::failure(std::move(bundleId), AppErrorCode::launchFailed,
+                                              std::move(systemFailure));
+    }
+    if (!opened) {
+        co_return AppLauncherOutcome::failure(std::move(bundleId), AppErrorCode::launchFailed,
+                                              kLaunchFailed);
+    }
+    co_return AppLauncherOutcome::ok(std::move(bundleId));
 }
 
 Task<AppLauncherOutcome> AppLauncher::focus(std::string bundleId) const {

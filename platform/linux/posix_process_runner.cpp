@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/deferred.hpp>
@@ -10,9 +11,10 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <cerrno>
-#include <cmath>
+#include <chrono>
 #include <csignal>
 #include <exception>
+#include <string_view>
 
 #include "platform/linux/posix_process_runner_child.h"
 

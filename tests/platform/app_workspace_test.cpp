@@ -44,9 +44,10 @@ public:
         d.writeEntry(d.systemApplications(0), "org.example.Viewer", d.fakeAppEntry("org.example.Viewer", "Viewer"));
         d.writeEntry(d.systemApplications(0), "org.example.Quiet",
                      d.fakeAppEntry("org.example.Quiet", "Quiet", "NoDisplay=true\n"));
+        // GIO lists only entries whose program exists; this one cannot start in its directory.
         d.writeEntry(d.systemApplications(0), "org.example.Broken",
-                     "[Desktop Entry]\nType=Application\nName=Broken\nExec=" +
-                         (d.sandbox().root() / "missing-program").string() + "\n");
+                     d.fakeAppEntry("org.example.Broken", "Broken",
+                                    "Path=" + (d.sandbox().root() / "missing-dir").string() + "\n"));
         d.writeEntry(d.systemApplications(1) / "kde4", "org.example.Sub",
                      d.fakeAppEntry("kde4-org.example.Sub", "Sub"));
         // Outside every XDG data directory: no identifier may reach it.
@@ -192,8 +193,8 @@ TEST_F(AppWorkspaceTest, OpeningAFileOutsideTheListedEntriesStartsNothing) {
 TEST_F(AppWorkspaceTest, AProgramThatCannotStartIsLaunchFailedWithTheSystemsReason) {
     const auto reply = send("app.launch", "org.example.Broken");
     ASSERT_TRUE(reply);
-    EXPECT_THAT(*reply, HasSubstr(R"("code":"launch_failed","message":"Failed to execute child process)"));
-    EXPECT_THAT(*reply, HasSubstr("missing-program"));
+    EXPECT_THAT(*reply, HasSubstr(R"("code":"launch_failed","message":"Failed to change to directory)"));
+    EXPECT_THAT(*reply, HasSubstr(R"(missing-dir)"));
 }
 
 }  // namespace

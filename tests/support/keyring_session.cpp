@@ -1,13 +1,17 @@
 #include "tests/support/keyring_session.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -37,6 +41,63 @@ pid_t spawn(const std::vector<std::string>& argv, SpawnActions& actions) {
         throw std::runtime_error("cannot start " + argv[0]);
     }
     return pid;
+}
+
+std::string findInPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        const std::size_t end = std::min(directories.find(':', start), directories.size());
+        const std::string candidate = directories.substr(start, end - start) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    throw std::runtime_error("cannot find " + name);
+}
+
+// Starts a daemon as our child that the kernel stops (SIGTERM) when this thread ends, so a
+// crashing test leaves nothing running. `in` and `out` become its standard input and output
+// (-1: /dev/null); standard error goes to /dev/null.
+pid_t spawnDaemon(const std::vector<std::string>& argv, int in, int out) {
+    const std::string program = findInPath(argv[0]);
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(devNull);
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
+        ::dup2(in >= 0 ? in : devNull, STDIN_FILENO);
+        ::dup2(out >= 0 ? out : devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        ::execve(program.c_str(), args.data(), environ);
+        ::_exit(127);
+    }
+    ::close(devNull);
+    return pid;
+}
+
+// One line from `fd`, waiting at most `timeout`.
+std::string readLine(int fd, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string line;
+    char c = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd poller{fd, POLLIN, 0};
+        if (::poll(&poller, 1, 50) <= 0) continue;
+        const ssize_t count = ::read(fd, &c, 1);
+        if (count <= 0) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    throw std::runtime_error("no line from the daemon");
 }
 
 void writeAll(int fd, const std::string& data) {
@@ -107,17 +168,22 @@ std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& a
 }
 
 KeyringSession::KeyringSession(Sandbox& sandbox) {
-    // The bus: dbus-daemon forks, prints its address and PID, and the parent exits.
+    // The bus, listening in the sandbox; it prints its address once it accepts connections.
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const std::string socket = (sandbox.runtimeDir() / "bus").string();
-    const auto [status, printed] =
-        runCapturingOutput({"dbus-daemon", "--session", "--fork", "--nopidfile",
-                            "--address=unix:path=" + socket, "--print-address=1", "--print-pid=1"});
-    const auto newline = printed.find('\n');
-    if (status != 0 || newline == std::string::npos) {
-        throw std::runtime_error("dbus-daemon did not start");
+    try {
+        busPid_ = spawnDaemon({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                               "--address=unix:path=" + socket, "--print-address=1"},
+                              -1, out[1]);
+        ::close(out[1]);
+        busAddress_ = readLine(out[0], std::chrono::seconds(10));
+        ::close(out[0]);
+    } catch (...) {
+        ::close(out[0]);
+        stop();
+        throw;
     }
-    busAddress_ = printed.substr(0, newline);
-    busPid_ = static_cast<pid_t>(std::stol(printed.substr(newline + 1)));
     sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", busAddress_);
     sandbox.setEnv("DISPLAY", std::nullopt);  // no prompts, no X11 autolaunch
 
@@ -127,13 +193,10 @@ KeyringSession::KeyringSession(Sandbox& sandbox) {
         stop();
         throw std::runtime_error("pipe failed");
     }
-    SpawnActions actions;
-    posix_spawn_file_actions_adddup2(actions.get(), in[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     try {
-        keyringPid_ = spawn(
-            {"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"}, actions);
+        keyringPid_ = spawnDaemon(
+            {"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"}, in[0],
+            -1);
     } catch (...) {
         ::close(in[0]);
         ::close(in[1]);
@@ -168,7 +231,8 @@ void KeyringSession::stop() {
         keyringPid_ = -1;
     }
     if (busPid_ > 0) {
-        ::kill(busPid_, SIGTERM);  // not our child: it was forked away by dbus-daemon
+        ::kill(busPid_, SIGTERM);
+        waitFor(busPid_);
         busPid_ = -1;
     }
 }

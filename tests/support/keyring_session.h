@@ -3,7 +3,8 @@
 // directory and a gnome-keyring-daemon (secrets component only) on it, its login keyring
 // created and unlocked with the password "pw" and kept under the sandbox's XDG_DATA_HOME.
 // DBUS_SESSION_BUS_ADDRESS points at the private bus while the object lives. Both daemons are
-// stopped by their PIDs when it ends.
+// children of the creating thread, stopped by their PIDs when the object ends and by the kernel
+// should the test process die first. Create it on the thread that will destroy it.
 
 #include <sys/types.h>
 

@@ -91,6 +91,13 @@ TEST_F(ShortcutsToolTest, PassesOnTheCommandsStatusAndStandardError) {
     EXPECT_EQ(tool({"run", kId}).exitCode, 143);
 }
 
+TEST_F(ShortcutsToolTest, RunsInTheWorkingDirectoryTheFileNames) {
+    std::filesystem::create_directories(sandbox.shortcutsDirectory());
+    std::ofstream(sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop"))
+        << "[Desktop Entry]\nName=Where\nExec=pwd\nPath=" << sandbox.home().string() << "\n";
+    EXPECT_EQ(tool({"run", kId}).stdoutText, sandbox.home().string() + "\n");
+}
+
 TEST_F(ShortcutsToolTest, FindsIdentifiersOnlyInsideTheFolder) {
     sandbox.writeShortcut(kId, "Known", "true");
     // A file beside the folder that a path-like identifier would otherwise reach.

@@ -1,0 +1,175 @@
+// The real agent on its real port, inside a private network namespace, driven by a WebSocket
+// client as a phone would drive it.
+
+#include "tests/support/agent_process.h"
+#include "tests/support/avahi_test_services.h"
+#include "tests/support/sandbox_fixture.h"
+#include "tests/support/ws_client.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <thread>
+
+namespace velopad::test {
+namespace {
+
+using namespace std::chrono_literals;
+using velopad::testing::SandboxTest;
+using velopad::testing::onlyLoopbackInterfaces;
+
+constexpr std::uint16_t agentPort = 9847;
+
+std::string pairRequest(const std::string& method, const std::string& secret, const std::string& id) {
+    return R"({"type":"pair.request","id":")" + id + R"(","payload":{"method":")" + method +
+           R"(","secret":")" + secret +
+           R"(","deviceName":"Test Phone","deviceId":"6F9619FF-8B86-4D11-B42D-00C04FC964FF"}})";
+}
+std::string message(const std::string& type, const std::string& payload, const std::string& id) {
+    return R"({"type":")" + type + R"(","id":")" + id + R"(","payload":)" + payload + "}";
+}
+nlohmann::json parsed(const std::optional<std::string>& text) {
+    return text ? nlohmann::json::parse(*text) : nlohmann::json();
+}
+
+constexpr const char* id1 = "A1A1A1A1-0000-4000-8000-000000000001";
+constexpr const char* id2 = "A1A1A1A1-0000-4000-8000-000000000002";
+constexpr const char* id3 = "A1A1A1A1-0000-4000-8000-000000000003";
+
+class AgentEndToEndTest : public SandboxTest {
+protected:
+    void SetUp() override {
+        if (!onlyLoopbackInterfaces()) GTEST_SKIP() << "runs only inside a private network namespace";
+        sandbox.setEnv("DISPLAY", std::nullopt);
+        sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
+        sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);  // no keyring: the file store
+        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+        sandbox.setEnv("PULSE_SERVER", std::nullopt);
+    }
+
+    // Starts an agent and waits until it listens; returns its PIN.
+    std::string startAgent(std::unique_ptr<AgentProcess>& agent) {
+        agent = std::make_unique<AgentProcess>();
+        const auto pin = agent->waitForLine("PIN: ", 10s);
+        EXPECT_TRUE(pin) << agent->output();
+        std::optional<std::string> status;
+        do {
+            status = agent->waitForLine("Status: ", 10s);
+        } while (status && *status == "Starting\u2026");
+        EXPECT_TRUE(status == "Ready for iPhone" || status == "Waiting for iPhone") << agent->output();
+        return pin.value_or("");
+    }
+
+    std::string pairByPIN(const std::string& pin) {
+        WsClient phone(agentPort);
+        phone.send(pairRequest("pin", pin, id1));
+        const auto reply = parsed(phone.receive(5s));
+        EXPECT_EQ(reply["type"], "pair.ok") << reply.dump();
+        EXPECT_EQ(reply["id"], id1);
+        return reply["payload"]["token"].get<std::string>();
+    }
+};
+
+TEST_F(AgentEndToEndTest, PairsByPinAndServesThePhone) {
+    std::unique_ptr<AgentProcess> agent;
+    const auto pin = startAgent(agent);
+    ASSERT_EQ(pin.size(), 6u);
+
+    const auto token = pairByPIN(pin);
+    EXPECT_EQ(agent->output().find(token), std::string::npos) << "a token is never printed";
+    ASSERT_TRUE(agent->waitForLine("Pairing: Test Phone", 5s)) << agent->output();
+
+    WsClient phone(agentPort, {{"x-harborlink-token", token}});
+    phone.send(message("ping", R"({"ts":"2024-05-01T10:00:00Z"})", id1));
+    const auto pong = parsed(phone.receive(5s));
+    EXPECT_EQ(pong["type"], "pong");
+    EXPECT_GT(pong["payload"]["rtt"].get<double>(), 1e6);
+
+    phone.send(message("deck.sync", "{}", id2));
+    const auto decks = parsed(phone.receive(5s));
+    ASSERT_EQ(decks["type"], "decks.snapshot") << decks.dump();
+    ASSERT_EQ(decks["payload"]["decks"].size(), 2u);
+    EXPECT_EQ(decks["payload"]["decks"][0]["deckId"], "streaming");
+    EXPECT_EQ(decks["payload"]["decks"][1]["deckId"], "gaming");
+
+    phone.send(message("app.launch", R"({"bundleId":"no.such.application"})", id3));
+    const auto launch = parsed(phone.receive(5s));
+    EXPECT_EQ(launch["type"], "app.error");
+    EXPECT_EQ(launch["payload"]["code"], "not_found");
+
+    // A push from the terminal reaches the paired phone, and a stranger gets nothing.
+    WsClient stranger(agentPort);
+    ASSERT_TRUE(agent->waitForLine("Status: iPhone connected", 5s)) << agent->output();
+    agent->command("push");
+    const auto pushed = parsed(phone.receive(5s));
+    EXPECT_EQ(pushed["type"], "decks.snapshot");
+    EXPECT_NE(pushed["id"], id2);
+    stranger.send(message("app.focus", R"({"bundleId":"x"})", id1));
+    EXPECT_EQ(parsed(stranger.receive(5s))["type"], "app.error");
+
+    // After "unpair" the open connection is refused and receives no more pushes.
+    agent->command("unpair");
+    ASSERT_TRUE(agent->waitForLine("Pairing: Open Velopad on your iPhone", 5s)) << agent->output();
+    agent->command("push");
+    phone.send(message("deck.sync", "{}", id3));
+    const auto refused = parsed(phone.receive(5s));
+    EXPECT_EQ(refused["type"], "app.error") << refused.dump();
+    EXPECT_EQ(refused["payload"]["message"], "Missing or invalid X-Harborlink-Token header");
+
+    EXPECT_EQ(agent->terminate(), 0) << agent->output();
+}
+
+TEST_F(AgentEndToEndTest, PinLockoutThenAlreadyPaired) {
+    std::unique_ptr<AgentProcess> agent;
+    const auto pin = startAgent(agent);
+    const std::string wrong = pin == "000000" ? "111111" : "000000";
+    WsClient phone(agentPort);
+    for (int attempt = 1; attempt <= 6; ++attempt) {
+        phone.send(pairRequest("pin", wrong, id1));
+        const auto reply = parsed(phone.receive(5s));
+        EXPECT_EQ(reply["type"], "pair.fail");
+        EXPECT_EQ(reply["payload"]["reason"], attempt <= 4 ? "invalid_pin" : "lockout") << attempt;
+    }
+    phone.send(pairRequest("pin", pin, id2));
+    EXPECT_EQ(parsed(phone.receive(5s))["payload"]["message"], "Too many failed PIN attempts");
+    ASSERT_TRUE(agent->waitForLine("Pairing: Pairing locked \u2014 too many failed attempts", 5s))
+        << agent->output();
+
+    agent->command("unpair");  // a fresh PIN and no lockout
+    const auto fresh = agent->waitForLine("PIN: ", 5s);
+    ASSERT_TRUE(fresh);
+    (void)pairByPIN(*fresh);
+    WsClient other(agentPort);
+    other.send(R"({"type":"pair.request","id":")" + std::string(id3) +
+               R"(","payload":{"method":"pin","secret":"123456","deviceName":"Other","deviceId":"11111111-2222-4333-8444-555555555555"}})");
+    const auto busy = parsed(other.receive(5s));
+    EXPECT_EQ(busy["payload"]["reason"], "already_paired");
+    EXPECT_EQ(busy["payload"]["message"],
+              "Mac is already paired. Show the pairing code again or Unpair to add a new device.");
+}
+
+TEST_F(AgentEndToEndTest, ThePairedPhoneSurvivesARestartAndANewCopyReplacesTheOld) {
+    std::unique_ptr<AgentProcess> first;
+    const auto token = pairByPIN(startAgent(first));
+    EXPECT_EQ(first->terminate(), 0);
+
+    std::unique_ptr<AgentProcess> second;
+    startAgent(second);
+    {
+        WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
+        phone.send(message("ping", R"({"ts":"2024-05-01T10:00:00Z"})", id1));
+        EXPECT_EQ(parsed(phone.receive(5s))["type"], "pong") << second->output();
+    }
+
+    // A third copy terminates the running one and takes the port.
+    std::unique_ptr<AgentProcess> third;
+    third = std::make_unique<AgentProcess>();
+    EXPECT_TRUE(second->waitForExit(10s)) << "the older copy must end";
+    ASSERT_TRUE(third->waitForLine("Status: Waiting for iPhone", 10s)) << third->output();
+    WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
+    phone.send(message("ping", R"({"ts":"2024-05-01T10:00:00Z"})", id2));
+    EXPECT_EQ(parsed(phone.receive(5s))["id"], id2);
+}
+
+}  // namespace
+}  // namespace velopad::test
