@@ -213,7 +213,8 @@ Task<void> ListenerService::serveConnection(tcp::socket socket) {
     auto connection = std::make_shared<WebSocketConnection>(std::move(socket), id, options_.limits);
     connections_[id] = connection;
 
-    if (co_await connection->handshake()) {
+    const bool accepted = co_await connection->handshake();
+    if (accepted) {
         // Ready: the token this connection presented decides push membership once.
         const auto token = WebSocketAuth::tokenFromHeaders(connection->handshakeHeaders());
         if (token && !token->empty()) {
@@ -257,7 +258,8 @@ Task<void> ListenerService::pushDecks() {
         const auto targets = pushConnections_;
         for (const auto& [id, target] : targets) {
             if (pairedTokens.contains(target.token) || unpairedTokens.contains(target.token)) continue;
-            if (co_await routing_.isPairedToken(target.token)) {
+            const bool paired = co_await routing_.isPairedToken(target.token);
+            if (paired) {
                 pairedTokens.insert(target.token);
             } else {
                 unpairedTokens.insert(target.token);

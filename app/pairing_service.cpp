@@ -1,5 +1,9 @@
 #include "app/pairing_service.h"
 
+#include <algorithm>
+#include <exception>
+#include <utility>
+
 #include "agent_core/icon_serial_gate.h"
 #include "protocol/device_token_factory.h"
 #include "protocol/message_factory.h"
@@ -7,10 +11,6 @@
 #include "protocol/pairing_secret.h"
 #include "protocol/pin_generator.h"
 #include "protocol/wire_codec.h"
-
-#include <algorithm>
-#include <exception>
-#include <utility>
 
 namespace velopad {
 namespace {

@@ -7,13 +7,6 @@
 // are atomic with respect to other requests. The paired list is read from the store by the
 // first operation. Device tokens are secrets: nothing here ever logs or prints one.
 
-#include "agent_core/async.h"
-#include "app/paired_device_store.h"
-#include "protocol/pairing_engine.h"
-#include "protocol/pairing_records.h"
-#include "protocol/secure_random.h"
-#include "protocol/wire_message.h"
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +14,13 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "agent_core/async.h"
+#include "app/paired_device_store.h"
+#include "protocol/pairing_engine.h"
+#include "protocol/pairing_records.h"
+#include "protocol/secure_random.h"
+#include "protocol/wire_message.h"
 
 namespace velopad {
 
@@ -31,13 +31,13 @@ enum class PairingServiceErrorCode {
 };
 
 class PairingServiceError : public std::runtime_error {
-public:
+  public:
     explicit PairingServiceError(PairingServiceErrorCode code);
     [[nodiscard]] PairingServiceErrorCode code() const noexcept { return code_; }
     // "The new pairing could not be saved."
     static std::string describe(PairingServiceErrorCode code);
 
-private:
+  private:
     PairingServiceErrorCode code_;
 };
 
@@ -72,7 +72,7 @@ struct PairingServiceOptions {
 };
 
 class PairingService {
-public:
+  public:
     // No I/O here; a fresh PIN and pairing code are made at once.
     PairingService(Executor executor, asio::thread_pool& pool,
                    std::shared_ptr<PairedDeviceStoring> store, PairingServiceOptions options = {});
@@ -105,7 +105,7 @@ public:
 
     const Strand& strand() const { return strand_; }
 
-private:
+  private:
     Task<void> loadIfNeeded();
     SecretCheck check(PairingMethod method, const std::string& secret);
     void rotateSecrets();

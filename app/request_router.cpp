@@ -96,7 +96,8 @@ Task<std::vector<std::string>> RequestRouter::route(std::string data,
     if (!route) co_return Replies{};
 
     if (route->needsPairedToken) {
-        const bool authorized = token && !token->empty() && co_await executors_.isPairedToken(*token);
+        bool authorized = false;
+        if (token && !token->empty()) authorized = co_await executors_.isPairedToken(*token);
         if (!authorized) {
             auto refusal = route->refuse(message);
             co_return refusal ? Replies{std::move(*refusal)} : Replies{};

@@ -3,11 +3,16 @@
 
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
+#include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/ws_client.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -169,6 +174,45 @@ TEST_F(AgentEndToEndTest, ThePairedPhoneSurvivesARestartAndANewCopyReplacesTheOl
     WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
     phone.send(message("ping", R"({"ts":"2024-05-01T10:00:00Z"})", id2));
     EXPECT_EQ(parsed(phone.receive(5s))["id"], id2);
+}
+
+TEST_F(AgentEndToEndTest, KeepsThePairingInTheSecretServiceKeyring) {
+    velopad::testing::KeyringSession keyring(sandbox);
+    std::unique_ptr<AgentProcess> first;
+    const auto token = pairByPIN(startAgent(first));
+    EXPECT_EQ(first->terminate(), 0);
+
+    const auto [status, stored] = keyring.secretTool(
+        {"lookup", "service", "com.quentaro.harborlink.agent.paired-devices", "account", "paired-devices"});
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(stored.find("6F9619FF-8B86-4D11-B42D-00C04FC964FF"), std::string::npos) << stored;
+
+    std::unique_ptr<AgentProcess> second;
+    startAgent(second);
+    WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
+    phone.send(message("ping", R"({"ts":"2024-05-01T10:00:00Z"})", id1));
+    EXPECT_EQ(parsed(phone.receive(5s))["type"], "pong") << second->output();
+}
+
+TEST_F(AgentEndToEndTest, ShowsAPortConflictAndRecoversOnceThePortIsFree) {
+    // Another program holds the port.
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not inherited by the agent
+    const int reuse = 1;  // earlier tests may leave connections in TIME_WAIT
+    setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(agentPort);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+
+    AgentProcess agent;
+    EXPECT_TRUE(agent.waitForLine("Status: Connection failed", 15s)) << agent.output();
+    EXPECT_NE(agent.output().find("Error: Port 9847 is already in use. Quit the other Velopad Agent first.\n"),
+              std::string::npos)
+        << agent.output();
+
+    close(holder);
+    EXPECT_TRUE(agent.waitForLine("Status: Ready for iPhone", 10s)) << agent.output();
 }
 
 }  // namespace

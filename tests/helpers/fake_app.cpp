@@ -1,9 +1,10 @@
 // A stand-in desktop application for launch and focus tests.
 //
-//   fake_app [--record FILE] [--title TITLE] [--class NAME]
+//   fake_app [--record FILE] [--title TITLE] [--class NAME] [--wm-pid PID] [--window no]
 //
-// With DISPLAY set it opens a window titled TITLE (WM_NAME and _NET_WM_NAME) with _NET_WM_PID
-// and WM_CLASS NAME, and waits until the window is mapped. Then it records that it runs by
+// With DISPLAY set (and no "--window no") it opens a window titled TITLE (WM_NAME and
+// _NET_WM_NAME) with WM_CLASS NAME and _NET_WM_PID its own process ID (or PID, as a sandboxed
+// application would show), and waits until the window is mapped. Then it records that it runs by
 // writing "pid=<pid>\ndisplay=<DISPLAY>\n" to FILE (or to $VELOPAD_FAKE_APP_RECORD) through a
 // rename, so a reader never sees half a file. It stays until killed.
 
@@ -23,6 +24,8 @@ struct Options {
     std::string record;
     std::string title = "fake_app";
     std::string wmClass = "fake_app";
+    long wmPid = static_cast<long>(getpid());
+    bool window = true;
 };
 
 Options parse(int argc, char** argv) {
@@ -33,6 +36,8 @@ Options parse(int argc, char** argv) {
         if (flag == "--record") options.record = argv[i + 1];
         if (flag == "--title") options.title = argv[i + 1];
         if (flag == "--class") options.wmClass = argv[i + 1];
+        if (flag == "--wm-pid") options.wmPid = std::atol(argv[i + 1]);
+        if (flag == "--window") options.window = std::string(argv[i + 1]) != "no";
     }
     return options;
 }
@@ -60,9 +65,9 @@ Display* openWindow(const Options& options) {
                     PropModeReplace,
                     reinterpret_cast<const unsigned char*>(options.title.c_str()),
                     static_cast<int>(options.title.size()));
-    const long pid = getpid();
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL,
-                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(&options.wmPid),
+                    1);
     XClassHint hint{};
     std::string name = options.wmClass;
     std::string className = options.wmClass;
@@ -80,7 +85,8 @@ Display* openWindow(const Options& options) {
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     const char* displayName = std::getenv("DISPLAY");
-    Display* display = displayName && *displayName ? openWindow(options) : nullptr;
+    Display* display =
+        options.window && displayName && *displayName ? openWindow(options) : nullptr;
     record(options.record, displayName);
     if (!display) {
         for (;;) pause();

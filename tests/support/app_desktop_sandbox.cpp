@@ -88,7 +88,8 @@ void AppDesktopSandbox::writeEntry(const fs::path& applications, const std::stri
 }
 
 std::string AppDesktopSandbox::fakeAppEntry(const std::string& id, const std::string& name,
-                                            const std::string& extraLines) {
+                                            const std::string& extraLines,
+                                            const std::string& extraArguments) {
     // Each application gets its own copy of the program, so that /proc tells them apart.
     const fs::path program = programPath(id);
     fs::create_directories(program.parent_path());
@@ -96,7 +97,7 @@ std::string AppDesktopSandbox::fakeAppEntry(const std::string& id, const std::st
     std::ostringstream body;
     body << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << program.string()
          << " --record " << recordPath(id).string() << " --title " << fakeAppTitle(id)
-         << "\nIcon=" << id << "\n"
+         << (extraArguments.empty() ? "" : " ") << extraArguments << "\nIcon=" << id << "\n"
          << extraLines;
     return body.str();
 }

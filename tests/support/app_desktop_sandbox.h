@@ -40,9 +40,10 @@ public:
 
     // A shown application entry whose Exec starts a copy of fake_app of its own (programPath)
     // recording to recordPath(id), with window title fakeAppTitle(id); `extraLines` are
-    // appended to the [Desktop Entry] group.
+    // appended to the [Desktop Entry] group, `extraArguments` to the Exec line.
     std::string fakeAppEntry(const std::string& id, const std::string& name,
-                             const std::string& extraLines = "");
+                             const std::string& extraLines = "",
+                             const std::string& extraArguments = "");
 
     std::filesystem::path recordPath(const std::string& id) const;
     std::filesystem::path programPath(const std::string& id) const;

@@ -51,7 +51,12 @@ std::pair<int, std::string> runCapture(const std::vector<std::string>& argv) {
 PulseAudioServer::PulseAudioServer(Sandbox& sandbox) {
     sandbox.setEnv("PULSE_SERVER", std::nullopt);
     sandbox.setEnv("DISPLAY", std::nullopt);  // libpulse would also look for a server on X11
-    const std::vector<std::string> argv = {"pulseaudio",
+    // setpriv execs the server in place (same PID) and has it stopped should this test process
+    // die before it can stop the server itself.
+    const std::vector<std::string> argv = {"setpriv",
+                                           "--pdeathsig",
+                                           "TERM",
+                                           "pulseaudio",
                                            "--daemonize=no",
                                            "--exit-idle-time=-1",
                                            "--disallow-exit",

@@ -57,10 +57,18 @@ pid_t spawnWith(std::vector<std::string> argv, std::vector<std::string> environm
     return pid;
 }
 
-std::vector<std::string> currentEnvironment(const std::optional<std::string>& display) {
+// This process's environment with DISPLAY replaced. The XDG search paths are dropped: tests
+// point them at private folders, and openbox must find its configuration and theme in /etc and
+// /usr/share (without a theme it quits).
+std::vector<std::string> serviceEnvironment(const std::optional<std::string>& display) {
     std::vector<std::string> entries;
     for (char** entry = environ; *entry; ++entry) {
-        if (std::strncmp(*entry, "DISPLAY=", 8) != 0) entries.emplace_back(*entry);
+        const std::string_view text(*entry);
+        if (text.starts_with("DISPLAY=") || text.starts_with("XDG_CONFIG_DIRS=") ||
+            text.starts_with("XDG_DATA_DIRS=")) {
+            continue;
+        }
+        entries.emplace_back(text);
     }
     if (display) entries.push_back("DISPLAY=" + *display);
     return entries;
@@ -115,7 +123,7 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     try {
         server_ = spawnWith({"Xvfb", "-displayfd", std::to_string(writeEnd), "-screen", "0",
                              "640x480x24", "-nolisten", "tcp", "-noreset"},
-                            currentEnvironment(std::nullopt));
+                            serviceEnvironment(std::nullopt));
         ::close(writeEnd);
         display_ = ":" + readDisplayNumber(pipeEnds[0], deadline);
         ::close(pipeEnds[0]);
@@ -128,7 +136,7 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     if (windowManager == WindowManager::none) return;
 
     windowManager_ =
-        spawnWith({"openbox", "--sm-disable"}, currentEnvironment(display_));
+        spawnWith({"openbox", "--sm-disable"}, serviceEnvironment(display_));
     DisplayHandle connection(XOpenDisplay(display_.c_str()));
     while (connection && Clock::now() < deadline) {
         const Window root = DefaultRootWindow(connection.get());
