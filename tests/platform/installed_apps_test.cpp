@@ -1,0 +1,104 @@
+// The installed applications for the editor's library: the shown desktop entries, each once,
+// sorted by label, then resolved through the live workspace with their icons and accents.
+
+#include "agent_core/installed_apps_catalog.h"
+#include "platform/linux/desktop_entry_catalog.h"
+#include "platform/linux/gio_workspace_client.h"
+#include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/icon_test_support.h"
+#include "tests/support/io_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using testing::AppDesktopSandbox;
+
+AppDesktopSandbox* desktop = nullptr;
+
+std::string entry(const std::string& name, const std::string& extra = "") {
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;
+}
+
+class DesktopEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        desktop = new AppDesktopSandbox();
+        auto& d = *desktop;
+        const fs::path red = d.sandbox().root() / "icons" / "red.png";
+        testing::writeSolidPng(red, 32, 32, 0xFF0000);
+        d.writeEntry(d.userApplications(), "org.example.Zeta", entry("zeta app"));
+        d.writeEntry(d.systemApplications(0), "org.example.Zeta", entry("Zeta System"));
+        d.writeEntry(d.systemApplications(0), "org.example.Alpha",
+                     entry("Alpha Beta", "Icon=" + red.string() + "\n"));
+        d.writeEntry(d.systemApplications(0), "org.example.Banana", entry("Banana"));
+        d.writeEntry(d.systemApplications(1), "org.example.Mango", entry("mango"));
+        d.writeEntry(d.systemApplications(1), "org.example.Nameless", entry(""));
+        d.writeEntry(d.systemApplications(1), "org.example.Quiet", entry("Quiet", "NoDisplay=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Gone", entry("Gone", "Hidden=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.KdeOnly", entry("Kde", "OnlyShowIn=KDE;\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Link",
+                     "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.com/\n");
+    }
+    void TearDown() override {
+        delete desktop;
+        desktop = nullptr;
+    }
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+
+TEST(InstalledApps, ScanListsShownEntriesOnceSortedWithoutRegardToCase) {
+    EXPECT_THAT(scanApplicationBundles(),
+                ElementsAre(AppBundleInfo{"Alpha Beta", "org.example.Alpha", "alphabeta"},
+                            AppBundleInfo{"Banana", "org.example.Banana", "banana"},
+                            AppBundleInfo{"mango", "org.example.Mango", "mango"},
+                            AppBundleInfo{"org.example.Nameless", "org.example.Nameless",
+                                          "org.example.nameless"},
+                            AppBundleInfo{"zeta app", "org.example.Zeta", "zetaapp"}));
+}
+
+TEST(InstalledApps, IconNamesAreLowerCaseWithoutSpaces) {
+    EXPECT_EQ(iconNameForLabel("Über Tool  X"), "übertoolx");
+}
+
+TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind) {
+    asio::thread_pool pool(2);
+    test::IoThread io;
+    InstalledAppsSource source = linuxInstalledAppsSource();
+    const auto scan = source.scanApplicationBundles;
+    source.scanApplicationBundles = [scan] {
+        auto records = scan();
+        records.push_back({"Phantom", "org.example.Phantom", "phantom"});  // scanned, not installed
+        return records;
+    };
+
+    const auto apps = io.run(loadInstalledApps(makeLinuxWorkspaceClient(pool), source, pool));
+    std::vector<std::string> ids;
+    for (const auto& app : apps) ids.push_back(app.bundleId);
+    EXPECT_THAT(ids, ElementsAre("org.example.Alpha", "org.example.Banana", "org.example.Mango",
+                                 "org.example.Nameless", "org.example.Zeta"));
+
+    const auto& alpha = apps.front();
+    EXPECT_EQ(alpha.label, "Alpha Beta");
+    EXPECT_EQ(alpha.iconName, "alphabeta");
+    EXPECT_EQ(alpha.icon.width, 64);
+    EXPECT_EQ(alpha.icon.height, 64);
+    ASSERT_TRUE(alpha.icon.isValid());
+    EXPECT_EQ(alpha.icon.pixels[0], 255);  // red, opaque
+    EXPECT_EQ(alpha.icon.pixels[3], 255);
+    EXPECT_NEAR(alpha.accent.red, 1.0, 0.01);
+    EXPECT_NEAR(alpha.accent.green, 0.0, 0.01);
+
+    // No icon anywhere (not even a generic one in this sandbox): transparent, default accent.
+    const auto& banana = apps[1];
+    EXPECT_TRUE(banana.icon.isValid());
+    EXPECT_EQ(banana.accent, defaultAccent());
+}
+
+}  // namespace
+}  // namespace velopad
