@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "agent_core/icon_serial_gate.h"
+#include "agent_core/serial_gate.h"
 
 namespace velopad {
 
@@ -11,7 +11,7 @@ AppIconProvider::AppIconProvider(Executor executor, asio::thread_pool& pool, App
     : strand_(asio::make_strand(std::move(executor))),
       pool_(pool),
       source_(std::move(source)),
-      gate_(std::make_unique<IconSerialGate>(strand_)) {}
+      gate_(std::make_unique<SerialGate>(strand_)) {}
 
 AppIconProvider::~AppIconProvider() = default;
 
@@ -31,7 +31,7 @@ Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId,
 
 Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId,
                                                      WorkspaceClient workspace) {
-    const IconSerialGate::Pass pass = co_await gate_->enter();
+    const SerialGate::Pass pass = co_await gate_->enter();
     // Neither operation fails: a workspace or source that throws counts as "no icon".
     try {
         co_return co_await lookUpInSection(std::move(bundleId), std::move(workspace));

@@ -18,7 +18,7 @@
 
 namespace velopad {
 
-class IconSerialGate;
+class SerialGate;
 
 // How the platform reads an installed application's icon. Both operations block and are run
 // on the provider's thread pool; both must be safe to call from any thread.
@@ -58,7 +58,7 @@ class AppIconProvider {
     Strand strand_;
     asio::thread_pool& pool_;
     AppIconSource source_;
-    std::unique_ptr<IconSerialGate> gate_;
+    std::unique_ptr<SerialGate> gate_;
     std::map<std::string, CacheEntry> cache_;  // touched on strand_ only
 };
 

@@ -4,16 +4,12 @@
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
-#include <boost/asio/async_result.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/dispatch.hpp>
-#include <boost/asio/associated_executor.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
-#include <exception>
+#include <functional>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -38,46 +34,23 @@ inline Task<void> onStrand(const Strand& strand, Task<void> operation) {
     co_await asio::co_spawn(strand, std::move(operation), asio::use_awaitable);
 }
 
+namespace detail {
+// Runs `work` on `pool`, resumes on the caller's executor, rethrows what `work` threw.
+Task<void> runOnPool(asio::thread_pool& pool, const std::function<void()>& work);
+}  // namespace detail
+
 // Runs blocking `work` on `pool` and resumes the caller on its own executor with the result.
 // Exceptions thrown by `work` propagate to the caller.
 template <class Work>
 auto runBlocking(asio::thread_pool& pool, Work work) -> Task<std::invoke_result_t<Work&>> {
     using Result = std::invoke_result_t<Work&>;
     if constexpr (std::is_void_v<Result>) {
-        co_await asio::async_initiate<const asio::use_awaitable_t<>, void(std::exception_ptr)>(
-            [&pool, &work](auto handler) {
-                asio::post(pool, [&work, handler = std::move(handler)]() mutable {
-                    std::exception_ptr error;
-                    try {
-                        work();
-                    } catch (...) {
-                        error = std::current_exception();
-                    }
-                    auto executor = asio::get_associated_executor(handler);
-                    asio::dispatch(executor, [handler = std::move(handler), error]() mutable {
-                        std::move(handler)(error);
-                    });
-                });
-            },
-            asio::use_awaitable);
+        const std::function<void()> run = [&work] { work(); };
+        co_await detail::runOnPool(pool, run);
     } else {
         std::optional<Result> result;
-        co_await asio::async_initiate<const asio::use_awaitable_t<>, void(std::exception_ptr)>(
-            [&pool, &work, &result](auto handler) {
-                asio::post(pool, [&work, &result, handler = std::move(handler)]() mutable {
-                    std::exception_ptr error;
-                    try {
-                        result.emplace(work());
-                    } catch (...) {
-                        error = std::current_exception();
-                    }
-                    auto executor = asio::get_associated_executor(handler);
-                    asio::dispatch(executor, [handler = std::move(handler), error]() mutable {
-                        std::move(handler)(error);
-                    });
-                });
-            },
-            asio::use_awaitable);
+        const std::function<void()> run = [&work, &result] { result.emplace(work()); };
+        co_await detail::runOnPool(pool, run);
         co_return std::move(*result);
     }
 }

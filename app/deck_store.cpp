@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "agent_core/app_icon_provider.h"
-#include "agent_core/icon_serial_gate.h"
+#include "agent_core/serial_gate.h"
 #include "agent_core/shortcut_icon_provider.h"
 #include "app/atomic_file.h"
 #include "app/data_paths.h"
@@ -99,7 +99,7 @@ DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
       storagePath_(storagePath ? std::move(*storagePath) : defaultStoragePath()),
       legacyPath_(storagePath_.parent_path() / "deck.json"),
       report_(std::move(report)),
-      gate_(std::make_unique<IconSerialGate>(strand_)) {}
+      gate_(std::make_unique<SerialGate>(strand_)) {}
 
 DeckStore::~DeckStore() = default;
 

@@ -27,7 +27,7 @@ namespace velopad {
 
 class AppIconProvider;
 class ShortcutIconProvider;
-class IconSerialGate;
+class SerialGate;
 
 // Where deck snapshots get their icon revisions: the application and Shortcut icon providers
 // in the agent, fakes in tests.
@@ -103,7 +103,7 @@ class DeckStore {
     std::filesystem::path storagePath_;
     std::filesystem::path legacyPath_;
     ProblemReporter report_;
-    std::unique_ptr<IconSerialGate> gate_;
+    std::unique_ptr<SerialGate> gate_;
 };
 
 }  // namespace velopad

@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "agent_core/icon_serial_gate.h"
+#include "agent_core/serial_gate.h"
 #include "protocol/device_token_factory.h"
 #include "protocol/message_factory.h"
 #include "protocol/pairing_code_generator.h"
@@ -49,7 +49,7 @@ PairingService::PairingService(Executor executor, asio::thread_pool& pool,
       pool_(pool),
       store_(std::move(store)),
       options_(std::move(options)),
-      gate_(std::make_unique<IconSerialGate>(strand_)) {
+      gate_(std::make_unique<SerialGate>(strand_)) {
     rotateSecrets();
 }
 

@@ -24,7 +24,7 @@
 
 namespace velopad {
 
-class IconSerialGate;
+class SerialGate;
 
 enum class PairingServiceErrorCode {
     persistenceFailed,  // the new pairing could not be written to the store
@@ -114,7 +114,7 @@ class PairingService {
     asio::thread_pool& pool_;
     std::shared_ptr<PairedDeviceStoring> store_;
     PairingServiceOptions options_;
-    std::unique_ptr<IconSerialGate> gate_;
+    std::unique_ptr<SerialGate> gate_;
 
     // Touched on strand_ only.
     bool loaded_ = false;

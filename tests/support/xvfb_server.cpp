@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -135,13 +136,20 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     }
     if (windowManager == WindowManager::none) return;
 
-    windowManager_ =
-        spawnWith({"openbox", "--sm-disable"}, serviceEnvironment(display_));
-    DisplayHandle connection(XOpenDisplay(display_.c_str()));
-    while (connection && Clock::now() < deadline) {
-        const Window root = DefaultRootWindow(connection.get());
-        if (windowProperty(connection.get(), root, "_NET_SUPPORTING_WM_CHECK")) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // openbox runs its --startup command once it manages windows; its root properties appear
+    // earlier, and a window mapped in between may never be shown.
+    const std::filesystem::path ready =
+        std::filesystem::temp_directory_path() /
+        ("velopad-openbox-ready-" + std::to_string(::getpid()) + "-" + display_.substr(1));
+    std::filesystem::remove(ready);
+    windowManager_ = spawnWith({"openbox", "--sm-disable", "--startup", "touch " + ready.string()},
+                               serviceEnvironment(display_));
+    while (Clock::now() < deadline && ::waitpid(windowManager_, nullptr, WNOHANG) == 0) {
+        if (std::filesystem::exists(ready)) {
+            std::filesystem::remove(ready);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stop();
     throw std::runtime_error("openbox did not take over the display");

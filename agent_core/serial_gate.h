@@ -9,12 +9,12 @@
 
 namespace velopad {
 
-class IconSerialGate {
+class SerialGate {
   public:
     // Leaves the section when destroyed.
     class Pass {
       public:
-        explicit Pass(IconSerialGate* gate) : gate_(gate) {}
+        explicit Pass(SerialGate* gate) : gate_(gate) {}
         Pass(Pass&& other) noexcept : gate_(std::exchange(other.gate_, nullptr)) {}
         Pass(const Pass&) = delete;
         Pass& operator=(const Pass&) = delete;
@@ -26,10 +26,10 @@ class IconSerialGate {
         }
 
       private:
-        IconSerialGate* gate_;
+        SerialGate* gate_;
     };
 
-    explicit IconSerialGate(const Strand& strand) : slot_(strand, 1) {}
+    explicit SerialGate(const Strand& strand) : slot_(strand, 1) {}
 
     // Waits until every earlier caller has left, then enters.
     Task<Pass> enter() {
