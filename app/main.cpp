@@ -14,11 +14,15 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <istream>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -31,7 +35,7 @@ bool hasDisplay() {
 }
 
 // Reads command lines from standard input until it ends; the agent keeps running after that.
-Task<void> readCommands(asio::posix::stream_descriptor input, HeadlessFrontEnd& frontEnd) {
+Task<void> readCommands(asio::posix::stream_descriptor& input, HeadlessFrontEnd& frontEnd) {
     asio::streambuf buffer(4096);
     for (;;) {
         auto [error, size] = co_await asio::async_read_until(input, buffer, '\n',
@@ -73,36 +77,54 @@ int main(int argc, char** argv) {
 
     SingleInstanceGuard::enforce();
 
+    // Declared first so that it outlives every strand of the agent.
     asio::io_context io(1);
     asio::thread_pool pool(4);
     Agent agent(io.get_executor(), pool);
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    asio::posix::stream_descriptor input(io);
 
+    // Quitting closes the listener and every connection, then lets what is still in flight
+    // finish; whatever has not finished after a few seconds (a long Shortcut, say) is abandoned.
+    std::atomic<bool> drained = false;
+    std::atomic<bool> abandoned = false;
+    std::optional<std::jthread> watchdog;
     bool quitting = false;
     auto quit = [&] {
         if (quitting) return;
         quitting = true;
-        asio::co_spawn(io, agent.shutdown(), [&](std::exception_ptr) { io.stop(); });
+        boost::system::error_code ignored;
+        signals.cancel(ignored);
+        input.close(ignored);
+        asio::co_spawn(io, agent.shutdown(), asio::detached);
+        watchdog.emplace([&io, &drained, &abandoned] {
+            for (int i = 0; i < 300 && !drained; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!drained) {
+                abandoned = true;
+                io.stop();
+            }
+        });
     };
 
     HeadlessFrontEnd frontEnd(agent.sharedViewModel(), std::cout, quit);
     agent.viewModel().observe([&frontEnd](const AgentViewState& state) { frontEnd.render(state); });
 
-    asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) quit();
     });
 
     boost::system::error_code inputError;
-    asio::posix::stream_descriptor input(io);
     input.assign(::dup(STDIN_FILENO), inputError);
     if (!inputError) {
-        asio::co_spawn(io, readCommands(std::move(input), frontEnd), asio::detached);
+        // Commands come in as lines; once standard input ends the agent simply keeps running.
+        asio::co_spawn(io, readCommands(input, frontEnd), asio::detached);
     }  // standard input that cannot be watched (a file, /dev/null) carries no commands
 
     agent.start();
     io.run();
-    pool.stop();
-    pool.join();
+    drained = true;
     std::cout << "Velopad Agent stopped." << std::endl;
+    if (abandoned) std::_Exit(0);  // work still in flight refers to the agent: leave it be
+    pool.join();
     return 0;
 }

@@ -35,6 +35,7 @@ protected:
     void TearDown() override {
         viewModel->stop();
         io.run(listener->shutdown());
+        io.drain();
     }
 
     AgentViewState refreshed() {
@@ -46,14 +47,14 @@ protected:
         return io.run(pairing.handlePairRequest(request, Uuid::random()));
     }
 
+    IoThread io;  // outlives everything that holds one of its strands
     asio::thread_pool pool{1};
     std::shared_ptr<InMemoryPairedDeviceStore> store = std::make_shared<InMemoryPairedDeviceStore>();
     FakeExecutors executors;
     RequestRouter router{executors};
     std::shared_ptr<ListenerService> listener;
-    std::shared_ptr<AgentViewModel> viewModel;
-    IoThread io;
     PairingService pairing{io.executor(), pool, store};
+    std::shared_ptr<AgentViewModel> viewModel;
 };
 
 TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {

@@ -43,7 +43,10 @@ constexpr const char* id2 = "00000000-0000-4000-8000-000000000002";
 class ListenerServiceTest : public ::testing::Test {
 protected:
     void SetUp() override { executors.pairedTokens = {pairedToken}; }
-    void TearDown() override { io.run(listener->shutdown()); }
+    void TearDown() override {
+        if (listener) io.run(listener->shutdown());
+        io.drain();
+    }
 
     std::uint16_t startListening(ListenerOptions options = {}) {
         options.port = options.port ? options.port : 0;
@@ -61,10 +64,10 @@ protected:
     }
     ListenerStatus status() { return io.run(listener->status()); }
 
+    IoThread io;  // outlives everything that holds one of its strands
     FakeExecutors executors;
     RequestRouter router{executors};
     std::shared_ptr<ListenerService> listener;
-    IoThread io;  // stopped first, before what its coroutines use
 };
 
 TEST_F(ListenerServiceTest, ServesMessagesInOrderAndSkipsWhatItCannotRead) {

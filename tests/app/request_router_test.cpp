@@ -21,11 +21,11 @@ protected:
         return io.run(router.route(data, std::move(token)));
     }
 
+    IoThread io;
     FakeExecutors executors;
     std::chrono::system_clock::time_point now =
         std::chrono::sys_days{std::chrono::May / 1 / 2024} + std::chrono::hours(10) + std::chrono::milliseconds(1500);
     RequestRouter router{executors, [this] { return now; }};
-    IoThread io;
 };
 
 struct Refusal {

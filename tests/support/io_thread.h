@@ -6,6 +6,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <stdexcept>
@@ -16,10 +17,26 @@ namespace velopad::test {
 class IoThread {
 public:
     IoThread() : work_(context_.get_executor()), thread_([this] { context_.run(); }) {}
-    ~IoThread() {
+    ~IoThread() { drain(); }
+
+    // Lets every pending operation finish (close sockets and cancel timers first), then ends
+    // the thread; after a few seconds it stops the context instead. Call it before destroying
+    // what the coroutines use, and declare the IoThread before those objects so the context
+    // outlives their strands.
+    void drain(std::chrono::seconds patience = std::chrono::seconds(5)) {
+        if (!thread_.joinable()) return;
         work_.reset();
-        context_.stop();
+        std::atomic<bool> done = false;
+        std::thread watchdog([&] {
+            const auto deadline = std::chrono::steady_clock::now() + patience;
+            while (!done && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!done) context_.stop();
+        });
         thread_.join();
+        done = true;
+        watchdog.join();
     }
 
     Executor executor() { return context_.get_executor(); }

@@ -144,7 +144,11 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     std::filesystem::remove(ready);
     windowManager_ = spawnWith({"openbox", "--sm-disable", "--startup", "touch " + ready.string()},
                                serviceEnvironment(display_));
-    while (Clock::now() < deadline && ::waitpid(windowManager_, nullptr, WNOHANG) == 0) {
+    while (Clock::now() < deadline) {
+        if (::waitpid(windowManager_, nullptr, WNOHANG) != 0) {
+            windowManager_ = 0;  // it ended (and is reaped)
+            break;
+        }
         if (std::filesystem::exists(ready)) {
             std::filesystem::remove(ready);
             return;
