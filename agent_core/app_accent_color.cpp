@@ -30,8 +30,8 @@ std::array<std::array<std::uint8_t, 4>, kSample * kSample> sample(const RgbaImag
                     const double cover =
                         coverY * (std::min<double>(sx + 1, x1) - std::max<double>(sx, x0));
                     if (cover <= 0) continue;
-                    const auto* p = &image.pixels[(static_cast<std::size_t>(sy) * image.width +
-                                                   sx) * 4];
+                    const auto* p =
+                        &image.pixels[(static_cast<std::size_t>(sy) * image.width + sx) * 4];
                     const double a = p[3] / 255.0;
                     sum[0] += cover * a * p[0] / 255.0;
                     sum[1] += cover * a * p[1] / 255.0;
@@ -81,12 +81,24 @@ RgbColor fromHsv(const Hsv& hsv) {
     const double m = hsv.value - c;
     double r = 0, g = 0, b = 0;
     switch (static_cast<int>(h) % 6) {
-        case 0: r = c, g = x; break;
-        case 1: r = x, g = c; break;
-        case 2: g = c, b = x; break;
-        case 3: g = x, b = c; break;
-        case 4: r = x, b = c; break;
-        default: r = c, b = x; break;
+        case 0:
+            r = c, g = x;
+            break;
+        case 1:
+            r = x, g = c;
+            break;
+        case 2:
+            g = c, b = x;
+            break;
+        case 3:
+            g = x, b = c;
+            break;
+        case 4:
+            r = x, b = c;
+            break;
+        default:
+            r = c, b = x;
+            break;
     }
     return {r + m, g + m, b + m, 1};
 }

@@ -1,12 +1,12 @@
 #pragma once
 // The launch and focus rules for the phone's "app.launch" and "app.focus" requests.
 
+#include <optional>
+#include <string>
+
 #include "agent_core/async.h"
 #include "agent_core/workspace_client.h"
 #include "protocol/payloads.h"
-
-#include <optional>
-#include <string>
 
 namespace velopad {
 

@@ -2,16 +2,16 @@
 // A stand-alone entry point for the application path without the network listener: a
 // serialised object that routes raw message bytes to one AppWireHandler.
 
-#include "agent_core/app_wire_handler.h"
-#include "agent_core/async.h"
-
 #include <optional>
 #include <string>
+
+#include "agent_core/app_wire_handler.h"
+#include "agent_core/async.h"
 
 namespace velopad {
 
 class ListenerServiceStub {
-public:
+  public:
     ListenerServiceStub(Executor executor, AppWireHandler appWireHandler);
 
     // The same as AppWireHandler::handle, one call at a time.
@@ -19,7 +19,7 @@ public:
 
     const AppWireHandler& appWireHandler() const { return appWireHandler_; }
 
-private:
+  private:
     Strand strand_;
     AppWireHandler appWireHandler_;
 };

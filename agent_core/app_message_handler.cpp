@@ -1,9 +1,9 @@
 #include "agent_core/app_message_handler.h"
 
+#include <utility>
+
 #include "protocol/message_factory.h"
 #include "protocol/wire_codec.h"
-
-#include <utility>
 
 namespace velopad {
 

@@ -2,14 +2,14 @@
 // Turns the launcher's outcome into the reply to the phone: "app.ok" or "app.error", carrying
 // the request's id.
 
+#include <string>
+#include <variant>
+
 #include "agent_core/app_launcher.h"
 #include "agent_core/async.h"
 #include "protocol/payloads.h"
 #include "protocol/uuid.h"
 #include "protocol/wire_message.h"
-
-#include <string>
-#include <variant>
 
 namespace velopad {
 

@@ -1,10 +1,10 @@
 #include "agent_core/app_wire_handler.h"
 
+#include <utility>
+
 #include "agent_core/incoming_wire_envelope.h"
 #include "protocol/message_type.h"
 #include "protocol/wire_codec.h"
-
-#include <utility>
 
 namespace velopad {
 

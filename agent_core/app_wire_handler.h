@@ -1,11 +1,11 @@
 #pragma once
 // The self-contained bytes-in, bytes-out path for "app.launch" and "app.focus".
 
-#include "agent_core/app_message_handler.h"
-#include "agent_core/async.h"
-
 #include <optional>
 #include <string>
+
+#include "agent_core/app_message_handler.h"
+#include "agent_core/async.h"
 
 namespace velopad {
 

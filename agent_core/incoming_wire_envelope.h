@@ -1,9 +1,9 @@
 #pragma once
 // The minimal first reading of an incoming message: its "type" (text) and "id" (UUID, required).
 
-#include "protocol/wire_message.h"
-
 #include <string_view>
+
+#include "protocol/wire_message.h"
 
 namespace velopad {
 

@@ -17,9 +17,9 @@ Task<std::vector<InstalledApp>> loadInstalledApps(WorkspaceClient workspace,
         const auto& iconFor = source.iconForApplication;
         auto icon = co_await runBlocking(pool, [&iconFor, &url] { return iconFor(*url); });
         if (!icon || !icon->isValid()) {
-            icon = RgbaImage{kInstalledAppIconSide, kInstalledAppIconSide,
-                             std::vector<std::uint8_t>(kInstalledAppIconSide *
-                                                       kInstalledAppIconSide * 4)};
+            icon = RgbaImage{
+                kInstalledAppIconSide, kInstalledAppIconSide,
+                std::vector<std::uint8_t>(kInstalledAppIconSide * kInstalledAppIconSide * 4)};
         }
         const RgbColor accent = accentColor(*icon).value_or(defaultAccent());
         apps.push_back(

@@ -3,15 +3,15 @@
 // of the system's application listing (off the caller's thread) yielding plain records, then
 // each record resolved through the workspace and given its icon and accent colour.
 
-#include "agent_core/app_accent_color.h"
-#include "agent_core/async.h"
-#include "agent_core/workspace_client.h"
-
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "agent_core/app_accent_color.h"
+#include "agent_core/async.h"
+#include "agent_core/workspace_client.h"
 
 namespace velopad {
 

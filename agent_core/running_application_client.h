@@ -1,9 +1,9 @@
 #pragma once
 // A handle on one running instance of an application.
 
-#include "agent_core/async.h"
-
 #include <functional>
+
+#include "agent_core/async.h"
 
 namespace velopad {
 

@@ -10,7 +10,8 @@ Task<std::set<std::string>> WorkspaceClient::installedBundleIds(
     std::set<std::string> installed, seen;
     for (auto& bundleId : bundleIds) {
         if (!seen.insert(bundleId).second) continue;
-        if (co_await lookup(bundleId)) installed.insert(std::move(bundleId));
+        const auto url = co_await lookup(bundleId);
+        if (url) installed.insert(std::move(bundleId));
     }
     co_return installed;
 }
@@ -21,7 +22,8 @@ Task<std::set<std::string>> WorkspaceClient::runningBundleIds(
     std::set<std::string> running, seen;
     for (auto& bundleId : bundleIds) {
         if (!seen.insert(bundleId).second) continue;
-        if (co_await lookup(bundleId)) running.insert(std::move(bundleId));
+        const auto handle = co_await lookup(bundleId);
+        if (handle) running.insert(std::move(bundleId));
     }
     co_return running;
 }

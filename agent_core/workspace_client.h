@@ -7,15 +7,15 @@
 // lambdas should not be coroutines with captures (the captures could die before the coroutine
 // finishes); forward to a free coroutine function that takes its arguments by value instead.
 
-#include "agent_core/async.h"
-#include "agent_core/running_application_client.h"
-
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "agent_core/async.h"
+#include "agent_core/running_application_client.h"
 
 namespace velopad {
 

@@ -1,13 +1,13 @@
 #include "platform/linux/desktop_entry_catalog.h"
 
-#include "platform/linux/desktop_entry_lookup.h"
-#include "platform/linux/gio_handles.h"
-#include "platform/linux/icon_render_sources.h"
-
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
 #include <set>
+
+#include "platform/linux/desktop_entry_lookup.h"
+#include "platform/linux/gio_handles.h"
+#include "platform/linux/icon_render_sources.h"
 
 namespace velopad {
 namespace {
@@ -72,8 +72,7 @@ std::vector<AppBundleInfo> scanApplicationBundles() {
     return result;
 }
 
-std::optional<RgbaImage> desktopEntryIconImage(const std::filesystem::path& desktopFile,
-                                               int side) {
+std::optional<RgbaImage> desktopEntryIconImage(const std::filesystem::path& desktopFile, int side) {
     const IconThemeLookup theme = currentIconTheme();
     auto png = renderDesktopEntryIcon(desktopFile, theme);
     if (!png) png = renderGenericApplicationIcon(theme);

@@ -2,12 +2,12 @@
 // The installed applications as the desktop's menus show them: the application entries GIO
 // lists that should be shown (NoDisplay, Hidden, OnlyShowIn and NotShowIn respected).
 
-#include "agent_core/installed_apps_catalog.h"
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "agent_core/installed_apps_catalog.h"
 
 namespace velopad {
 

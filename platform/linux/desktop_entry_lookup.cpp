@@ -1,10 +1,10 @@
 #include "platform/linux/desktop_entry_lookup.h"
 
-#include "platform/linux/gio_handles.h"
-
 #include <gio/gdesktopappinfo.h>
 
 #include <system_error>
+
+#include "platform/linux/gio_handles.h"
 
 namespace velopad {
 namespace {

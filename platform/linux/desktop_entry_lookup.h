@@ -14,13 +14,13 @@
 namespace velopad {
 
 struct DesktopEntry {
-    std::string id;               // "org.gnome.Nautilus"
-    std::filesystem::path file;   // the .desktop file GIO chose for the ID
-    std::string name;             // the entry's Name (localized)
+    std::string id;                                   // "org.gnome.Nautilus"
+    std::filesystem::path file;                       // the .desktop file GIO chose for the ID
+    std::string name;                                 // the entry's Name (localized)
     std::optional<std::filesystem::path> executable;  // Exec's program, resolved and canonical
     std::optional<std::string> startupWMClass;        // StartupWMClass, when set
-    bool shown = false;           // whether menus show it (NoDisplay, OnlyShowIn, NotShowIn)
-    bool dbusActivatable = false; // DBusActivatable=true
+    bool shown = false;            // whether menus show it (NoDisplay, OnlyShowIn, NotShowIn)
+    bool dbusActivatable = false;  // DBusActivatable=true
 };
 
 // Identifiers that may name a desktop entry: not empty, no "/", no "..", no control characters

@@ -1,9 +1,9 @@
 #include "platform/linux/gio_app_launch.h"
 
+#include <gio/gdesktopappinfo.h>
+
 #include "platform/linux/desktop_entry_lookup.h"
 #include "platform/linux/gio_handles.h"
-
-#include <gio/gdesktopappinfo.h>
 
 namespace velopad {
 namespace {
@@ -35,8 +35,8 @@ bool launchDesktopEntry(const std::filesystem::path& desktopFile,
     GPid pid = 0;
     GError* rawError = nullptr;
     const gboolean launched = g_desktop_app_info_launch_uris_as_manager(
-        info.get(), nullptr, context.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, recordPid,
-        &pid, &rawError);
+        info.get(), nullptr, context.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, recordPid, &pid,
+        &rawError);
     gio::Error error(rawError);
     if (!launched) throw ApplicationLaunchError(validText(error ? error->message : nullptr));
     return pid > 0 || entry->dbusActivatable;

@@ -11,7 +11,7 @@ namespace velopad {
 
 // A launch that the system refused; what() is GIO's description.
 class ApplicationLaunchError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

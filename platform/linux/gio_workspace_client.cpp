@@ -1,16 +1,16 @@
 #include "platform/linux/gio_workspace_client.h"
 
-#include "platform/linux/desktop_entry_lookup.h"
-#include "platform/linux/gio_app_launch.h"
-#include "platform/linux/process_scan.h"
-#include "platform/linux/x11_window_activation.h"
-
 #include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <set>
 #include <utility>
+
+#include "platform/linux/desktop_entry_lookup.h"
+#include "platform/linux/gio_app_launch.h"
+#include "platform/linux/process_scan.h"
+#include "platform/linux/x11_window_activation.h"
 
 namespace velopad {
 namespace {
@@ -35,8 +35,8 @@ std::optional<WindowQuery> findRunning(const Binding& binding, const std::string
     const auto entry = findDesktopEntry(id);
     const ApplicationProcessQuery processQuery{
         id, entry ? entry->executable : std::optional<std::filesystem::path>()};
-    auto pids = applicationProcesses(
-        scanProcesses(binding.options.procRoot, binding.options.uid), processQuery);
+    auto pids = applicationProcesses(scanProcesses(binding.options.procRoot, binding.options.uid),
+                                     processQuery);
     if (pids.empty()) return std::nullopt;
 
     WindowQuery windowQuery{std::move(pids), {id}};
@@ -46,8 +46,8 @@ std::optional<WindowQuery> findRunning(const Binding& binding, const std::string
 
 Task<std::optional<RunningApplicationClient>> runningApplication(BindingPtr binding,
                                                                  std::string id) {
-    auto query = co_await runBlocking(*binding->pool,
-                                      [&binding, &id] { return findRunning(*binding, id); });
+    auto query =
+        co_await runBlocking(*binding->pool, [&binding, &id] { return findRunning(*binding, id); });
     if (!query) co_return std::nullopt;
     co_return RunningApplicationClient{
         [binding, query = std::move(*query)] { return activate(binding, query); }};
@@ -72,8 +72,7 @@ Task<std::vector<std::string>> runningApplicationIds(BindingPtr binding) {
         const auto entries = listDesktopEntries();
         std::vector<std::string> ids;
         std::set<std::string> seen;
-        for (const auto& process :
-             scanProcesses(binding->options.procRoot, binding->options.uid)) {
+        for (const auto& process : scanProcesses(binding->options.procRoot, binding->options.uid)) {
             for (const auto& entry : entries) {
                 if (seen.contains(entry.id)) continue;
                 if (processBelongsTo(process, {entry.id, entry.executable})) {

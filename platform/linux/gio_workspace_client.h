@@ -2,15 +2,15 @@
 // The workspace operations bound to a Linux desktop: desktop entries found and started through
 // GIO, running instances found in /proc, windows activated through X11 (EWMH).
 
-#include "agent_core/async.h"
-#include "agent_core/workspace_client.h"
-
 #include <sys/types.h>
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "agent_core/async.h"
+#include "agent_core/workspace_client.h"
 
 namespace velopad {
 

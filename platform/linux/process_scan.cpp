@@ -176,9 +176,9 @@ bool unitNamesApplication(std::string_view unit, std::string_view applicationId)
 
 bool isGenericLauncher(const fs::path& executable) {
     static constexpr std::array<std::string_view, 24> launchers = {
-        "env",   "sh",      "bash",    "dash",   "zsh",     "fish",    "ksh",    "csh",
-        "tcsh",  "flatpak", "snap",    "sudo",   "pkexec",  "python",  "python3", "perl",
-        "ruby",  "java",    "node",    "gjs",    "xdg-open", "gio",    "exo-open", "busybox"};
+        "env",  "sh",      "bash", "dash", "zsh",      "fish",   "ksh",      "csh",
+        "tcsh", "flatpak", "snap", "sudo", "pkexec",   "python", "python3",  "perl",
+        "ruby", "java",    "node", "gjs",  "xdg-open", "gio",    "exo-open", "busybox"};
     const std::string name = executable.filename().string();
     if (std::find(launchers.begin(), launchers.end(), name) != launchers.end()) return true;
     return name.starts_with("python") || name.starts_with("perl");

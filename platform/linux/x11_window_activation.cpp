@@ -49,8 +49,7 @@ struct Atoms {
 };
 
 // A 32-bit list property (windows, atoms, cardinals); empty when absent or of another type.
-std::vector<unsigned long> listProperty(Display* display, Window window, Atom property,
-                                        Atom type) {
+std::vector<unsigned long> listProperty(Display* display, Window window, Atom property, Atom type) {
     Atom actualType = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
@@ -140,8 +139,8 @@ std::optional<Window> findWindow(Display* display, const std::vector<Window>& wi
     for (const Window window : windows) {
         std::size_t rank = 0;
         if (const auto pid = singleProperty(display, window, atoms.wmPid, XA_CARDINAL)) {
-            const auto found = std::find(query.pids.begin(), query.pids.end(),
-                                         static_cast<pid_t>(*pid));
+            const auto found =
+                std::find(query.pids.begin(), query.pids.end(), static_cast<pid_t>(*pid));
             if (found != query.pids.end()) {
                 rank = 2 + query.pids.size() - static_cast<std::size_t>(found - query.pids.begin());
             }
@@ -169,16 +168,16 @@ bool waitForActiveWindow(Display* display, Window root, const Atoms& atoms, Wind
                 return true;
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return isActive();
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
         ::poll(&descriptor, 1, static_cast<int>(left.count()));
     }
 }
 
-bool activateThroughWindowManager(Display* display, Window root, const Atoms& atoms,
-                                  Window target, Clock::time_point deadline) {
+bool activateThroughWindowManager(Display* display, Window root, const Atoms& atoms, Window target,
+                                  Clock::time_point deadline) {
     XSelectInput(display, root, PropertyChangeMask);
     if (singleProperty(display, root, atoms.activeWindow, XA_WINDOW) == target) return true;
 
@@ -191,8 +190,7 @@ bool activateThroughWindowManager(Display* display, Window root, const Atoms& at
     request.xclient.data.l[1] = CurrentTime;
     request.xclient.data.l[2] = 0;
     tRequestFailed = false;
-    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &request);
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
     XFlush(display);
     if (tRequestFailed) return false;
     return waitForActiveWindow(display, root, atoms, target, deadline);

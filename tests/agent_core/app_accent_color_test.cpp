@@ -59,9 +59,7 @@ TEST(AppAccentColor, PixelsAtHalfOpacityOrLessDoNotCount) {
     EXPECT_FALSE(accentColor(RgbaImage{4, 4, std::vector<std::uint8_t>(10)}));
 }
 
-TEST(AppAccentColor, DefaultAccent) {
-    EXPECT_EQ(defaultAccent(), (RgbColor{0.43, 0.91, 0.96, 1}));
-}
+TEST(AppAccentColor, DefaultAccent) { EXPECT_EQ(defaultAccent(), (RgbColor{0.43, 0.91, 0.96, 1})); }
 
 }  // namespace
 }  // namespace velopad

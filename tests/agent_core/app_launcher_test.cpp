@@ -2,10 +2,6 @@
 // workspace.
 
 #include "agent_core/app_launcher.h"
-#include "agent_core/app_listener_service_stub.h"
-#include "agent_core/app_message_handler.h"
-#include "agent_core/app_wire_handler.h"
-#include "tests/support/io_thread.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +9,11 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+
+#include "agent_core/app_listener_service_stub.h"
+#include "agent_core/app_message_handler.h"
+#include "agent_core/app_wire_handler.h"
+#include "tests/support/io_thread.h"
 
 namespace velopad {
 namespace {
@@ -67,7 +68,7 @@ WorkspaceClient scriptedWorkspace(const Script& script) {
 const Uuid kRequestId = *Uuid::parse("6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F");
 
 class AppLauncherTest : public ::testing::Test {
-protected:
+  protected:
     AppLauncherOutcome launch(const std::string& id) {
         return io.run(AppLauncher{scriptedWorkspace(script)}.launch(id));
     }
@@ -95,9 +96,8 @@ TEST_F(AppLauncherTest, LaunchOfARunningApplicationActivatesItWithoutOpeningAgai
     EXPECT_THAT(script->opened, IsEmpty());
 
     script->running["org.example.Editor"] = false;
-    EXPECT_EQ(launch("org.example.Editor"),
-              failure("org.example.Editor", AppErrorCode::focusFailed,
-                      "Failed to activate application"));
+    EXPECT_EQ(launch("org.example.Editor"), failure("org.example.Editor", AppErrorCode::focusFailed,
+                                                    "Failed to activate application"));
     EXPECT_THAT(script->opened, IsEmpty());
 }
 
@@ -119,8 +119,9 @@ TEST_F(AppLauncherTest, LaunchFailures) {
               failure("firefox", AppErrorCode::launchFailed, "Failed to launch application"));
 
     script->openFailure = "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d";
-    EXPECT_EQ(launch("firefox"), failure("firefox", AppErrorCode::launchFailed,
-                                         "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d"));
+    EXPECT_EQ(launch("firefox"),
+              failure("firefox", AppErrorCode::launchFailed,
+                      "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d"));
 }
 
 TEST_F(AppLauncherTest, FocusNeverOpens) {
@@ -157,12 +158,18 @@ TEST_F(AppLauncherTest, DerivedQueries) {
 
 TEST_F(AppLauncherTest, RepliesCarryTheRequestIdAndBundleId) {
     script->installed["org.example.Editor"] = "/apps/org.example.Editor.desktop";
-    EXPECT_EQ(handle(R"({"id":"6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f","payload":{"bundleId":"org.example.Editor"},"type":"app.launch"})"),
-              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.ok"})");
-    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.focus"})"),
-              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor","code":"not_found","message":"Application is not running"},"type":"app.error"})");
-    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x/y"},"type":"app.launch"})"),
-              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"},"type":"app.error"})");
+    EXPECT_EQ(
+        handle(
+            R"({"id":"6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f","payload":{"bundleId":"org.example.Editor"},"type":"app.launch"})"),
+        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.ok"})");
+    EXPECT_EQ(
+        handle(
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.focus"})"),
+        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor","code":"not_found","message":"Application is not running"},"type":"app.error"})");
+    EXPECT_EQ(
+        handle(
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x/y"},"type":"app.launch"})"),
+        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"},"type":"app.error"})");
 }
 
 TEST_F(AppLauncherTest, MessageHandlerBuildsTypedReplies) {
@@ -178,24 +185,29 @@ TEST_F(AppLauncherTest, MessageHandlerBuildsTypedReplies) {
 
 TEST_F(AppLauncherTest, OtherTypesGetNoReply) {
     script->installed["a"] = "/apps/a.desktop";
-    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"ts":"2024-05-01T10:00:00Z"},"type":"ping"})"),
-              std::nullopt);
-    EXPECT_EQ(handle(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"App.Launch"})"),
-              std::nullopt);
+    EXPECT_EQ(
+        handle(
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"ts":"2024-05-01T10:00:00Z"},"type":"ping"})"),
+        std::nullopt);
+    EXPECT_EQ(
+        handle(
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"App.Launch"})"),
+        std::nullopt);
     EXPECT_THAT(script->opened, IsEmpty());
 }
 
 TEST_F(AppLauncherTest, UndecodableRequestsFailAndLaunchNothing) {
     script->installed["a"] = "/apps/a.desktop";
-    for (const char* bytes : {
-             "not json",
-             R"({"payload":{"bundleId":"a"},"type":"app.launch"})",
-             R"({"id":"not-a-uuid","payload":{"bundleId":"a"},"type":"app.launch"})",
-             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"}})",
-             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{},"type":"app.launch"})",
-             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":7},"type":"app.focus"})",
-             R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","type":"app.launch"})",
-         }) {
+    for (
+        const char* bytes : {
+            "not json",
+            R"({"payload":{"bundleId":"a"},"type":"app.launch"})",
+            R"({"id":"not-a-uuid","payload":{"bundleId":"a"},"type":"app.launch"})",
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"}})",
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{},"type":"app.launch"})",
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":7},"type":"app.focus"})",
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","type":"app.launch"})",
+        }) {
         EXPECT_ANY_THROW(handle(bytes)) << bytes;
     }
     EXPECT_THAT(script->opened, IsEmpty());
@@ -205,8 +217,10 @@ TEST_F(AppLauncherTest, ListenerStubRoutesToTheWireHandler) {
     script->installed["a"] = "/apps/a.desktop";
     ListenerServiceStub stub(
         io.executor(), AppWireHandler{AppMessageHandler{AppLauncher{scriptedWorkspace(script)}}});
-    EXPECT_EQ(io.run(stub.route(R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.launch"})")),
-              R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.ok"})");
+    EXPECT_EQ(
+        io.run(stub.route(
+            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.launch"})")),
+        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.ok"})");
 }
 
 }  // namespace

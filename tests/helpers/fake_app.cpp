@@ -56,18 +56,16 @@ Display* openWindow(const Options& options) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
     const int screen = DefaultScreen(display);
-    const Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 200,
-                                              120, 1, BlackPixel(display, screen),
-                                              WhitePixel(display, screen));
+    const Window window =
+        XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 200, 120, 1,
+                            BlackPixel(display, screen), WhitePixel(display, screen));
     XStoreName(display, window, options.title.c_str());
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
-                    PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(options.title.c_str()),
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(options.title.c_str()),
                     static_cast<int>(options.title.size()));
-    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL,
-                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(&options.wmPid),
-                    1);
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&options.wmPid), 1);
     XClassHint hint{};
     std::string name = options.wmClass;
     std::string className = options.wmClass;

@@ -1,17 +1,17 @@
 // Bringing applications forward on a real X server: Xvfb with openbox (EWMH), and bare Xvfb
 // with no window manager. The applications are desktop entries started through GIO.
 
-#include "agent_core/app_wire_handler.h"
-#include "platform/linux/gio_workspace_client.h"
-#include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/io_thread.h"
-#include "tests/support/xvfb_server.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <thread>
+
+#include "agent_core/app_wire_handler.h"
+#include "platform/linux/gio_workspace_client.h"
+#include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/xvfb_server.h"
 
 namespace velopad {
 namespace {
@@ -25,7 +25,7 @@ constexpr const char* kId = "0B9C8D7E-6F5A-4B3C-8D2E-1F0A9B8C7D6E";
 AppDesktopSandbox* desktop = nullptr;
 
 class DesktopEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         testing::adoptOrphans();
         desktop = new AppDesktopSandbox();
@@ -50,7 +50,7 @@ public:
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
 
 class X11FocusTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         for (const pid_t pid : started_) testing::stopProcess(pid);
     }
@@ -67,8 +67,9 @@ protected:
         options.activationTimeout = std::chrono::milliseconds(1000);
         const AppWireHandler wire{
             AppMessageHandler{AppLauncher{makeLinuxWorkspaceClient(pool_, options)}}};
-        return io_.run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
-                                   bundleId + R"("},"type":")" + type + R"("})"))
+        return io_
+            .run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
+                             bundleId + R"("},"type":")" + type + R"("})"))
             .value_or("");
     }
     std::string send(const std::string& type, const std::string& bundleId) {
@@ -87,7 +88,8 @@ protected:
     }
 
     std::string activeWindowSeenByXdotool() const {
-        const auto output = testing::commandOutput({"xdotool", "getactivewindow"}, server_->display());
+        const auto output =
+            testing::commandOutput({"xdotool", "getactivewindow"}, server_->display());
         return output.substr(0, output.find('\n'));
     }
 
@@ -153,8 +155,7 @@ TEST_F(X11FocusTest, WithoutAWindowToActivateTheAnswerIsFocusFailed) {
     // The window is there, but the agent has no display (pure Wayland) or a dead one.
     EXPECT_EQ(send("app.focus", "org.example.Editor", std::nullopt),
               focusFailed("org.example.Editor"));
-    EXPECT_EQ(send("app.focus", "org.example.Editor", ":65000"),
-              focusFailed("org.example.Editor"));
+    EXPECT_EQ(send("app.focus", "org.example.Editor", ":65000"), focusFailed("org.example.Editor"));
 }
 
 TEST_F(X11FocusTest, WithoutAWindowManagerTheWindowGetsTheInputFocus) {

@@ -1,16 +1,16 @@
 // Finding running applications in /proc: unit names, a hand-made /proc tree, and real processes
 // (found by their program, and by a real control group named like a desktop's app scope).
 
-#include "platform/linux/process_scan.h"
-#include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/sandbox_fixture.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <thread>
+
+#include "platform/linux/process_scan.h"
+#include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
@@ -62,15 +62,15 @@ TEST(AppUnitNames, GenericLaunchersAreNotRecognisedByProgram) {
 
 // A hand-made /proc: each process is a directory with the files the scan reads.
 class FakeProcTest : public ::testing::Test {
-protected:
+  protected:
     fs::path proc() const { return sandbox.root() / "proc"; }
 
     void addProcess(int pid, const std::string& cgroupPath, const std::string& state = "S",
                     std::optional<fs::path> exe = std::nullopt, const std::string& cmdline = "") {
         const fs::path dir = proc() / std::to_string(pid);
         testing::writeTextFile(dir / "cgroup", "12:pids:/\n0::" + cgroupPath + "\n");
-        testing::writeTextFile(dir / "stat", std::to_string(pid) + " (odd) name) " + state +
-                                                 " 1 1 1 0 -1\n");
+        testing::writeTextFile(dir / "stat",
+                               std::to_string(pid) + " (odd) name) " + state + " 1 1 1 0 -1\n");
         testing::writeTextFile(dir / "cmdline", cmdline);
         if (exe) fs::create_symlink(*exe, dir / "exe");
     }
@@ -147,8 +147,8 @@ std::optional<fs::path> writableCgroupRoot() {
 TEST(AppProcessScanLive, FindsARealProcessInADesktopAppScope) {
     const auto root = writableCgroupRoot();
     if (!root) GTEST_SKIP() << "no writable cgroup v2 hierarchy";
-    const fs::path scope = *root / ("app-gnome-org.example.Scoped-" + std::to_string(::getpid()) +
-                                    ".scope");
+    const fs::path scope =
+        *root / ("app-gnome-org.example.Scoped-" + std::to_string(::getpid()) + ".scope");
     std::error_code error;
     if (!fs::create_directory(scope, error)) GTEST_SKIP() << "cannot create " << scope;
 

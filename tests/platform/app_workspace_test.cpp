@@ -2,26 +2,26 @@
 // through GIO as the fake_app helper, and found again in /proc. No X display here: activation
 // has nothing to activate, so a running application answers "focus_failed".
 
-#include "agent_core/app_wire_handler.h"
-#include "platform/linux/desktop_entry_lookup.h"
-#include "platform/linux/gio_workspace_client.h"
-#include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/io_thread.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
 
+#include "agent_core/app_wire_handler.h"
+#include "platform/linux/desktop_entry_lookup.h"
+#include "platform/linux/gio_workspace_client.h"
+#include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/io_thread.h"
+
 namespace velopad {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AppDesktopSandbox;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::AppDesktopSandbox;
 
 constexpr const char* kId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
 
@@ -29,25 +29,28 @@ constexpr const char* kId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
 AppDesktopSandbox* desktop = nullptr;
 
 class DesktopEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         testing::adoptOrphans();
         desktop = new AppDesktopSandbox();
         auto& d = *desktop;
-        d.writeEntry(d.userApplications(), "org.example.Editor", d.fakeAppEntry("org.example.Editor", "Editor"));
+        d.writeEntry(d.userApplications(), "org.example.Editor",
+                     d.fakeAppEntry("org.example.Editor", "Editor"));
         d.writeEntry(d.userApplications(), "org.example.Hidden",
                      d.fakeAppEntry("org.example.Hidden", "Hidden", "Hidden=true\n"));
         d.writeEntry(d.userApplications(), "org.example.Masked",
                      "[Desktop Entry]\nType=Application\nName=Masked\nExec=true\nHidden=true\n");
         d.writeEntry(d.systemApplications(0), "org.example.Masked",
                      d.fakeAppEntry("org.example.Masked", "Masked"));
-        d.writeEntry(d.systemApplications(0), "org.example.Viewer", d.fakeAppEntry("org.example.Viewer", "Viewer"));
+        d.writeEntry(d.systemApplications(0), "org.example.Viewer",
+                     d.fakeAppEntry("org.example.Viewer", "Viewer"));
         d.writeEntry(d.systemApplications(0), "org.example.Quiet",
                      d.fakeAppEntry("org.example.Quiet", "Quiet", "NoDisplay=true\n"));
         // GIO lists only entries whose program exists; this one cannot start in its directory.
-        d.writeEntry(d.systemApplications(0), "org.example.Broken",
-                     d.fakeAppEntry("org.example.Broken", "Broken",
-                                    "Path=" + (d.sandbox().root() / "missing-dir").string() + "\n"));
+        d.writeEntry(
+            d.systemApplications(0), "org.example.Broken",
+            d.fakeAppEntry("org.example.Broken", "Broken",
+                           "Path=" + (d.sandbox().root() / "missing-dir").string() + "\n"));
         d.writeEntry(d.systemApplications(1) / "kde4", "org.example.Sub",
                      d.fakeAppEntry("kde4-org.example.Sub", "Sub"));
         // Outside every XDG data directory: no identifier may reach it.
@@ -63,7 +66,7 @@ public:
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
 
 class AppWorkspaceTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         for (const pid_t pid : started) testing::stopProcess(pid);
     }
@@ -107,16 +110,19 @@ protected:
 TEST_F(AppWorkspaceTest, IdentifiersResolveToListedEntriesOnly) {
     const auto client = workspace();
     auto url = [&](const std::string& id) { return io.run(client.urlForApplication(id)); };
-    EXPECT_EQ(url("org.example.Editor"), desktop->userApplications() / "org.example.Editor.desktop");
+    EXPECT_EQ(url("org.example.Editor"),
+              desktop->userApplications() / "org.example.Editor.desktop");
     EXPECT_EQ(url("org.example.Viewer"),
               desktop->systemApplications(0) / "org.example.Viewer.desktop");
-    EXPECT_EQ(url("org.example.Quiet"), desktop->systemApplications(0) / "org.example.Quiet.desktop");
+    EXPECT_EQ(url("org.example.Quiet"),
+              desktop->systemApplications(0) / "org.example.Quiet.desktop");
     EXPECT_EQ(url("kde4-org.example.Sub"),
               desktop->systemApplications(1) / "kde4" / "org.example.Sub.desktop");
     for (const std::string id :
-         {"org.example.Hidden", "org.example.Masked", "org.example.Missing", "org.example.Editor.desktop",
-          "org.example.editor", "kde4/org.example.Sub", "../../outside/applications/evil",
-          "../applications/org.example.Editor", "..", "", "org.example.Editor\n"}) {
+         {"org.example.Hidden", "org.example.Masked", "org.example.Missing",
+          "org.example.Editor.desktop", "org.example.editor", "kde4/org.example.Sub",
+          "../../outside/applications/evil", "../applications/org.example.Editor", "..", "",
+          "org.example.Editor\n"}) {
         EXPECT_EQ(url(id), std::nullopt) << id;
     }
     const auto installed = io.run(client.installedBundleIds(
@@ -174,7 +180,10 @@ TEST_F(AppWorkspaceTest, UnknownHiddenAndPathLikeIdentifiersAreNotFound) {
           "../../outside/applications/evil", "..\\/..\\/outside\\/applications\\/evil"}) {
         const auto reply = send("app.launch", id);
         ASSERT_TRUE(reply);
-        EXPECT_THAT(*reply, HasSubstr(R"("code":"not_found","message":"No application found for bundle identifier")"))
+        EXPECT_THAT(
+            *reply,
+            HasSubstr(
+                R"("code":"not_found","message":"No application found for bundle identifier")"))
             << id;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -193,7 +202,8 @@ TEST_F(AppWorkspaceTest, OpeningAFileOutsideTheListedEntriesStartsNothing) {
 TEST_F(AppWorkspaceTest, AProgramThatCannotStartIsLaunchFailedWithTheSystemsReason) {
     const auto reply = send("app.launch", "org.example.Broken");
     ASSERT_TRUE(reply);
-    EXPECT_THAT(*reply, HasSubstr(R"("code":"launch_failed","message":"Failed to change to directory)"));
+    EXPECT_THAT(*reply,
+                HasSubstr(R"("code":"launch_failed","message":"Failed to change to directory)"));
     EXPECT_THAT(*reply, HasSubstr(R"(missing-dir)"));
 }
 

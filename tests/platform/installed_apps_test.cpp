@@ -1,6 +1,9 @@
 // The installed applications for the editor's library: the shown desktop entries, each once,
 // sorted by label, then resolved through the live workspace with their icons and accents.
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include "agent_core/installed_apps_catalog.h"
 #include "platform/linux/desktop_entry_catalog.h"
 #include "platform/linux/gio_workspace_client.h"
@@ -8,15 +11,12 @@
 #include "tests/support/icon_test_support.h"
 #include "tests/support/io_thread.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 namespace velopad {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using testing::AppDesktopSandbox;
+using ::testing::ElementsAre;
 
 AppDesktopSandbox* desktop = nullptr;
 
@@ -25,7 +25,7 @@ std::string entry(const std::string& name, const std::string& extra = "") {
 }
 
 class DesktopEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         desktop = new AppDesktopSandbox();
         auto& d = *desktop;
@@ -38,9 +38,11 @@ public:
         d.writeEntry(d.systemApplications(0), "org.example.Banana", entry("Banana"));
         d.writeEntry(d.systemApplications(1), "org.example.Mango", entry("mango"));
         d.writeEntry(d.systemApplications(1), "org.example.Nameless", entry(""));
-        d.writeEntry(d.systemApplications(1), "org.example.Quiet", entry("Quiet", "NoDisplay=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Quiet",
+                     entry("Quiet", "NoDisplay=true\n"));
         d.writeEntry(d.systemApplications(1), "org.example.Gone", entry("Gone", "Hidden=true\n"));
-        d.writeEntry(d.systemApplications(1), "org.example.KdeOnly", entry("Kde", "OnlyShowIn=KDE;\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.KdeOnly",
+                     entry("Kde", "OnlyShowIn=KDE;\n"));
         d.writeEntry(d.systemApplications(1), "org.example.Link",
                      "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.com/\n");
     }

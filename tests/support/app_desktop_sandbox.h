@@ -1,31 +1,21 @@
 #pragma once
 // Desktop entries for application tests: a Sandbox whose XDG data directories hold entries that
-// start the fake_app helper, and ways to watch and stop the helper processes.
+// start the fake_app helper (see app_test_processes.h for watching and stopping it).
 //
 // GIO reads the XDG variables once per process, so a test binary creates one AppDesktopSandbox
 // (usually in a ::testing::Environment) before anything touches GIO, writes every entry it
 // needs there, and keeps the sandbox until the end.
 
-#include "tests/support/sandbox_fixture.h"
-
-#include <sys/types.h>
-
-#include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <vector>
+
+#include "tests/support/app_test_processes.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace velopad::testing {
 
-// What a started fake_app wrote about itself.
-struct FakeAppRecord {
-    pid_t pid = 0;
-    std::string display;  // its DISPLAY, empty when it had none
-};
-
 class AppDesktopSandbox {
-public:
+  public:
     AppDesktopSandbox();
 
     Sandbox& sandbox() { return sandbox_; }
@@ -48,35 +38,8 @@ public:
     std::filesystem::path recordPath(const std::string& id) const;
     std::filesystem::path programPath(const std::string& id) const;
 
-private:
+  private:
     Sandbox sandbox_;
 };
-
-// The fake_app helper program.
-std::filesystem::path fakeAppPath();
-
-// The window title fakeAppEntry gives the application `id`.
-std::string fakeAppTitle(const std::string& id);
-
-// Waits for fake_app's record file to appear.
-std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
-                                           std::chrono::milliseconds timeout =
-                                               std::chrono::seconds(10));
-
-// Starts fake_app directly (not through GIO) with the given arguments and DISPLAY (nothing:
-// unset). The caller stops it with stopProcess.
-pid_t spawnFakeApp(const std::vector<std::string>& arguments,
-                   const std::optional<std::string>& display);
-
-// Makes this process adopt orphaned descendants (the programs GIO starts), so stopProcess can
-// reap them.
-void adoptOrphans();
-
-// Kills `pid` and waits until it is gone (reaped when it is our child or was adopted).
-void stopProcess(pid_t pid);
-
-// Runs a program and returns its standard output (empty on failure); `display` sets DISPLAY.
-std::string commandOutput(const std::vector<std::string>& argv,
-                          const std::optional<std::string>& display);
 
 }  // namespace velopad::testing

@@ -1,7 +1,5 @@
 #include "tests/support/xvfb_server.h"
 
-#include "tests/support/app_desktop_sandbox.h"
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -12,13 +10,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "tests/support/app_test_processes.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 namespace velopad::testing {
 
 class XvfbServer {
-public:
+  public:
     enum class WindowManager { none, openbox };
 
     // Throws std::runtime_error when the server or window manager cannot be started.
@@ -30,7 +30,7 @@ public:
     unsigned long focusedWindow() const;
     std::optional<unsigned long> windowTitled(const std::string& title) const;
 
-private:
+  private:
     void stop();
 
     std::string display_;
