@@ -33,11 +33,12 @@ Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId,
                                                      WorkspaceClient workspace) {
     const SerialGate::Pass pass = co_await gate_->enter();
     // Neither operation fails: a workspace or source that throws counts as "no icon".
+    std::optional<IconPng> icon;
     try {
-        co_return co_await lookUpInSection(std::move(bundleId), std::move(workspace));
+        icon = co_await lookUpInSection(std::move(bundleId), std::move(workspace));
     } catch (const std::exception&) {
     }
-    co_return std::nullopt;
+    co_return icon;
 }
 
 Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundleId,

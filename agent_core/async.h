@@ -57,8 +57,11 @@ auto runBlocking(asio::thread_pool& pool, Work work) -> Task<std::invoke_result_
 
 }  // namespace velopad
 
-// A note for every coroutine in this code base: GCC 12 destroys a lambda temporary that is
-// created inside a co_await expression twice. A lambda whose captures have destructors
-// (std::shared_ptr, std::string, containers) is therefore bound to a named variable first:
-//     auto work = [store] { store->clear(); };
-//     co_await runBlocking(pool, std::move(work));
+// A note for every coroutine in this code base. GCC 12 miscompiles a few coroutine shapes,
+// each seen here as a double free or a crash:
+// - a lambda temporary with non-trivial captures (std::shared_ptr, std::string, containers)
+//   inside a co_await expression: bind it to a named variable first,
+//       auto work = [store] { store->clear(); };
+//       co_await runBlocking(pool, std::move(work));
+// - co_await inside a condition, a ?: or a braced initializer list: await into a local first;
+// - co_return inside a try block around a co_await: set a local, co_return after the block.

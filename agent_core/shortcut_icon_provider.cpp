@@ -21,11 +21,12 @@ std::string ShortcutIconProvider::normalizedKey(std::string_view identifier) {
 
 Task<std::optional<IconPng>> ShortcutIconProvider::pngAndRevision(std::string identifier) {
     // No operation fails: a source that throws counts as "no icon".
+    std::optional<IconPng> icon;
     try {
-        co_return co_await onStrand(strand_, lookUp(std::move(identifier)));
+        icon = co_await onStrand(strand_, lookUp(std::move(identifier)));
     } catch (const std::exception&) {
     }
-    co_return std::nullopt;
+    co_return icon;
 }
 
 Task<std::optional<std::string>> ShortcutIconProvider::revision(std::string identifier) {
@@ -49,11 +50,12 @@ Task<std::optional<PngBytes>> ShortcutIconProvider::readCache(std::string key) {
 }
 
 Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
+    std::map<std::string, PngBytes> icons;
     try {
-        co_return co_await onStrand(strand_, preload());
+        icons = co_await onStrand(strand_, preload());
     } catch (const std::exception&) {
     }
-    co_return std::map<std::string, PngBytes>{};
+    co_return icons;
 }
 
 Task<std::optional<IconPng>> ShortcutIconProvider::lookUp(std::string identifier) {

@@ -330,14 +330,12 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
             if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
             for (const DeckTile& tile : snapshot.tiles) {
                 if (tile.kind == DeckTileKind::app && icons.applicationRevision) {
-                    if (auto revision = co_await icons.applicationRevision(tile.bundleId)) {
-                        snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
-                    }
+                    auto revision = co_await icons.applicationRevision(tile.bundleId);
+                    if (revision) snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
                 } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
                            icons.shortcutRevision) {
-                    if (auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier)) {
-                        snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
-                    }
+                    auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier);
+                    if (revision) snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
                 }
             }
             snapshots.push_back(std::move(snapshot));

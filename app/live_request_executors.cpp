@@ -12,13 +12,15 @@ std::optional<IconImage> toIconImage(const std::optional<IconPng>& icon) {
 }  // namespace
 
 Task<std::optional<std::string>> LiveRequestExecutors::pair(WireMessage<PairRequestPayload> request) {
+    std::optional<std::string> reply;
     try {
         const auto response =
             co_await c_.pairingService.handlePairRequest(std::move(request.payload), request.id);
-        co_return response.encoded();
+        reply = response.encoded();
     } catch (const PairingServiceError&) {
-        co_return std::nullopt;  // the pairing could not be stored: no answer
+        // the pairing could not be stored: no answer
     }
+    co_return reply;
 }
 
 Task<bool> LiveRequestExecutors::isPairedToken(std::string token) {
