@@ -4,7 +4,6 @@
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
-
 #include <exception>
 
 namespace velopad::detail {

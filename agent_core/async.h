@@ -8,7 +8,6 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
-
 #include <functional>
 #include <optional>
 #include <type_traits>

@@ -1,5 +1,7 @@
 #include "app/agent.h"
 
+#include <mutex>
+
 #include "agent_core/action_message_handler.h"
 #include "agent_core/app_icon_provider.h"
 #include "agent_core/app_message_handler.h"
@@ -22,22 +24,22 @@
 #include "platform/linux/posix_process_runner.h"
 #include "platform/linux/pulse_audio_volume_controller.h"
 
-#include <mutex>
-
 namespace velopad {
 
 namespace {
 
 // The listener's DNS-SD advertisement through Avahi, with its notice for the view model.
 class AvahiAdvertising final : public ServiceAdvertising {
-public:
+  public:
     AvahiAdvertising()
         : advertiser_([this](const AdvertisementStatus& status) {
               std::lock_guard lock(mutex_);
               notice_ = status.notice;
           }) {}
 
-    void advertise(const std::string& name, std::uint16_t port) override { advertiser_.start(name, port); }
+    void advertise(const std::string& name, std::uint16_t port) override {
+        advertiser_.start(name, port);
+    }
     void withdraw() override { advertiser_.stop(); }
 
     std::optional<std::string> notice() const {
@@ -45,7 +47,7 @@ public:
         return notice_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::optional<std::string> notice_;
     AvahiServiceAdvertiser advertiser_;  // last: its callback uses the fields above
@@ -61,8 +63,8 @@ struct Agent::Parts {
           appMessageHandler{AppLauncher{workspace}},
           actionMessageHandler(SystemActionRunner(std::make_shared<PulseAudioVolumeController>())),
           processRunner(std::make_shared<PosixProcessRunner>(executor)),
-          shortcutWireHandler(ShortcutMessageHandler(
-              ShortcutsRunner(defaultShortcutsExecutable(), processRunner))),
+          shortcutWireHandler(
+              ShortcutMessageHandler(ShortcutsRunner(defaultShortcutsExecutable(), processRunner))),
           iconProvider(executor, pool, desktopAppIconSource()),
           shortcutIconProvider(executor, pool,
                                desktopShortcutIconSource(agentDataDirectory() / "Shortcuts")),
@@ -81,7 +83,8 @@ struct Agent::Parts {
 
         AgentViewModelOptions viewOptions;
         viewOptions.computerName = [] { return computerName(); };
-        viewOptions.advertisingNotice = [advertising = advertising.get()]() -> std::optional<std::string> {
+        viewOptions.advertisingNotice = [advertising =
+                                             advertising.get()]() -> std::optional<std::string> {
             return advertising ? advertising->notice() : std::nullopt;
         };
         viewModel = AgentViewModel::create(executor, pairingService, *listener, viewOptions);

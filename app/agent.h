@@ -2,13 +2,13 @@
 // The whole agent, wired together: stores, handlers, icon providers, deck store, pairing
 // service, listener with its DNS-SD advertisement, and the view model that front ends observe.
 
-#include "agent_core/async.h"
-#include "app/agent_view_model.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
+
+#include "agent_core/async.h"
+#include "app/agent_view_model.h"
 
 namespace velopad {
 
@@ -19,7 +19,7 @@ struct AgentConfig {
 };
 
 class Agent {
-public:
+  public:
     Agent(Executor executor, asio::thread_pool& pool, AgentConfig config = {});
     ~Agent();
     Agent(const Agent&) = delete;
@@ -34,7 +34,7 @@ public:
     std::shared_ptr<AgentViewModel> sharedViewModel();
     ListenerService& listener();
 
-private:
+  private:
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };

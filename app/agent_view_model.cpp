@@ -45,8 +45,7 @@ void AgentViewModel::observe(Observer observer) {
 }
 
 void AgentViewModel::post(Task<void> (AgentViewModel::*command)()) {
-    asio::co_spawn(strand_, (this->*command)(),
-                   [self = shared_from_this()](std::exception_ptr) {});
+    asio::co_spawn(strand_, (this->*command)(), [self = shared_from_this()](std::exception_ptr) {});
 }
 
 void AgentViewModel::publish() {
@@ -121,7 +120,8 @@ Task<void> AgentViewModel::startListener() {
         try {
             co_await listener_.start();
         } catch (const std::exception& error) {
-            fields_.listenerError = error.what();  // "Listener is already running." or the system's text
+            fields_.listenerError =
+                error.what();  // "Listener is already running." or the system's text
         }
         co_await refreshOnStrand();
     }());

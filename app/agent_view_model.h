@@ -4,17 +4,16 @@
 // Confined to its own strand (the agent's "main thread"); front ends read a copy of the state
 // and are told when it changes.
 
-#include "agent_core/async.h"
-#include "app/agent_view_state.h"
-#include "app/listener_service.h"
-#include "app/pairing_service.h"
-
 #include <boost/asio/steady_timer.hpp>
-
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+
+#include "agent_core/async.h"
+#include "app/agent_view_state.h"
+#include "app/listener_service.h"
+#include "app/pairing_service.h"
 
 namespace velopad {
 
@@ -26,7 +25,7 @@ struct AgentViewModelOptions {
 };
 
 class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
-public:
+  public:
     using Observer = std::function<void(const AgentViewState&)>;
 
     static std::shared_ptr<AgentViewModel> create(Executor executor, PairingService& pairing,
@@ -55,7 +54,7 @@ public:
     // Runs one of the commands above on the strand without waiting for it.
     void post(Task<void> (AgentViewModel::*command)());
 
-private:
+  private:
     AgentViewModel(Executor executor, PairingService& pairing, ListenerService& listener,
                    AgentViewModelOptions options);
 

@@ -17,10 +17,14 @@ std::string AgentViewState::pairingStatusText() const {
 
 std::string AgentViewState::statusText() const {
     switch (statusTone()) {
-        case StatusTone::connected: return "iPhone connected";
-        case StatusTone::running: return pairedDevices.empty() ? "Ready for iPhone" : "Waiting for iPhone";
-        case StatusTone::failed: return "Connection failed";
-        case StatusTone::starting: break;
+        case StatusTone::connected:
+            return "iPhone connected";
+        case StatusTone::running:
+            return pairedDevices.empty() ? "Ready for iPhone" : "Waiting for iPhone";
+        case StatusTone::failed:
+            return "Connection failed";
+        case StatusTone::starting:
+            break;
     }
     return "Starting\u2026";
 }

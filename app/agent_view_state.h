@@ -2,11 +2,11 @@
 // What every front end shows: a plain copy of the view model's observable fields, with the texts
 // derived from them.
 
-#include "protocol/pairing_records.h"
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 
@@ -32,7 +32,8 @@ struct AgentViewState {
     // The status row and its colour.
     std::string statusText() const;
     StatusTone statusTone() const;
-    // Whether the pairing block (QR code and PIN) is shown rather than the device names or the lock.
+    // Whether the pairing block (QR code and PIN) is shown rather than the device names or the
+    // lock.
     bool showsPairingBlock() const;
     // The instruction beside the QR code.
     std::string pairingInstruction() const;

@@ -335,7 +335,8 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
                 } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
                            icons.shortcutRevision) {
                     auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier);
-                    if (revision) snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
+                    if (revision)
+                        snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
                 }
             }
             snapshots.push_back(std::move(snapshot));

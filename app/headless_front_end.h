@@ -2,17 +2,17 @@
 // The agent in a terminal: prints the PIN, the pairing URL with its QR code and every status
 // change, and takes the panel's commands as lines on standard input.
 
-#include "app/agent_view_model.h"
-
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 
+#include "app/agent_view_model.h"
+
 namespace velopad {
 
 class HeadlessFrontEnd {
-public:
+  public:
     HeadlessFrontEnd(std::shared_ptr<AgentViewModel> viewModel, std::ostream& out,
                      std::function<void()> quit);
 
@@ -24,7 +24,7 @@ public:
 
     static const char* helpText();
 
-private:
+  private:
     std::shared_ptr<AgentViewModel> viewModel_;
     std::ostream& out_;
     std::function<void()> quit_;

@@ -1,13 +1,12 @@
 #include "app/listener_service.h"
 
-#include "protocol/websocket_auth.h"
-
-#include <boost/asio/detached.hpp>
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/ip/v6_only.hpp>
-
 #include <cerrno>
 #include <set>
+
+#include "protocol/websocket_auth.h"
 
 namespace velopad {
 
@@ -53,8 +52,7 @@ std::shared_ptr<tcp::acceptor> openAcceptor(const Strand& strand, tcp& protocol)
 
 }  // namespace
 
-std::shared_ptr<ListenerService> ListenerService::create(Executor executor,
-                                                         MessageRouting& routing,
+std::shared_ptr<ListenerService> ListenerService::create(Executor executor, MessageRouting& routing,
                                                          ListenerOptions options) {
     return std::shared_ptr<ListenerService>(
         new ListenerService(std::move(executor), routing, std::move(options)));
@@ -132,11 +130,12 @@ void ListenerService::handleListenerState(std::uint64_t generation, const Listen
             portConflictRetries_ = 0;
             isRunning_ = true;
             lastError_.reset();
-            if (options_.advertiser) options_.advertiser->advertise(options_.serviceName(), boundPort_);
+            if (options_.advertiser)
+                options_.advertiser->advertise(options_.serviceName(), boundPort_);
             break;
         case ListenerStateKind::failed:
             lastError_ = isAddressInUse(state.error) ? portConflictMessage(options_.port)
-                                                      : state.error.message();
+                                                     : state.error.message();
             isRunning_ = false;
             if (options_.advertiser) options_.advertiser->withdraw();
             if (isAddressInUse(state.error)) schedulePortConflictRetry();
@@ -257,7 +256,8 @@ Task<void> ListenerService::pushDecks() {
         std::set<std::string> unpairedTokens;
         const auto targets = pushConnections_;
         for (const auto& [id, target] : targets) {
-            if (pairedTokens.contains(target.token) || unpairedTokens.contains(target.token)) continue;
+            if (pairedTokens.contains(target.token) || unpairedTokens.contains(target.token))
+                continue;
             const bool paired = co_await routing_.isPairedToken(target.token);
             if (paired) {
                 pairedTokens.insert(target.token);

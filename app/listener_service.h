@@ -3,15 +3,8 @@
 // DNS-SD, with its running state, last error, port-conflict retries and the set of connections
 // that receive deck pushes. An actor: every field is touched only on its strand.
 
-#include "agent_core/async.h"
-#include "app/listener_service_error.h"
-#include "app/message_routing.h"
-#include "app/service_advertising.h"
-#include "app/websocket_connection.h"
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -20,6 +13,12 @@
 #include <optional>
 #include <string>
 #include <system_error>
+
+#include "agent_core/async.h"
+#include "app/listener_service_error.h"
+#include "app/message_routing.h"
+#include "app/service_advertising.h"
+#include "app/websocket_connection.h"
 
 namespace velopad {
 
@@ -51,7 +50,7 @@ struct ListenerStatus {
 std::string portConflictMessage(std::uint16_t port);
 
 class ListenerService : public std::enable_shared_from_this<ListenerService> {
-public:
+  public:
     static std::shared_ptr<ListenerService> create(Executor executor, MessageRouting& routing,
                                                    ListenerOptions options = {});
 
@@ -78,7 +77,7 @@ public:
 
     const Strand& strand() const { return strand_; }
 
-private:
+  private:
     ListenerService(Executor executor, MessageRouting& routing, ListenerOptions options);
 
     struct PushConnection {
@@ -99,8 +98,8 @@ private:
     ListenerOptions options_;
 
     std::shared_ptr<asio::ip::tcp::acceptor> listener_;
-    std::uint64_t generation_ = 0;   // identifies the current listener; older ones are ignored
-    std::uint64_t stopCount_ = 0;    // push membership decided before a stop is not kept
+    std::uint64_t generation_ = 0;  // identifies the current listener; older ones are ignored
+    std::uint64_t stopCount_ = 0;   // push membership decided before a stop is not kept
     std::uint16_t boundPort_ = 0;
     bool isRunning_ = false;
     std::optional<std::string> lastError_;

@@ -8,7 +8,7 @@ namespace velopad {
 enum class ListenerServiceError { invalidPort, alreadyRunning };
 
 class ListenerServiceException : public std::runtime_error {
-public:
+  public:
     explicit ListenerServiceException(ListenerServiceError error)
         : std::runtime_error(error == ListenerServiceError::alreadyRunning
                                  ? "Listener is already running."
@@ -16,7 +16,7 @@ public:
           error_(error) {}
     ListenerServiceError error() const { return error_; }
 
-private:
+  private:
     ListenerServiceError error_;
 };
 

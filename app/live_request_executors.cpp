@@ -11,7 +11,8 @@ std::optional<IconImage> toIconImage(const std::optional<IconPng>& icon) {
 
 }  // namespace
 
-Task<std::optional<std::string>> LiveRequestExecutors::pair(WireMessage<PairRequestPayload> request) {
+Task<std::optional<std::string>> LiveRequestExecutors::pair(
+    WireMessage<PairRequestPayload> request) {
     std::optional<std::string> reply;
     try {
         const auto response =
@@ -65,7 +66,8 @@ Task<std::optional<IconImage>> LiveRequestExecutors::applicationIcon(std::string
 }
 
 Task<std::optional<IconImage>> LiveRequestExecutors::shortcutIcon(std::string shortcutIdentifier) {
-    const auto icon = co_await c_.shortcutIconProvider.pngAndRevision(std::move(shortcutIdentifier));
+    const auto icon =
+        co_await c_.shortcutIconProvider.pngAndRevision(std::move(shortcutIdentifier));
     co_return toIconImage(icon);
 }
 

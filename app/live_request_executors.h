@@ -27,7 +27,7 @@ struct AgentComponents {
 };
 
 class LiveRequestExecutors final : public RequestExecutors {
-public:
+  public:
     explicit LiveRequestExecutors(AgentComponents components) : c_(std::move(components)) {}
 
     Task<std::optional<std::string>> pair(WireMessage<PairRequestPayload> request) override;
@@ -41,7 +41,7 @@ public:
     Task<std::optional<IconImage>> applicationIcon(std::string bundleId) override;
     Task<std::optional<IconImage>> shortcutIcon(std::string shortcutIdentifier) override;
 
-private:
+  private:
     AgentComponents c_;
 };
 

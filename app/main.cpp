@@ -1,9 +1,8 @@
 // velopad-agent: turns a phone into a deck of keys for this computer.
 
-#include "app/agent.h"
-#include "app/headless_front_end.h"
-#include "app/single_instance_guard.h"
+#include <unistd.h>
 
+#include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -11,10 +10,6 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/streambuf.hpp>
-
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -23,6 +18,10 @@
 #include <istream>
 #include <optional>
 #include <thread>
+
+#include "app/agent.h"
+#include "app/headless_front_end.h"
+#include "app/single_instance_guard.h"
 
 namespace {
 
@@ -98,7 +97,8 @@ int main(int argc, char** argv) {
         input.close(ignored);
         asio::co_spawn(io, agent.shutdown(), asio::detached);
         watchdog.emplace([&io, &drained, &abandoned] {
-            for (int i = 0; i < 300 && !drained; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = 0; i < 300 && !drained; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (!drained) {
                 abandoned = true;
                 io.stop();

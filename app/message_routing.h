@@ -2,17 +2,17 @@
 // What the listener asks of the layer above its transport: the replies to one message, whether
 // a handshake token belongs to a paired device, and the text of a deck push.
 
-#include "agent_core/async.h"
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "agent_core/async.h"
+
 namespace velopad {
 
 class MessageRouting {
-public:
+  public:
     virtual ~MessageRouting() = default;
 
     // Reply texts for one incoming message, in sending order; empty when nothing is answered.

@@ -8,11 +8,11 @@
 // terminals alike. Without colours the glyphs are the dark modules, which reads on light
 // terminals only.
 
-#include "platform/linux/qr_code.h"
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/linux/qr_code.h"
 
 namespace velopad {
 
@@ -33,6 +33,7 @@ struct TerminalQROptions {
 std::string renderQRForTerminal(const QRMatrix& matrix, const TerminalQROptions& options = {});
 
 // The pairing URL's QR code for a terminal, or the placeholder line when there is none.
-std::string pairingQRForTerminal(std::string_view pairingURL, const TerminalQROptions& options = {});
+std::string pairingQRForTerminal(std::string_view pairingURL,
+                                 const TerminalQROptions& options = {});
 
 }  // namespace velopad

@@ -3,14 +3,14 @@
 // them to the pairing service, the handlers, the icon providers and the deck store; tests bind
 // them to fakes.
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "agent_core/async.h"
 #include "protocol/pairing_records.h"
 #include "protocol/payloads.h"
 #include "protocol/wire_message.h"
-
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace velopad {
 
@@ -20,7 +20,7 @@ struct IconImage {
 };
 
 class RequestExecutors {
-public:
+  public:
     virtual ~RequestExecutors() = default;
 
     // "pair.ok" / "pair.fail" text with the request's id; none when pairing could not be stored.

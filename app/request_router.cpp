@@ -1,12 +1,12 @@
 #include "app/request_router.h"
 
-#include "app/base64.h"
-#include "protocol/utf8.h"
-#include "protocol/message_factory.h"
-#include "protocol/wire_codec.h"
-
 #include <cctype>
 #include <map>
+
+#include "app/base64.h"
+#include "protocol/message_factory.h"
+#include "protocol/utf8.h"
+#include "protocol/wire_codec.h"
 
 namespace velopad {
 
@@ -43,9 +43,9 @@ std::optional<std::string> refuseAction(const WireMessageParser::ParsedMessage& 
 
 std::optional<std::string> refuseShortcut(const WireMessageParser::ParsedMessage& message) {
     const auto& request = as<ShortcutRunPayload>(message);
-    return WireCodec::encodeString(
-        MessageFactory::shortcutError(request.payload.shortcutIdentifier,
-                                      ShortcutErrorCode::unauthorized, refusalText, request.id));
+    return WireCodec::encodeString(MessageFactory::shortcutError(request.payload.shortcutIdentifier,
+                                                                 ShortcutErrorCode::unauthorized,
+                                                                 refusalText, request.id));
 }
 
 // 36 characters in hexadecimal groups of 8-4-4-4-12: a Shortcut, not an application.

@@ -3,20 +3,21 @@
 // devices (afresh for every request), hand the request to its executor and return the replies.
 // Runs on the listener's strand; all its state lives there.
 
+#include <chrono>
+#include <functional>
+
 #include "app/message_routing.h"
 #include "app/request_executors.h"
 #include "app/wire_message_parser.h"
 
-#include <chrono>
-#include <functional>
-
 namespace velopad {
 
 class RequestRouter final : public MessageRouting {
-public:
+  public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    explicit RequestRouter(RequestExecutors& executors, Clock clock = std::chrono::system_clock::now);
+    explicit RequestRouter(RequestExecutors& executors,
+                           Clock clock = std::chrono::system_clock::now);
 
     Task<std::vector<std::string>> route(std::string data,
                                          std::optional<std::string> token) override;
@@ -25,7 +26,7 @@ public:
     std::optional<std::string> shortcutCoachMessage() const override { return coachMessage_; }
     void clearShortcutCoachMessage() override { coachMessage_.reset(); }
 
-private:
+  private:
     using ParsedMessage = WireMessageParser::ParsedMessage;
     using Replies = std::vector<std::string>;
 

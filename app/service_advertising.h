@@ -7,7 +7,7 @@
 namespace velopad {
 
 class ServiceAdvertising {
-public:
+  public:
     virtual ~ServiceAdvertising() = default;
     virtual void advertise(const std::string& name, std::uint16_t port) = 0;
     virtual void withdraw() = 0;

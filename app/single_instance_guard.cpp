@@ -1,7 +1,5 @@
 #include "app/single_instance_guard.h"
 
-#include "platform/linux/proc_executable.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +9,8 @@
 
 #include <csignal>
 #include <thread>
+
+#include "platform/linux/proc_executable.h"
 
 namespace velopad {
 namespace {

@@ -9,7 +9,7 @@
 namespace velopad {
 
 class SingleInstanceGuard {
-public:
+  public:
     static constexpr std::uint16_t defaultPort = 9847;
     static constexpr int portProbeAttempts = 50;
 

@@ -1,7 +1,7 @@
 #include "app/websocket_connection.h"
 
-#include <boost/asio/detached.hpp>
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -64,8 +64,7 @@ Task<bool> WebSocketConnection::handshake() {
 
 Task<std::optional<std::string>> WebSocketConnection::receive() {
     auto& buffer = stream_->readBuffer;
-    auto [error, bytes] =
-        co_await stream_->ws.async_read(buffer, as_tuple(asio::use_awaitable));
+    auto [error, bytes] = co_await stream_->ws.async_read(buffer, as_tuple(asio::use_awaitable));
     (void)bytes;
     if (error) {
         cancel();
@@ -87,17 +86,17 @@ void WebSocketConnection::send(std::shared_ptr<const std::string> text) {
     queue_.push_back(std::move(text));
     if (!writing_) {
         writing_ = true;
-        asio::co_spawn(stream_->ws.get_executor(),
-                       [self = shared_from_this()]() { return self->writeQueued(); },
-                       asio::detached);
+        asio::co_spawn(
+            stream_->ws.get_executor(),
+            [self = shared_from_this()]() { return self->writeQueued(); }, asio::detached);
     }
 }
 
 Task<void> WebSocketConnection::writeQueued() {
     while (!queue_.empty() && !cancelled_) {
         auto text = queue_.front();
-        auto [error, written] = co_await stream_->ws.async_write(
-            asio::buffer(*text), as_tuple(asio::use_awaitable));
+        auto [error, written] =
+            co_await stream_->ws.async_write(asio::buffer(*text), as_tuple(asio::use_awaitable));
         (void)written;
         if (cancelled_) break;  // cancel() has emptied the queue meanwhile
         if (error) {

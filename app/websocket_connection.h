@@ -2,30 +2,29 @@
 // One accepted phone connection: the WebSocket handshake (with this connection's own headers),
 // receipt of one complete message at a time, and a bounded queue of outgoing text frames.
 
-#include "agent_core/async.h"
-
 #include <boost/asio/ip/tcp.hpp>
-
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
-#include <deque>
 #include <vector>
+
+#include "agent_core/async.h"
 
 namespace velopad {
 
 using HandshakeHeaders = std::vector<std::pair<std::string, std::string>>;
 
 struct ConnectionLimits {
-    std::size_t maxMessageBytes = 1024 * 1024;        // no phone message comes near this
-    std::size_t maxQueuedBytes = 16 * 1024 * 1024;    // a peer that stops reading is dropped
+    std::size_t maxMessageBytes = 1024 * 1024;      // no phone message comes near this
+    std::size_t maxQueuedBytes = 16 * 1024 * 1024;  // a peer that stops reading is dropped
     std::chrono::seconds handshakeTimeout{30};
 };
 
 class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnection> {
-public:
+  public:
     using Id = std::uint64_t;
 
     WebSocketConnection(asio::ip::tcp::socket socket, Id id, ConnectionLimits limits);
@@ -50,7 +49,7 @@ public:
     void cancel();
     bool isOpen() const;
 
-private:
+  private:
     Task<void> writeQueued();
 
     struct Stream;

@@ -1,10 +1,10 @@
 #include "app/wire_message_parser.h"
 
-#include "protocol/wire_codec.h"
-
 #include <array>
 #include <functional>
 #include <utility>
+
+#include "protocol/wire_codec.h"
 
 namespace velopad::WireMessageParser {
 

@@ -2,13 +2,13 @@
 // Turns one incoming frame into a typed request: the envelope first, then the whole message as
 // the payload record its "type" names.
 
-#include "protocol/pairing_records.h"
-#include "protocol/payloads.h"
-#include "protocol/wire_message.h"
-
 #include <string>
 #include <string_view>
 #include <variant>
+
+#include "protocol/pairing_records.h"
+#include "protocol/payloads.h"
+#include "protocol/wire_message.h"
 
 namespace velopad::WireMessageParser {
 
@@ -19,7 +19,7 @@ struct UnknownMessage {
 
 using ParsedMessage =
     std::variant<WireMessage<PairRequestPayload>, WireMessage<EmptyPayload>,  // deck.sync
-                 WireMessage<PingPayload>, WireMessage<AppActionPayload>,    // app.launch/focus
+                 WireMessage<PingPayload>, WireMessage<AppActionPayload>,     // app.launch/focus
                  WireMessage<ActionRunPayload>, WireMessage<ShortcutRunPayload>,
                  WireMessage<AppIconRequestPayload>, UnknownMessage>;
 

@@ -2,26 +2,25 @@
 // server measured in the same run.
 //   listener_benchmark [round-trips] [seconds-per-throughput-run]
 
-#include "app/listener_service.h"
-#include "app/request_router.h"
-#include "tests/support/fake_executors.h"
-#include "tests/support/io_thread.h"
-
+#include <algorithm>
+#include <atomic>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
-
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "app/listener_service.h"
+#include "app/request_router.h"
+#include "tests/support/fake_executors.h"
+#include "tests/support/io_thread.h"
 
 namespace {
 
@@ -45,7 +44,8 @@ Task<void> echoSession(tcp::socket socket) {
         auto [readError, n] = co_await ws.async_read(buffer, asio::as_tuple(asio::use_awaitable));
         if (readError) co_return;
         ws.text(ws.got_text());
-        auto [writeError, m] = co_await ws.async_write(buffer.data(), asio::as_tuple(asio::use_awaitable));
+        auto [writeError, m] =
+            co_await ws.async_write(buffer.data(), asio::as_tuple(asio::use_awaitable));
         if (writeError) co_return;
         buffer.consume(n);
         (void)m;
@@ -61,7 +61,7 @@ Task<void> echoServer(tcp::acceptor& acceptor) {
 }
 
 class Client {
-public:
+  public:
     Client(std::uint16_t port) : ws_(context_) {
         ws_.next_layer().connect({asio::ip::make_address("127.0.0.1"), port});
         ws_.next_layer().set_option(tcp::no_delay(true));
@@ -76,7 +76,7 @@ public:
         buffer_.consume(buffer_.size());
     }
 
-private:
+  private:
     asio::io_context context_;
     websocket::stream<tcp::socket> ws_;
     beast::flat_buffer buffer_;
@@ -140,7 +140,8 @@ int main(int argc, char** argv) {
     auto listener = ListenerService::create(io.executor(), router, options);
     io.run(listener->start());
     std::uint16_t agentPort = 0;
-    while (!(agentPort = io.run(listener->boundPort()))) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!(agentPort = io.run(listener->boundPort())))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
     tcp::acceptor echoAcceptor(io.context(), {tcp::v4(), 0});
     asio::co_spawn(io.context(), echoServer(echoAcceptor), asio::detached);
@@ -148,7 +149,8 @@ int main(int argc, char** argv) {
 
     const auto agent = measureRoundTrips(agentPort, roundTrips);
     const auto echo = measureRoundTrips(echoPort, roundTrips);
-    std::printf("ping->pong round trip over loopback (%d round trips, one connection)\n", roundTrips);
+    std::printf("ping->pong round trip over loopback (%d round trips, one connection)\n",
+                roundTrips);
     std::printf("  agent listener : p50 %7.1f us   p99 %7.1f us\n", agent.p50, agent.p99);
     std::printf("  bare Beast echo: p50 %7.1f us   p99 %7.1f us\n", echo.p50, echo.p99);
 

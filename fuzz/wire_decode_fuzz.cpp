@@ -2,15 +2,15 @@
 // ones the phone receives), re-encodes whatever decodes and checks that the result decodes to
 // the same message. Any other exception than DecodeError, a crash or a mismatch is a finding.
 
-#include "protocol/pairing_records.h"
-#include "protocol/payloads.h"
-#include "protocol/wire_codec.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 #include <type_traits>
+
+#include "protocol/pairing_records.h"
+#include "protocol/payloads.h"
+#include "protocol/wire_codec.h"
 
 namespace {
 

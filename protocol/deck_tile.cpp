@@ -1,9 +1,9 @@
 #include "protocol/deck_tile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/json_fields.h"
 #include "protocol/raw_value_table.h"
-
-#include <nlohmann/json.hpp>
 
 namespace velopad {
 namespace {

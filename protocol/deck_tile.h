@@ -1,9 +1,8 @@
 #pragma once
 // One key of a deck, as stored in the decks file and sent inside deck snapshots.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,8 +20,8 @@ std::string_view rawValue(DeckTileKind kind);
 std::optional<DeckTileKind> deckTileKindFromRawValue(std::string_view text);
 
 struct DeckTile {
-    std::string id;        // stable identity on its deck (see derivedTileId)
-    std::int64_t slot = 0; // 1-based position
+    std::string id;         // stable identity on its deck (see derivedTileId)
+    std::int64_t slot = 0;  // 1-based position
     DeckTileKind kind = DeckTileKind::app;
     std::string label;
     std::string bundleId;  // "" for action and Shortcut keys

@@ -1,9 +1,8 @@
 #include "protocol/json_fields.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 namespace velopad::json_fields {
 namespace {

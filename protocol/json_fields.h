@@ -8,18 +8,17 @@
 // where a floating-point number is expected; an integral floating-point value within range is
 // accepted where an integer is expected.
 
-#include "protocol/json_text.h"
-#include "protocol/uuid.h"
-#include "protocol/wire_date.h"
-
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/json_text.h"
+#include "protocol/uuid.h"
+#include "protocol/wire_date.h"
 
 namespace velopad {
 

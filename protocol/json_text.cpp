@@ -1,8 +1,7 @@
 #include "protocol/json_text.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>

@@ -11,7 +11,6 @@
 // numbers out of range and trailing bytes are refused. Every refusal is a DecodeError.
 
 #include <nlohmann/json_fwd.hpp>
-
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,7 +19,7 @@ namespace velopad {
 
 // A JSON text or value that does not have the required form.
 class DecodeError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -33,11 +32,11 @@ enum class WireCodecError {
 std::string_view description(WireCodecError error);
 
 class WireCodecException : public std::runtime_error {
-public:
+  public:
     explicit WireCodecException(WireCodecError error);
     WireCodecError error() const { return error_; }
 
-private:
+  private:
     WireCodecError error_;
 };
 

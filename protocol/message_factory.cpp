@@ -1,8 +1,8 @@
 #include "protocol/message_factory.h"
 
-#include "protocol/message_type.h"
-
 #include <utility>
+
+#include "protocol/message_type.h"
 
 namespace velopad::MessageFactory {
 namespace {

@@ -2,17 +2,17 @@
 // Builders of every message: each sets "type" to its raw string and takes the id last (the
 // request's id for a reply, Uuid::random() otherwise).
 
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "protocol/deck_tile.h"
 #include "protocol/pairing_records.h"
 #include "protocol/payloads.h"
 #include "protocol/uuid.h"
 #include "protocol/wire_date.h"
 #include "protocol/wire_message.h"
-
-#include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace velopad::MessageFactory {
 

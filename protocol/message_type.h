@@ -32,13 +32,13 @@ enum class MessageType {
 
 // Every case, in declaration order.
 inline constexpr std::array<MessageType, 20> allMessageTypes = {
-    MessageType::pairRequest,  MessageType::pairOK,         MessageType::pairFail,
-    MessageType::deckSync,     MessageType::deckSnapshot,   MessageType::decksSnapshot,
-    MessageType::appLaunch,    MessageType::appFocus,       MessageType::appOK,
-    MessageType::appError,     MessageType::ping,           MessageType::pong,
-    MessageType::appIconRequest, MessageType::appIcon,      MessageType::actionRun,
-    MessageType::actionOK,     MessageType::actionError,    MessageType::shortcutRun,
-    MessageType::shortcutOK,   MessageType::shortcutError,
+    MessageType::pairRequest,    MessageType::pairOK,        MessageType::pairFail,
+    MessageType::deckSync,       MessageType::deckSnapshot,  MessageType::decksSnapshot,
+    MessageType::appLaunch,      MessageType::appFocus,      MessageType::appOK,
+    MessageType::appError,       MessageType::ping,          MessageType::pong,
+    MessageType::appIconRequest, MessageType::appIcon,       MessageType::actionRun,
+    MessageType::actionOK,       MessageType::actionError,   MessageType::shortcutRun,
+    MessageType::shortcutOK,     MessageType::shortcutError,
 };
 
 std::string_view rawValue(MessageType type);

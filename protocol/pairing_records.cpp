@@ -1,9 +1,9 @@
 #include "protocol/pairing_records.h"
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/json_fields.h"
 #include "protocol/raw_value_table.h"
-
-#include <nlohmann/json.hpp>
 
 namespace velopad {
 namespace {
@@ -16,12 +16,12 @@ constexpr auto kMethods =
                                      std::pair{PairingMethod::pin, std::string_view{"pin"}});
 
 using R = PairingFailureReason;
-constexpr auto kReasons = makeRawValueTable<R>(
-    std::pair{R::invalidPIN, std::string_view{"invalid_pin"}},
-    std::pair{R::invalidCode, std::string_view{"invalid_code"}},
-    std::pair{R::lockout, std::string_view{"lockout"}},
-    std::pair{R::alreadyPaired, std::string_view{"already_paired"}},
-    std::pair{R::unauthorized, std::string_view{"unauthorized"}});
+constexpr auto kReasons =
+    makeRawValueTable<R>(std::pair{R::invalidPIN, std::string_view{"invalid_pin"}},
+                         std::pair{R::invalidCode, std::string_view{"invalid_code"}},
+                         std::pair{R::lockout, std::string_view{"lockout"}},
+                         std::pair{R::alreadyPaired, std::string_view{"already_paired"}},
+                         std::pair{R::unauthorized, std::string_view{"unauthorized"}});
 
 }  // namespace
 

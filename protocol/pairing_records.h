@@ -2,15 +2,14 @@
 // The records of pairing: shared constants, the pair request and its answers, the device token,
 // the computer's record of a paired phone and what the pairing QR code carries.
 
-#include "protocol/uuid.h"
-#include "protocol/wire_date.h"
-
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "protocol/uuid.h"
+#include "protocol/wire_date.h"
 
 namespace velopad {
 

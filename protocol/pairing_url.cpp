@@ -1,17 +1,17 @@
 // The pairing URL: harborlink://pair?v=<version>&name=<mac name>&code=<pairing code>.
 
-#include "protocol/pairing_records.h"
-#include "protocol/utf8.h"
-
 #include <charconv>
 #include <map>
+
+#include "protocol/pairing_records.h"
+#include "protocol/utf8.h"
 
 namespace velopad {
 namespace {
 
 bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == '.' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == '~';
 }
 
 // Characters a URL may contain (RFC 3986: unreserved, reserved and "%").

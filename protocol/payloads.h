@@ -3,16 +3,15 @@
 // error codes. JSON keys are the field names; optional fields are left out when empty and read
 // as absent when missing or `null`; unknown keys are ignored.
 
-#include "protocol/deck_tile.h"
-#include "protocol/wire_date.h"
-
-#include <nlohmann/json_fwd.hpp>
-
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/deck_tile.h"
+#include "protocol/wire_date.h"
 
 namespace velopad {
 
@@ -22,9 +21,11 @@ enum class AppErrorCode { notFound, launchFailed, focusFailed, unauthorized };
 enum class ActionErrorCode { unknown, failed, unauthorized };
 enum class ShortcutErrorCode { notFound, runFailed, cancelled, timedOut, unauthorized };
 
-std::string_view rawValue(AppErrorCode code);      // "not_found", "launch_failed", "focus_failed", "unauthorized"
-std::string_view rawValue(ActionErrorCode code);   // "unknown", "failed", "unauthorized"
-std::string_view rawValue(ShortcutErrorCode code); // "not_found", "run_failed", "cancelled", "timed_out", "unauthorized"
+std::string_view rawValue(
+    AppErrorCode code);  // "not_found", "launch_failed", "focus_failed", "unauthorized"
+std::string_view rawValue(ActionErrorCode code);  // "unknown", "failed", "unauthorized"
+std::string_view rawValue(
+    ShortcutErrorCode code);  // "not_found", "run_failed", "cancelled", "timed_out", "unauthorized"
 std::optional<AppErrorCode> appErrorCodeFromRawValue(std::string_view text);
 std::optional<ActionErrorCode> actionErrorCodeFromRawValue(std::string_view text);
 std::optional<ShortcutErrorCode> shortcutErrorCodeFromRawValue(std::string_view text);
@@ -93,9 +94,9 @@ struct PingPayload {  // "ping"
     friend bool operator==(const PingPayload&, const PingPayload&) = default;
 };
 
-struct PongPayload {  // "pong"
-    WireDate ts;                 // the ping's ts, copied
-    std::optional<double> rtt;   // seconds, agent's now minus ts
+struct PongPayload {            // "pong"
+    WireDate ts;                // the ping's ts, copied
+    std::optional<double> rtt;  // seconds, agent's now minus ts
     std::optional<std::vector<std::string>> runningBundleIds;
     friend bool operator==(const PongPayload&, const PongPayload&) = default;
 };

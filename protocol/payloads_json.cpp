@@ -1,9 +1,9 @@
 // JSON forms of the payload records. Optional fields are written only when they have a value.
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/json_fields.h"
 #include "protocol/payloads.h"
-
-#include <nlohmann/json.hpp>
 
 namespace velopad {
 
@@ -45,7 +45,8 @@ void to_json(json& j, const AppErrorPayload& p) {
 }
 void from_json(const json& j, AppErrorPayload& p) {
     requireObject(j, "payload");
-    p = {requireString(j, "bundleId"), requireEnum<AppErrorCode>(j, "code", appErrorCodeFromRawValue),
+    p = {requireString(j, "bundleId"),
+         requireEnum<AppErrorCode>(j, "code", appErrorCodeFromRawValue),
          optionalString(j, "message")};
 }
 
@@ -154,8 +155,10 @@ void from_json(const json& j, DeckSnapshotPayload& p) {
     result.name = requireString(j, "name");
     result.tiles.reserve(tiles.size());
     for (const auto& tile : tiles) result.tiles.push_back(decodeDeckTile(tile));
-    result.runningBundleIds = optionalStringList(j, "runningBundleIds").value_or(std::vector<std::string>{});
-    result.iconRevisions = optionalStringMap(j, "iconRevisions").value_or(std::map<std::string, std::string>{});
+    result.runningBundleIds =
+        optionalStringList(j, "runningBundleIds").value_or(std::vector<std::string>{});
+    result.iconRevisions =
+        optionalStringMap(j, "iconRevisions").value_or(std::map<std::string, std::string>{});
     p = std::move(result);
 }
 

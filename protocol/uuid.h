@@ -14,7 +14,7 @@
 namespace velopad {
 
 class Uuid {
-public:
+  public:
     using Bytes = std::array<std::uint8_t, 16>;
 
     // The all-zero UUID.
@@ -37,7 +37,7 @@ public:
     friend auto operator<=>(const Uuid&, const Uuid&) = default;
     friend bool operator==(const Uuid&, const Uuid&) = default;
 
-private:
+  private:
     Bytes bytes_{};
 };
 

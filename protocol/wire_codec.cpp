@@ -1,13 +1,12 @@
 #include "protocol/wire_codec.h"
 
+#include <nlohmann/json.hpp>
+#include <type_traits>
+
 #include "protocol/json_fields.h"
 #include "protocol/pairing_records.h"
 #include "protocol/payloads.h"
 #include "protocol/utf8.h"
-
-#include <nlohmann/json.hpp>
-
-#include <type_traits>
 
 namespace velopad::WireCodec {
 
@@ -55,9 +54,9 @@ MessageEnvelope decodeEnvelope(std::string_view text) {
     return {json_fields::requireString(root, "type"), json_fields::requireUuid(root, "id")};
 }
 
-#define VELOPAD_WIRE_CODEC_INSTANTIATE(Payload)                                      \
-    template std::string encode<Payload>(const WireMessage<Payload>&);               \
-    template std::string encodeString<Payload>(const WireMessage<Payload>&);         \
+#define VELOPAD_WIRE_CODEC_INSTANTIATE(Payload)                              \
+    template std::string encode<Payload>(const WireMessage<Payload>&);       \
+    template std::string encodeString<Payload>(const WireMessage<Payload>&); \
     template WireMessage<Payload> decode<Payload>(std::string_view);
 
 VELOPAD_WIRE_CODEC_INSTANTIATE(EmptyPayload)

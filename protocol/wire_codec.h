@@ -4,11 +4,11 @@
 // encode/encodeString/decode are defined for every payload record of the protocol
 // (payloads.h, pairing_records.h); other payload types fail to link.
 
-#include "protocol/json_text.h"
-#include "protocol/wire_message.h"
-
 #include <string>
 #include <string_view>
+
+#include "protocol/json_text.h"
+#include "protocol/wire_message.h"
 
 namespace velopad::WireCodec {
 

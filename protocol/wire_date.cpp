@@ -85,8 +85,9 @@ std::optional<WireDate> parseWireDate(std::string_view text) {
     }
     if (pos != text.size()) return std::nullopt;
 
-    const std::int64_t localSeconds = std::int64_t{sys_days{ymd}.time_since_epoch().count()} * 86400 +
-                                      hour * 3600 + minute * 60 + second;
+    const std::int64_t localSeconds =
+        std::int64_t{sys_days{ymd}.time_since_epoch().count()} * 86400 + hour * 3600 + minute * 60 +
+        second;
     const std::int64_t utcSeconds = localSeconds - offsetSeconds;
     if (utcSeconds > kMaxSeconds || utcSeconds < -kMaxSeconds) return std::nullopt;
     const auto sinceEpoch = duration_cast<WireDate::duration>(std::chrono::seconds{utcSeconds} +

@@ -1,9 +1,9 @@
 #pragma once
 // The envelope of every message: {"id":…,"payload":{…},"type":…}.
 
-#include "protocol/uuid.h"
-
 #include <string>
+
+#include "protocol/uuid.h"
 
 namespace velopad {
 

@@ -1,8 +1,5 @@
 #include "platform/linux/avahi_service_advertiser.h"
 
-#include "platform/linux/avahi_service_name.h"
-#include "protocol/pairing_records.h"
-
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
 #include <avahi-common/alternative.h>
@@ -10,6 +7,9 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
+
+#include "platform/linux/avahi_service_name.h"
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 namespace {
@@ -32,7 +32,7 @@ struct AvahiServiceAdvertiser::Session {
 
     ~Session() {
         if (!poll) return;
-        avahi_threaded_poll_stop(poll);  // joins the thread; callbacks have ended
+        avahi_threaded_poll_stop(poll);         // joins the thread; callbacks have ended
         if (client) avahi_client_free(client);  // frees the entry group; the daemon withdraws it
         avahi_threaded_poll_free(poll);         // frees the timer
     }
@@ -84,25 +84,25 @@ struct AvahiServiceAdvertiser::Session {
 
     void clientChanged(AvahiClient* changed, AvahiClientState state) {
         switch (state) {
-        case AVAHI_CLIENT_S_RUNNING:
-            addService(changed);
-            break;
-        case AVAHI_CLIENT_S_COLLISION:
-        case AVAHI_CLIENT_S_REGISTERING:
-            // The daemon is (re)naming the host; our records go back in once it runs again.
-            if (group) avahi_entry_group_reset(group);
-            report(AdvertisementState::registering);
-            break;
-        case AVAHI_CLIENT_CONNECTING:
-            report(AdvertisementState::unavailable, avahi_strerror(AVAHI_ERR_NO_DAEMON));
-            break;
-        case AVAHI_CLIENT_FAILURE: {
-            // The daemon or the bus went away. A new client waits for the daemon to return.
-            const int error = avahi_client_errno(changed);
-            report(AdvertisementState::unavailable, avahi_strerror(error));
-            scheduleConnect(error == AVAHI_ERR_DISCONNECTED ? 0 : reconnectDelayMs);
-            break;
-        }
+            case AVAHI_CLIENT_S_RUNNING:
+                addService(changed);
+                break;
+            case AVAHI_CLIENT_S_COLLISION:
+            case AVAHI_CLIENT_S_REGISTERING:
+                // The daemon is (re)naming the host; our records go back in once it runs again.
+                if (group) avahi_entry_group_reset(group);
+                report(AdvertisementState::registering);
+                break;
+            case AVAHI_CLIENT_CONNECTING:
+                report(AdvertisementState::unavailable, avahi_strerror(AVAHI_ERR_NO_DAEMON));
+                break;
+            case AVAHI_CLIENT_FAILURE: {
+                // The daemon or the bus went away. A new client waits for the daemon to return.
+                const int error = avahi_client_errno(changed);
+                report(AdvertisementState::unavailable, avahi_strerror(error));
+                scheduleConnect(error == AVAHI_ERR_DISCONNECTED ? 0 : reconnectDelayMs);
+                break;
+            }
         }
     }
 
@@ -110,7 +110,8 @@ struct AvahiServiceAdvertiser::Session {
         if (!group) {
             group = avahi_entry_group_new(owningClient, &Session::onGroupState, this);
             if (!group) {
-                report(AdvertisementState::failed, avahi_strerror(avahi_client_errno(owningClient)));
+                report(AdvertisementState::failed,
+                       avahi_strerror(avahi_client_errno(owningClient)));
                 return;
             }
         }
@@ -118,9 +119,9 @@ struct AvahiServiceAdvertiser::Session {
         int result = AVAHI_OK;
         do {
             // No TXT record: the argument list ends at once.
-            result = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                                   AvahiPublishFlags{}, name.c_str(), serviceType.c_str(),
-                                                   serviceDomain.c_str(), nullptr, port, nullptr);
+            result = avahi_entry_group_add_service(
+                group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags{}, name.c_str(),
+                serviceType.c_str(), serviceDomain.c_str(), nullptr, port, nullptr);
         } while (result == AVAHI_ERR_COLLISION && rename());
         if (result >= 0) result = avahi_entry_group_commit(group);
         if (result < 0) {
@@ -132,25 +133,25 @@ struct AvahiServiceAdvertiser::Session {
 
     void groupChanged(AvahiEntryGroup* changed, AvahiEntryGroupState state) {
         switch (state) {
-        case AVAHI_ENTRY_GROUP_ESTABLISHED:
-            report(AdvertisementState::registered);
-            break;
-        case AVAHI_ENTRY_GROUP_COLLISION:
-            // Someone on the network has the name: take Avahi's alternative and try again.
-            if (!rename()) {
-                report(AdvertisementState::failed, avahi_strerror(AVAHI_ERR_COLLISION));
+            case AVAHI_ENTRY_GROUP_ESTABLISHED:
+                report(AdvertisementState::registered);
                 break;
-            }
-            avahi_entry_group_reset(changed);
-            addService(avahi_entry_group_get_client(changed));
-            break;
-        case AVAHI_ENTRY_GROUP_FAILURE:
-            report(AdvertisementState::failed,
-                   avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(changed))));
-            break;
-        case AVAHI_ENTRY_GROUP_UNCOMMITED:
-        case AVAHI_ENTRY_GROUP_REGISTERING:
-            break;
+            case AVAHI_ENTRY_GROUP_COLLISION:
+                // Someone on the network has the name: take Avahi's alternative and try again.
+                if (!rename()) {
+                    report(AdvertisementState::failed, avahi_strerror(AVAHI_ERR_COLLISION));
+                    break;
+                }
+                avahi_entry_group_reset(changed);
+                addService(avahi_entry_group_get_client(changed));
+                break;
+            case AVAHI_ENTRY_GROUP_FAILURE:
+                report(AdvertisementState::failed,
+                       avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(changed))));
+                break;
+            case AVAHI_ENTRY_GROUP_UNCOMMITED:
+            case AVAHI_ENTRY_GROUP_REGISTERING:
+                break;
         }
     }
 
@@ -163,7 +164,9 @@ struct AvahiServiceAdvertiser::Session {
         return true;
     }
 
-    static void onConnectTimer(AvahiTimeout*, void* self) { static_cast<Session*>(self)->connect(); }
+    static void onConnectTimer(AvahiTimeout*, void* self) {
+        static_cast<Session*>(self)->connect();
+    }
     static void onClientState(AvahiClient* client, AvahiClientState state, void* self) {
         static_cast<Session*>(self)->clientChanged(client, state);
     }
@@ -182,7 +185,8 @@ struct AvahiServiceAdvertiser::Session {
     AvahiEntryGroup* group = nullptr;
 };
 
-AvahiServiceAdvertiser::AvahiServiceAdvertiser(StatusCallback onStatus) : onStatus_(std::move(onStatus)) {}
+AvahiServiceAdvertiser::AvahiServiceAdvertiser(StatusCallback onStatus)
+    : onStatus_(std::move(onStatus)) {}
 
 AvahiServiceAdvertiser::~AvahiServiceAdvertiser() { session_.reset(); }
 
@@ -192,8 +196,8 @@ void AvahiServiceAdvertiser::start(std::string_view name, std::uint16_t port) {
     session->report(AdvertisementState::registering);
     if (!session->begin()) {
         session.reset();
-        publish({AdvertisementState::failed, dnsSdServiceName(name), std::string(bonjourUnavailableNotice),
-                 "Avahi's thread could not be started"});
+        publish({AdvertisementState::failed, dnsSdServiceName(name),
+                 std::string(bonjourUnavailableNotice), "Avahi's thread could not be started"});
         return;
     }
     session_ = std::move(session);

@@ -39,7 +39,7 @@ struct AdvertisementStatus {
 };
 
 class AvahiServiceAdvertiser {
-public:
+  public:
     // Called with each new status (never twice with an equal one), from Avahi's thread or from
     // the thread calling start/stop. It must only hand the status on (post it to the owner's
     // executor) and must not call start or stop.
@@ -59,7 +59,7 @@ public:
 
     [[nodiscard]] AdvertisementStatus status() const;
 
-private:
+  private:
     struct Session;
 
     void publish(AdvertisementStatus next);

@@ -22,38 +22,38 @@ std::string decodeValue(std::string_view raw) {
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
         switch (mode) {
-        case Mode::plain:
-            if (c == '\'') {
-                mode = Mode::single;
-            } else if (c == '"') {
-                mode = Mode::dbl;
-            } else if (c == '\\' && i + 1 < raw.size()) {
-                value += raw[++i];
+            case Mode::plain:
+                if (c == '\'') {
+                    mode = Mode::single;
+                } else if (c == '"') {
+                    mode = Mode::dbl;
+                } else if (c == '\\' && i + 1 < raw.size()) {
+                    value += raw[++i];
+                    significant = value.size();
+                } else {
+                    value += c;
+                    if (blanks.find(c) == std::string_view::npos) significant = value.size();
+                }
+                break;
+            case Mode::single:
+                if (c == '\'') {
+                    mode = Mode::plain;
+                } else {
+                    value += c;
+                }
                 significant = value.size();
-            } else {
-                value += c;
-                if (blanks.find(c) == std::string_view::npos) significant = value.size();
-            }
-            break;
-        case Mode::single:
-            if (c == '\'') {
-                mode = Mode::plain;
-            } else {
-                value += c;
-            }
-            significant = value.size();
-            break;
-        case Mode::dbl:
-            if (c == '"') {
-                mode = Mode::plain;
-            } else if (c == '\\' && i + 1 < raw.size() &&
-                       std::string_view("\"\\`$").find(raw[i + 1]) != std::string_view::npos) {
-                value += raw[++i];
-            } else {
-                value += c;
-            }
-            significant = value.size();
-            break;
+                break;
+            case Mode::dbl:
+                if (c == '"') {
+                    mode = Mode::plain;
+                } else if (c == '\\' && i + 1 < raw.size() &&
+                           std::string_view("\"\\`$").find(raw[i + 1]) != std::string_view::npos) {
+                    value += raw[++i];
+                } else {
+                    value += c;
+                }
+                significant = value.size();
+                break;
         }
     }
     value.resize(significant);

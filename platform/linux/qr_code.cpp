@@ -17,17 +17,20 @@ std::optional<QRMatrix> encodeQRCode(std::string_view text) {
     } else {
         // A C string would stop at the NUL: encode every byte as 8-bit data instead.
         raw = QRcode_encodeData(static_cast<int>(bytes.size()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()), 0, QR_ECLEVEL_M);
+                                reinterpret_cast<const unsigned char*>(bytes.data()), 0,
+                                QR_ECLEVEL_M);
     }
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(raw, &QRcode_free);
     if (!code || code->width <= 0) return std::nullopt;
 
     QRMatrix matrix;
     matrix.size = code->width;
-    const auto count = static_cast<std::size_t>(code->width) * static_cast<std::size_t>(code->width);
+    const auto count =
+        static_cast<std::size_t>(code->width) * static_cast<std::size_t>(code->width);
     matrix.modules.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        matrix.modules[i] = code->data[i] & 1;  // bit 0 is the module's colour; the rest is metadata
+        matrix.modules[i] =
+            code->data[i] & 1;  // bit 0 is the module's colour; the rest is metadata
     }
     return matrix;
 }

@@ -1,31 +1,31 @@
 // The real agent on its real port, inside a private network namespace, driven by a WebSocket
 // client as a phone would drive it.
 
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
 #include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/ws_client.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <thread>
-
 namespace velopad::test {
 namespace {
 
 using namespace std::chrono_literals;
-using velopad::testing::SandboxTest;
 using velopad::testing::onlyLoopbackInterfaces;
+using velopad::testing::SandboxTest;
 
 constexpr std::uint16_t agentPort = 9847;
 
-std::string pairRequest(const std::string& method, const std::string& secret, const std::string& id) {
+std::string pairRequest(const std::string& method, const std::string& secret,
+                        const std::string& id) {
     return R"({"type":"pair.request","id":")" + id + R"(","payload":{"method":")" + method +
            R"(","secret":")" + secret +
            R"(","deviceName":"Test Phone","deviceId":"6F9619FF-8B86-4D11-B42D-00C04FC964FF"}})";
@@ -42,13 +42,15 @@ constexpr const char* id2 = "A1A1A1A1-0000-4000-8000-000000000002";
 constexpr const char* id3 = "A1A1A1A1-0000-4000-8000-000000000003";
 
 class AgentEndToEndTest : public SandboxTest {
-protected:
+  protected:
     void SetUp() override {
-        if (!onlyLoopbackInterfaces()) GTEST_SKIP() << "runs only inside a private network namespace";
+        if (!onlyLoopbackInterfaces())
+            GTEST_SKIP() << "runs only inside a private network namespace";
         sandbox.setEnv("DISPLAY", std::nullopt);
         sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
         sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);  // no keyring: the file store
-        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS",
+                       "unix:path=" + (sandbox.root() / "no-bus").string());
         sandbox.setEnv("PULSE_SERVER", std::nullopt);
     }
 
@@ -61,7 +63,8 @@ protected:
         do {
             status = agent->waitForLine("Status: ", 10s);
         } while (status && *status == "Starting\u2026");
-        EXPECT_TRUE(status == "Ready for iPhone" || status == "Waiting for iPhone") << agent->output();
+        EXPECT_TRUE(status == "Ready for iPhone" || status == "Waiting for iPhone")
+            << agent->output();
         return pin.value_or("");
     }
 
@@ -145,8 +148,9 @@ TEST_F(AgentEndToEndTest, PinLockoutThenAlreadyPaired) {
     ASSERT_TRUE(fresh);
     (void)pairByPIN(*fresh);
     WsClient other(agentPort);
-    other.send(R"({"type":"pair.request","id":")" + std::string(id3) +
-               R"(","payload":{"method":"pin","secret":"123456","deviceName":"Other","deviceId":"11111111-2222-4333-8444-555555555555"}})");
+    other.send(
+        R"({"type":"pair.request","id":")" + std::string(id3) +
+        R"(","payload":{"method":"pin","secret":"123456","deviceName":"Other","deviceId":"11111111-2222-4333-8444-555555555555"}})");
     const auto busy = parsed(other.receive(5s));
     EXPECT_EQ(busy["payload"]["reason"], "already_paired");
     EXPECT_EQ(busy["payload"]["message"],
@@ -182,8 +186,9 @@ TEST_F(AgentEndToEndTest, KeepsThePairingInTheSecretServiceKeyring) {
     const auto token = pairByPIN(startAgent(first));
     EXPECT_EQ(first->terminate(), 0);
 
-    const auto [status, stored] = keyring.secretTool(
-        {"lookup", "service", "com.quentaro.harborlink.agent.paired-devices", "account", "paired-devices"});
+    const auto [status, stored] =
+        keyring.secretTool({"lookup", "service", "com.quentaro.harborlink.agent.paired-devices",
+                            "account", "paired-devices"});
     EXPECT_EQ(status, 0);
     EXPECT_NE(stored.find("6F9619FF-8B86-4D11-B42D-00C04FC964FF"), std::string::npos) << stored;
 
@@ -196,7 +201,8 @@ TEST_F(AgentEndToEndTest, KeepsThePairingInTheSecretServiceKeyring) {
 
 TEST_F(AgentEndToEndTest, ShowsAPortConflictAndRecoversOnceThePortIsFree) {
     // Another program holds the port.
-    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not inherited by the agent
+    const int holder =
+        socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not inherited by the agent
     const int reuse = 1;  // earlier tests may leave connections in TIME_WAIT
     setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
@@ -207,7 +213,8 @@ TEST_F(AgentEndToEndTest, ShowsAPortConflictAndRecoversOnceThePortIsFree) {
 
     AgentProcess agent;
     EXPECT_TRUE(agent.waitForLine("Status: Connection failed", 15s)) << agent.output();
-    EXPECT_NE(agent.output().find("Error: Port 9847 is already in use. Quit the other Velopad Agent first.\n"),
+    EXPECT_NE(agent.output().find(
+                  "Error: Port 9847 is already in use. Quit the other Velopad Agent first.\n"),
               std::string::npos)
         << agent.output();
 

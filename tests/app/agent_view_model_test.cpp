@@ -1,15 +1,16 @@
 #include "app/agent_view_model.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <thread>
+
 #include "app/in_memory_paired_device_store.h"
 #include "app/request_router.h"
 #include "protocol/message_factory.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
-
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <gtest/gtest.h>
-
-#include <thread>
 
 namespace velopad::test {
 namespace {
@@ -17,7 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class AgentViewModelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { build(0); }
 
     void build(std::uint16_t port, std::chrono::milliseconds cooldown = 5000ms,
@@ -42,14 +43,16 @@ protected:
         io.run(viewModel->refresh());
         return viewModel->state();
     }
-    PairingResponse pairByPIN(const std::string& pin, const std::string& name, const std::string& deviceId) {
+    PairingResponse pairByPIN(const std::string& pin, const std::string& name,
+                              const std::string& deviceId) {
         PairRequestPayload request{PairingMethod::pin, pin, name, *Uuid::parse(deviceId)};
         return io.run(pairing.handlePairRequest(request, Uuid::random()));
     }
 
     IoThread io;  // outlives everything that holds one of its strands
     asio::thread_pool pool{1};
-    std::shared_ptr<InMemoryPairedDeviceStore> store = std::make_shared<InMemoryPairedDeviceStore>();
+    std::shared_ptr<InMemoryPairedDeviceStore> store =
+        std::make_shared<InMemoryPairedDeviceStore>();
     FakeExecutors executors;
     RequestRouter router{executors};
     std::shared_ptr<ListenerService> listener;
@@ -68,7 +71,9 @@ TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
     EXPECT_TRUE(state.showsPairingBlock());
     EXPECT_EQ(state.statusText(), "Ready for iPhone");
 
-    for (int attempt = 0; attempt < 5; ++attempt) (void)pairByPIN("000000" == state.currentPIN ? "111111" : "000000", "x", "11111111-1111-4111-8111-111111111111");
+    for (int attempt = 0; attempt < 5; ++attempt)
+        (void)pairByPIN("000000" == state.currentPIN ? "111111" : "000000", "x",
+                        "11111111-1111-4111-8111-111111111111");
     state = refreshed();
     EXPECT_TRUE(state.isLockedOut);
     EXPECT_EQ(state.pairingStatusText(), "Pairing locked \u2014 too many failed attempts");
@@ -77,7 +82,8 @@ TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
     io.run(viewModel->unpair());  // also resets the lockout
     state = refreshed();
     ASSERT_FALSE(state.isLockedOut);
-    EXPECT_TRUE(pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
+    EXPECT_TRUE(
+        pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
     state = refreshed();
     EXPECT_EQ(state.pairingStatusText(), "iPhone A");
     EXPECT_EQ(state.statusText(), "Waiting for iPhone");
@@ -86,7 +92,8 @@ TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
 
 TEST_F(AgentViewModelTest, ShowingThePairingCodeRenewsItUntilThePhonePairsAgain) {
     auto state = refreshed();
-    ASSERT_TRUE(pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
+    ASSERT_TRUE(
+        pairByPIN(state.currentPIN, "iPhone A", "22222222-2222-4222-8222-222222222222").isOK());
     const auto before = refreshed();
     io.run(viewModel->showPairingCode());
     auto shown = viewModel->state();
@@ -94,9 +101,11 @@ TEST_F(AgentViewModelTest, ShowingThePairingCodeRenewsItUntilThePhonePairsAgain)
     EXPECT_TRUE(shown.showsPairingBlock());
     EXPECT_NE(shown.currentPIN, before.currentPIN);
     EXPECT_NE(shown.pairingQRString, before.pairingQRString);
-    EXPECT_EQ(shown.pairingInstruction(), "Scan to pair this iPhone again. This replaces the pairing on this Mac.");
+    EXPECT_EQ(shown.pairingInstruction(),
+              "Scan to pair this iPhone again. This replaces the pairing on this Mac.");
 
-    ASSERT_TRUE(pairByPIN(shown.currentPIN, "iPhone B", "33333333-3333-4333-8333-333333333333").isOK());
+    ASSERT_TRUE(
+        pairByPIN(shown.currentPIN, "iPhone B", "33333333-3333-4333-8333-333333333333").isOK());
     state = refreshed();
     EXPECT_FALSE(state.isShowingPairingCode) << "the replacement was made";
     EXPECT_EQ(state.pairingStatusText(), "iPhone B");
@@ -120,21 +129,24 @@ TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
         "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
 
     io.run(listener->start());
-    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i)
+        std::this_thread::sleep_for(10ms);
     ASSERT_EQ(io.run(listener->status()).portConflictRetries, 8);
     auto state = refreshed();  // finds the failure and recovers at once
     EXPECT_EQ(state.statusText(), "Connection failed");
     EXPECT_EQ(state.listenerError, conflict);
     EXPECT_LT(io.run(listener->status()).portConflictRetries, 8) << "recovery restarted the count";
 
-    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i)
+        std::this_thread::sleep_for(10ms);
     refreshed();  // within the cooldown: no second recovery
     EXPECT_EQ(io.run(listener->status()).portConflictRetries, 8);
 
     holder.reset();
     std::this_thread::sleep_for(1200ms);
     refreshed();  // the cooldown has passed: recovery takes the free port
-    for (int i = 0; i < 100 && !refreshed().isListenerRunning; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && !refreshed().isListenerRunning; ++i)
+        std::this_thread::sleep_for(10ms);
     state = viewModel->state();
     EXPECT_TRUE(state.isListenerRunning);
     EXPECT_FALSE(state.listenerError);

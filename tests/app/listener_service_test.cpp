@@ -1,20 +1,20 @@
 #include "app/listener_service.h"
-#include "app/request_router.h"
-#include "tests/support/fake_executors.h"
-#include "tests/support/io_thread.h"
-#include "tests/support/ws_client.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
-
 #include <thread>
+
+#include "app/request_router.h"
+#include "tests/support/fake_executors.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/ws_client.h"
 
 namespace velopad::test {
 namespace {
@@ -41,7 +41,7 @@ constexpr const char* id1 = "00000000-0000-4000-8000-000000000001";
 constexpr const char* id2 = "00000000-0000-4000-8000-000000000002";
 
 class ListenerServiceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { executors.pairedTokens = {pairedToken}; }
     void TearDown() override {
         if (listener) io.run(listener->shutdown());
@@ -112,9 +112,11 @@ TEST_F(ListenerServiceTest, OverlappingHandshakesKeepTheirOwnHeaders) {
     boost::asio::io_context context;
     boost::asio::ip::tcp::socket slow(context);
     slow.connect({boost::asio::ip::make_address("127.0.0.1"), port});
-    const std::string head = "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-                             "X-Harborlink-Token: " + pairedToken + "\r\n";
+    const std::string head =
+        "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+        "X-Harborlink-Token: " +
+        pairedToken + "\r\n";
     boost::asio::write(slow, boost::asio::buffer(head));
     // ... while a stranger connects and completes its handshake without a token.
     WsClient stranger(port);
@@ -207,8 +209,10 @@ TEST_F(ListenerServiceTest, RetriesAPortConflictEightTimesThenStaysFailed) {
     options.portConflictRetryDelay = 20ms;
     listener = ListenerService::create(io.executor(), router, options);
     io.run(listener->start());
-    const std::string message = "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
-    for (int i = 0; i < 200 && status().portConflictRetries < 8; ++i) std::this_thread::sleep_for(10ms);
+    const std::string message =
+        "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
+    for (int i = 0; i < 200 && status().portConflictRetries < 8; ++i)
+        std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(100ms);
     auto failed = status();
     EXPECT_FALSE(failed.isRunning);
@@ -235,7 +239,8 @@ TEST_F(ListenerServiceTest, APortFreedDuringRetriesIsTaken) {
     options.portConflictRetryDelay = 100ms;
     listener = ListenerService::create(io.executor(), router, options);
     io.run(listener->start());
-    for (int i = 0; i < 200 && status().portConflictRetries < 2; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 200 && status().portConflictRetries < 2; ++i)
+        std::this_thread::sleep_for(5ms);
     holder.reset();
     EXPECT_EQ(waitForPort(), port);
     EXPECT_TRUE(status().isRunning);

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,10 +37,12 @@ std::string decodeWithZbar(const Picture& picture) {
         std::ofstream out(path, std::ios::binary);
         out << "P5\n" << width << ' ' << height << "\n255\n";
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
+            for (int x = 0; x < width; ++x)
+                out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
     }
     std::string text;
-    if (FILE* pipe = popen(("zbarimg --raw -q " + std::string(path) + " 2>/dev/null").c_str(), "r")) {
+    if (FILE* pipe =
+            popen(("zbarimg --raw -q " + std::string(path) + " 2>/dev/null").c_str(), "r")) {
         char buffer[512];
         while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
         pclose(pipe);
@@ -117,7 +118,8 @@ TEST(PairingQRTest, TerminalDrawingMatchesTheMatrixWithATwoModuleQuietZone) {
 
     // Every line paints black on white and resets afterwards.
     std::size_t lines = 0;
-    for (std::size_t at = 0; (at = drawing.find("\x1b[38;5;16;48;5;231m", at)) != std::string::npos; ++at)
+    for (std::size_t at = 0; (at = drawing.find("\x1b[38;5;16;48;5;231m", at)) != std::string::npos;
+         ++at)
         ++lines;
     EXPECT_EQ(lines, static_cast<std::size_t>((side + 1) / 2));
     EXPECT_THAT(drawing, testing::EndsWith("\x1b[0m\n"));

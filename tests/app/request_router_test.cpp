@@ -1,9 +1,11 @@
 #include "app/request_router.h"
-#include "tests/support/fake_executors.h"
-#include "tests/support/io_thread.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
+
+#include "tests/support/fake_executors.h"
+#include "tests/support/io_thread.h"
 
 namespace velopad::test {
 namespace {
@@ -11,20 +13,22 @@ namespace {
 constexpr const char* requestId = "0F6B2D4C-1A2B-4C3D-8E9F-A0B1C2D3E4F5";
 const std::string shortcutId = "8A1F3B2C-4D5E-4F60-8172-93A4B5C6D7E8";
 
-std::string frame(const std::string& type, const std::string& payload, const std::string& id = requestId) {
+std::string frame(const std::string& type, const std::string& payload,
+                  const std::string& id = requestId) {
     return R"({"type":")" + type + R"(","id":")" + id + R"(","payload":)" + payload + "}";
 }
 
 class RequestRouterTest : public ::testing::Test {
-protected:
+  protected:
     std::vector<std::string> route(const std::string& data, std::optional<std::string> token) {
         return io.run(router.route(data, std::move(token)));
     }
 
     IoThread io;
     FakeExecutors executors;
-    std::chrono::system_clock::time_point now =
-        std::chrono::sys_days{std::chrono::May / 1 / 2024} + std::chrono::hours(10) + std::chrono::milliseconds(1500);
+    std::chrono::system_clock::time_point now = std::chrono::sys_days{std::chrono::May / 1 / 2024} +
+                                                std::chrono::hours(10) +
+                                                std::chrono::milliseconds(1500);
     RequestRouter router{executors, [this] { return now; }};
 };
 
@@ -38,22 +42,32 @@ TEST_F(RequestRouterTest, RefusesEveryRequestWithoutAPairedToken) {
     const std::string refusal = "Missing or invalid X-Harborlink-Token header";
     const std::vector<Refusal> cases{
         {"deck.sync", "{}",
-         R"({"id":")" + std::string(requestId) + R"(","payload":{"bundleId":"","code":"unauthorized","message":")" + refusal + R"("},"type":"app.error"})"},
+         R"({"id":")" + std::string(requestId) +
+             R"(","payload":{"bundleId":"","code":"unauthorized","message":")" + refusal +
+             R"("},"type":"app.error"})"},
         {"app.launch", R"({"bundleId":"org.gnome.Nautilus"})",
-         R"({"id":")" + std::string(requestId) + R"(","payload":{"bundleId":"org.gnome.Nautilus","code":"unauthorized","message":")" + refusal + R"("},"type":"app.error"})"},
+         R"({"id":")" + std::string(requestId) +
+             R"(","payload":{"bundleId":"org.gnome.Nautilus","code":"unauthorized","message":")" +
+             refusal + R"("},"type":"app.error"})"},
         {"app.focus", R"({"bundleId":"firefox"})",
-         R"({"id":")" + std::string(requestId) + R"(","payload":{"bundleId":"firefox","code":"unauthorized","message":")" + refusal + R"("},"type":"app.error"})"},
+         R"({"id":")" + std::string(requestId) +
+             R"(","payload":{"bundleId":"firefox","code":"unauthorized","message":")" + refusal +
+             R"("},"type":"app.error"})"},
         {"action.run", R"({"actionId":"system.volume.up"})",
-         R"({"id":")" + std::string(requestId) + R"(","payload":{"actionId":"system.volume.up","code":"unauthorized","message":")" + refusal + R"("},"type":"action.error"})"},
+         R"({"id":")" + std::string(requestId) +
+             R"(","payload":{"actionId":"system.volume.up","code":"unauthorized","message":")" +
+             refusal + R"("},"type":"action.error"})"},
         {"shortcut.run", R"({"shortcutIdentifier":"S1","label":"Go"})",
-         R"({"id":")" + std::string(requestId) + R"(","payload":{"code":"unauthorized","message":")" + refusal + R"(","shortcutIdentifier":"S1"},"type":"shortcut.error"})"},
+         R"({"id":")" + std::string(requestId) +
+             R"(","payload":{"code":"unauthorized","message":")" + refusal +
+             R"(","shortcutIdentifier":"S1"},"type":"shortcut.error"})"},
         {"ping", R"({"ts":"2024-05-01T10:00:00Z"})", ""},
         {"app.icon.request", R"({"bundleIds":["firefox"]})", ""},
     };
     executors.pairedTokens = {"GOOD"};
     for (const std::optional<std::string>& token :
-         {std::optional<std::string>{}, std::optional<std::string>{""}, std::optional<std::string>{"STALE"},
-          std::optional<std::string>{"good"}}) {
+         {std::optional<std::string>{}, std::optional<std::string>{""},
+          std::optional<std::string>{"STALE"}, std::optional<std::string>{"good"}}) {
         for (const auto& refused : cases) {
             SCOPED_TRACE(refused.type + " with token " + token.value_or("<none>"));
             const auto replies = route(frame(refused.type, refused.payload), token);
@@ -70,10 +84,13 @@ TEST_F(RequestRouterTest, RefusesEveryRequestWithoutAPairedToken) {
 
 TEST_F(RequestRouterTest, PairsWithoutAToken) {
     const auto replies = route(
-        frame("pair.request", R"({"method":"pin","secret":"123456","deviceName":"Phone","deviceId":"11111111-2222-3333-4444-555555555555"})"),
+        frame(
+            "pair.request",
+            R"({"method":"pin","secret":"123456","deviceName":"Phone","deviceId":"11111111-2222-3333-4444-555555555555"})"),
         std::nullopt);
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], R"({"id":")" + std::string(requestId) + R"(","payload":{"token":"TOKEN-123456"},"type":"pair.ok"})");
+    EXPECT_EQ(replies[0], R"({"id":")" + std::string(requestId) +
+                              R"(","payload":{"token":"TOKEN-123456"},"type":"pair.ok"})");
 }
 
 TEST_F(RequestRouterTest, ServesPairedRequestsWithTheRequestId) {
@@ -83,26 +100,31 @@ TEST_F(RequestRouterTest, ServesPairedRequestsWithTheRequestId) {
 
     auto pong = route(frame("ping", R"({"ts":"2024-05-01T10:00:00Z"})", lower), "GOOD");
     ASSERT_EQ(pong.size(), 1u);
-    EXPECT_EQ(pong[0], R"({"id":")" + std::string(requestId) +
-                           R"(","payload":{"rtt":1.5,"runningBundleIds":["firefox"],"ts":"2024-05-01T10:00:00Z"},"type":"pong"})");
+    EXPECT_EQ(
+        pong[0],
+        R"({"id":")" + std::string(requestId) +
+            R"(","payload":{"rtt":1.5,"runningBundleIds":["firefox"],"ts":"2024-05-01T10:00:00Z"},"type":"pong"})");
 
     auto launch = route(frame("app.launch", R"({"bundleId":"firefox"})"), "GOOD");
     ASSERT_EQ(launch.size(), 1u);
-    EXPECT_EQ(launch[0], R"({"id":")" + std::string(requestId) + R"(","payload":{"bundleId":"firefox"},"type":"app.ok"})");
+    EXPECT_EQ(launch[0], R"({"id":")" + std::string(requestId) +
+                             R"(","payload":{"bundleId":"firefox"},"type":"app.ok"})");
 
     auto sync = route(frame("deck.sync", "{}"), "GOOD");
     ASSERT_EQ(sync.size(), 1u);
-    EXPECT_EQ(sync[0], R"({"id":")" + std::string(requestId) + R"(","payload":{"decks":[]},"type":"decks.snapshot"})");
+    EXPECT_EQ(sync[0], R"({"id":")" + std::string(requestId) +
+                           R"(","payload":{"decks":[]},"type":"decks.snapshot"})");
     EXPECT_EQ(executors.calls, (std::vector<std::string>{"launch firefox"}));
 }
 
 TEST_F(RequestRouterTest, IgnoresWhatItCannotRead) {
     executors.pairedTokens = {"GOOD"};
-    for (const std::string& bad : {std::string("not json"), std::string("{}"),
-                                   frame("ping", R"({"ts":12})"), frame("Ping", R"({"ts":"2024-05-01T10:00:00Z"})"),
-                                   frame("app.launch", "{}"), frame("launch.rocket", "{}"),
-                                   std::string(R"({"type":"ping","id":"nope","payload":{"ts":"2024-05-01T10:00:00Z"}})"),
-                                   std::string(100, '[')}) {
+    for (const std::string& bad :
+         {std::string("not json"), std::string("{}"), frame("ping", R"({"ts":12})"),
+          frame("Ping", R"({"ts":"2024-05-01T10:00:00Z"})"), frame("app.launch", "{}"),
+          frame("launch.rocket", "{}"),
+          std::string(R"({"type":"ping","id":"nope","payload":{"ts":"2024-05-01T10:00:00Z"}})"),
+          std::string(100, '[')}) {
         SCOPED_TRACE(bad);
         EXPECT_TRUE(route(bad, "GOOD").empty());
     }
@@ -113,9 +135,10 @@ TEST_F(RequestRouterTest, SendsIconsInRequestOrderWithFreshIds) {
     executors.appIcons["org.example.Editor"] = {"PNG-A?>", std::string(64, 'a')};
     executors.shortcutIcons[shortcutId] = {"PNG-S", std::string(64, 'b')};
     const std::string notHex = "8A1F3B2C-4D5E-4F60-8172-93A4B5C6D7EZ";
-    const auto replies = route(frame("app.icon.request", R"({"bundleIds":["org.example.Editor",")" + shortcutId +
-                                                             R"(","no.icon",")" + notHex + R"("]})"),
-                               "GOOD");
+    const auto replies =
+        route(frame("app.icon.request", R"({"bundleIds":["org.example.Editor",")" + shortcutId +
+                                            R"(","no.icon",")" + notHex + R"("]})"),
+              "GOOD");
     ASSERT_EQ(replies.size(), 2u);
     const auto first = nlohmann::json::parse(replies[0]);
     const auto second = nlohmann::json::parse(replies[1]);
@@ -127,8 +150,9 @@ TEST_F(RequestRouterTest, SendsIconsInRequestOrderWithFreshIds) {
     EXPECT_EQ(second["payload"]["revision"], std::string(64, 'b'));
     EXPECT_NE(first["id"], requestId);
     EXPECT_NE(first["id"], second["id"]);
-    EXPECT_EQ(executors.calls, (std::vector<std::string>{"app icon org.example.Editor", "shortcut icon " + shortcutId,
-                                                         "app icon no.icon", "app icon " + notHex}));
+    EXPECT_EQ(executors.calls, (std::vector<std::string>{
+                                   "app icon org.example.Editor", "shortcut icon " + shortcutId,
+                                   "app icon no.icon", "app icon " + notHex}));
     EXPECT_TRUE(route(frame("app.icon.request", R"({"bundleIds":[]})"), "GOOD").empty());
 }
 
@@ -140,7 +164,8 @@ TEST_F(RequestRouterTest, ShowsTheShortcutHintOnceUntilDismissed) {
                R"(","shortcutIdentifier":"S1"},"type":"shortcut.error"})";
     };
     const std::string hint =
-        "Allow this Shortcut on your Mac (System Settings \u2192 Privacy & Security \u2192 Automation), then try again.";
+        "Allow this Shortcut on your Mac (System Settings \u2192 Privacy & Security \u2192 "
+        "Automation), then try again.";
 
     executors.shortcutReply = errorReply("run_failed");
     EXPECT_EQ(route(run, "GOOD"), std::vector<std::string>{errorReply("run_failed")});

@@ -1,9 +1,6 @@
 #include "app/single_instance_guard.h"
 
-#include "tests/support/sandbox_fixture.h"
-
 #include <gtest/gtest.h>
-
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -16,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad {
 namespace {
 
@@ -24,7 +23,7 @@ using namespace std::chrono_literals;
 
 // A running port_holder: a stand-in for an agent that owns a port.
 class Holder {
-public:
+  public:
     Holder(const std::filesystem::path& program, bool ignoreTerm) {
         int out[2];
         EXPECT_EQ(pipe(out), 0);
@@ -73,7 +72,7 @@ public:
         return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::uint16_t port_ = 0;
     int status_ = 0;
@@ -93,7 +92,7 @@ bool bindable(std::uint16_t port) {
 }
 
 class SingleInstanceGuardTest : public ::testing::Test {
-protected:
+  protected:
     // A private copy of the helper: its own inode, so each test decides what "the same
     // executable" is.
     std::filesystem::path installProgram(const std::string& name) {

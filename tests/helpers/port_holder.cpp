@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<unsigned short>(std::atoi(argv[1])));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 4) != 0) {
         std::perror("port_holder");
         return 1;
     }

@@ -1,14 +1,13 @@
 // Runs inside a private network namespace (scripts/in-private-netns): a real avahi-daemon on
 // loopback and a private system bus; the advertisement is checked with avahi-browse.
-#include "platform/linux/avahi_service_advertiser.h"
-
-#include "tests/support/avahi_test_services.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
+
+#include "platform/linux/avahi_service_advertiser.h"
+#include "tests/support/avahi_test_services.h"
 
 namespace velopad {
 namespace {
@@ -19,7 +18,7 @@ using testing::waitUntil;
 
 // Every status the advertiser reported, in order.
 class StatusLog {
-public:
+  public:
     AvahiServiceAdvertiser::StatusCallback callback() {
         return [this](const AdvertisementStatus& status) {
             std::lock_guard lock(mutex_);
@@ -31,7 +30,7 @@ public:
         return statuses_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<AdvertisementStatus> statuses_;
 };
@@ -41,7 +40,7 @@ bool reaches(const AvahiServiceAdvertiser& advertiser, AdvertisementState state)
 }
 
 class AvahiServiceAdvertiserTest : public ::testing::Test {
-protected:
+  protected:
     // One bus and daemon for the suite (each start costs about a second of mDNS probing); every
     // test uses names of its own.
     static void SetUpTestSuite() {
@@ -52,7 +51,8 @@ protected:
         services = nullptr;
     }
     void SetUp() override {
-        if (!services) GTEST_SKIP() << "needs root in a private network namespace (scripts/in-private-netns)";
+        if (!services)
+            GTEST_SKIP() << "needs root in a private network namespace (scripts/in-private-netns)";
         services->startDaemon();
     }
 
@@ -76,7 +76,8 @@ TEST_F(AvahiServiceAdvertiserTest, AdvertisesNameTypeAndPortWithoutTxtUntilStopp
     ASSERT_TRUE(reaches(advertiser, AdvertisementState::registered));
     EXPECT_EQ(advertiser.status().serviceName, "Velopad Test Mac");
     EXPECT_EQ(advertiser.status().notice, std::nullopt);
-    const std::vector<BrowsedService> expected = {{"Velopad Test Mac", "_harborlink._tcp", "local", 9847, ""}};
+    const std::vector<BrowsedService> expected = {
+        {"Velopad Test Mac", "_harborlink._tcp", "local", 9847, ""}};
     EXPECT_EQ(browse({"Velopad Test Mac"}), expected);
 
     advertiser.stop();
@@ -100,8 +101,9 @@ TEST_F(AvahiServiceAdvertiserTest, ATakenNameIsReplacedByAvahisAlternative) {
 
     EXPECT_EQ(first.status().serviceName, "Studio");
     EXPECT_EQ(second.status().serviceName, "Studio #2");
-    const std::vector<BrowsedService> expected = {{"Studio", "_harborlink._tcp", "local", 9847, ""},
-                                                  {"Studio #2", "_harborlink._tcp", "local", 9848, ""}};
+    const std::vector<BrowsedService> expected = {
+        {"Studio", "_harborlink._tcp", "local", 9847, ""},
+        {"Studio #2", "_harborlink._tcp", "local", 9848, ""}};
     EXPECT_EQ(browse({"Studio", "Studio #2"}), expected);
 }
 
@@ -111,7 +113,8 @@ TEST_F(AvahiServiceAdvertiserTest, WaitsForTheDaemonAndRegistersAgainWhenItRetur
     advertiser.start("Late Daemon", 9847);
 
     ASSERT_TRUE(reaches(advertiser, AdvertisementState::unavailable));
-    EXPECT_EQ(advertiser.status().notice, "Bonjour is unavailable: the agent can still be reached by address.");
+    EXPECT_EQ(advertiser.status().notice,
+              "Bonjour is unavailable: the agent can still be reached by address.");
     EXPECT_EQ(advertiser.status().serviceName, "Late Daemon");
 
     services->startDaemon();

@@ -22,10 +22,15 @@ TEST(AvahiServiceNameTest, FitsNamesToOneDnsLabel) {
         {std::string(61, 'a') + "é", std::string(61, 'a') + "é"},
         {std::string(60, 'a') + "🙂", std::string(60, 'a')},
         // Bytes that are not UTF-8, and NUL, become U+FFFD.
-        {std::string("Bad\xff" "Byte"), "Bad\xEF\xBF\xBD" "Byte"},
+        {std::string("Bad\xff"
+                     "Byte"),
+         "Bad\xEF\xBF\xBD"
+         "Byte"},
         {std::string("Cut\xC3"), "Cut\xEF\xBF\xBD"},
         {std::string("Over\xC0\xAFlong"), "Over\xEF\xBF\xBD\xEF\xBF\xBDlong"},
-        {std::string("Nul\0Byte", 8), "Nul\xEF\xBF\xBD" "Byte"},
+        {std::string("Nul\0Byte", 8),
+         "Nul\xEF\xBF\xBD"
+         "Byte"},
     };
     for (const auto& c : cases) {
         const std::string fitted = dnsSdServiceName(c.name);

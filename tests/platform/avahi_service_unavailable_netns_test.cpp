@@ -1,10 +1,9 @@
 // Without a system bus the agent keeps going and the status carries the notice for the user.
-#include "platform/linux/avahi_service_advertiser.h"
+#include <gtest/gtest.h>
 
+#include "platform/linux/avahi_service_advertiser.h"
 #include "tests/support/avahi_test_services.h"
 #include "tests/support/sandbox_fixture.h"
-
-#include <gtest/gtest.h>
 
 namespace velopad {
 namespace {
@@ -12,10 +11,11 @@ namespace {
 using testing::waitUntil;
 
 class AvahiServiceUnavailableTest : public testing::SandboxTest {
-protected:
+  protected:
     void SetUp() override {
         // libdbus reads the address once per process: this binary never sees a real bus.
-        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS",
+                       "unix:path=" + (sandbox.root() / "no-bus").string());
     }
 };
 
@@ -28,14 +28,16 @@ TEST_F(AvahiServiceUnavailableTest, ReportsTheNoticeAndStopsCleanly) {
     });
     advertiser.start("Studio", 9847);
 
-    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
     const auto status = advertiser.status();
     EXPECT_EQ(status.notice, "Bonjour is unavailable: the agent can still be reached by address.");
     EXPECT_EQ(status.serviceName, "Studio");
     EXPECT_FALSE(status.detail.empty());
 
     advertiser.start("Studio", 9848);  // a restart while unavailable
-    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
     advertiser.stop();
     EXPECT_EQ(advertiser.status(), AdvertisementStatus{});
 
@@ -47,7 +49,8 @@ TEST_F(AvahiServiceUnavailableTest, ReportsTheNoticeAndStopsCleanly) {
 TEST_F(AvahiServiceUnavailableTest, EndsWhileWaitingForABus) {
     AvahiServiceAdvertiser advertiser;
     advertiser.start("Studio", 9847);
-    ASSERT_TRUE(waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
     // Destroyed while its retry timer is pending.
 }
 

@@ -1,9 +1,6 @@
 #include "platform/linux/host_name.h"
 
-#include "tests/support/sandbox_fixture.h"
-
 #include <gtest/gtest.h>
-
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +9,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad {
 namespace {
 
 class HostNameTest : public testing::SandboxTest {
-protected:
+  protected:
     void writeMachineInfo(const std::string& text) { testing::writeTextFile(machineInfo_, text); }
 
     static std::string kernelHostName() {
@@ -43,7 +42,9 @@ TEST_F(HostNameTest, ReadsPrettyHostNameWithShellQuoting) {
         {"PRETTY_HOSTNAME=Anna\\'s\\ Laptop   \n", "Anna's Laptop"},
         {"PRETTY_HOSTNAME=Lab' 'Mac\"  two\"\n", "Lab Mac  two"},
         {"  PRETTY_HOSTNAME = \"Spaced\"  \n", "Spaced"},
-        {"# PRETTY_HOSTNAME=Comment\n; PRETTY_HOSTNAME=Other\nCHASSIS=laptop\nPRETTY_HOSTNAME=Real\n", "Real"},
+        {"# PRETTY_HOSTNAME=Comment\n; "
+         "PRETTY_HOSTNAME=Other\nCHASSIS=laptop\nPRETTY_HOSTNAME=Real\n",
+         "Real"},
         {"PRETTY_HOSTNAME=First\nPRETTY_HOSTNAME=Second\n", "Second"},
         {"PRETTY_HOSTNAME_EXTRA=Nope\nPRETTY_HOSTNAME=Yes", "Yes"},
         {"PRETTY_HOSTNAME=\"Unterminated quote\n", "Unterminated quote"},
@@ -89,13 +90,16 @@ TEST_F(HostNameTest, UsesTheFallbackNameWithoutAnyHostName) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            if (unshare(CLONE_NEWUTS) != 0 || sethostname(kernelName, std::strlen(kernelName)) != 0) _exit(2);
-            const bool fallback = !systemHostName() && computerName(dir_ / "missing") == "Velopad Mac";
+            if (unshare(CLONE_NEWUTS) != 0 || sethostname(kernelName, std::strlen(kernelName)) != 0)
+                _exit(2);
+            const bool fallback =
+                !systemHostName() && computerName(dir_ / "missing") == "Velopad Mac";
             _exit(fallback ? 0 : 1);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "host name \"" << kernelName << '"';
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "host name \"" << kernelName << '"';
     }
 }
 

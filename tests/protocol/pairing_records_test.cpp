@@ -1,8 +1,10 @@
 #include "protocol/pairing_records.h"
-#include "protocol/wire_codec.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
+
+#include "protocol/wire_codec.h"
 
 namespace velopad {
 namespace {
@@ -19,10 +21,12 @@ TEST(PairingURL, BuildsTheDocumentedShapeAndParsesBack) {
 TEST(PairingURL, PercentEncodesEverythingButUnreservedCharacters) {
     const PairingQRPayload payload{1, "Zoë’s Mac & co=1+2/3?#", "a+b/c=="};
     const std::string url = payload.pairingURL();
-    EXPECT_EQ(url, "harborlink://pair?v=1&name=Zo%C3%AB%E2%80%99s%20Mac%20%26%20co%3D1%2B2%2F3%3F%23"
-                   "&code=a%2Bb%2Fc%3D%3D");
+    EXPECT_EQ(url,
+              "harborlink://pair?v=1&name=Zo%C3%AB%E2%80%99s%20Mac%20%26%20co%3D1%2B2%2F3%3F%23"
+              "&code=a%2Bb%2Fc%3D%3D");
     EXPECT_EQ(PairingQRPayload::parse(url), payload);
-    EXPECT_EQ((PairingQRPayload{1, "a-b_c.d~e", "x"}.pairingURL()), "harborlink://pair?v=1&name=a-b_c.d~e&code=x");
+    EXPECT_EQ((PairingQRPayload{1, "a-b_c.d~e", "x"}.pairingURL()),
+              "harborlink://pair?v=1&name=a-b_c.d~e&code=x");
 }
 
 TEST(PairingURL, TrimsSurroundingWhiteSpace) {
@@ -47,28 +51,27 @@ TEST(PairingURL, AcceptsAnyIntegerVersionAndIgnoresOtherItems) {
 
 class PairingURLRejects : public testing::TestWithParam<const char*> {};
 
-TEST_P(PairingURLRejects, YieldsNothing) { EXPECT_EQ(PairingQRPayload::parse(GetParam()), std::nullopt); }
+TEST_P(PairingURLRejects, YieldsNothing) {
+    EXPECT_EQ(PairingQRPayload::parse(GetParam()), std::nullopt);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PairingURLRejects,
-    testing::Values("", "   ", "not a url", "harborlinkx://pair?v=1&name=Mac&code=abc",
-                    "HARBORLINK://pair?v=1&name=Mac&code=abc",
-                    "harborlink://pairing?v=1&name=Mac&code=abc",
-                    "harborlink://PAIR?v=1&name=Mac&code=abc", "harborlink:pair?v=1&name=Mac&code=abc",
-                    "//pair?v=1&name=Mac&code=abc", "harborlink://?v=1&name=Mac&code=abc",
-                    "harborlink://pair", "harborlink://pair?", "harborlink://pair?v=one&name=Mac&code=abc",
-                    "harborlink://pair?name=Mac&code=abc", "harborlink://pair?v=&name=Mac&code=abc",
-                    "harborlink://pair?v=1.0&name=Mac&code=abc", "harborlink://pair?v=+&name=Mac&code=abc",
-                    "harborlink://pair?v=99999999999999999999&name=Mac&code=abc",
-                    "harborlink://pair?v=1&name=&code=abc", "harborlink://pair?v=1&name=Mac&code=",
-                    "harborlink://pair?v=1&name=Mac", "harborlink://pair?v=1&code=abc",
-                    "harborlink://pair?v=1&name=Mac&code",
-                    "harborlink://pair?v=1&name=Studio Mac&code=abc",
-                    "harborlink://pair?v=1&name=Mac&code=a%2",
-                    "harborlink://pair?v=1&name=Mac&code=a%zz",
-                    "harborlink://pair?v=1&name=%FF&code=abc",
-                    "harborlink://pair?v=1&name=M\xC3\xA4&code=abc",
-                    "harborlink://pair#?v=1&name=Mac&code=abc"));
+    testing::Values(
+        "", "   ", "not a url", "harborlinkx://pair?v=1&name=Mac&code=abc",
+        "HARBORLINK://pair?v=1&name=Mac&code=abc", "harborlink://pairing?v=1&name=Mac&code=abc",
+        "harborlink://PAIR?v=1&name=Mac&code=abc", "harborlink:pair?v=1&name=Mac&code=abc",
+        "//pair?v=1&name=Mac&code=abc", "harborlink://?v=1&name=Mac&code=abc", "harborlink://pair",
+        "harborlink://pair?", "harborlink://pair?v=one&name=Mac&code=abc",
+        "harborlink://pair?name=Mac&code=abc", "harborlink://pair?v=&name=Mac&code=abc",
+        "harborlink://pair?v=1.0&name=Mac&code=abc", "harborlink://pair?v=+&name=Mac&code=abc",
+        "harborlink://pair?v=99999999999999999999&name=Mac&code=abc",
+        "harborlink://pair?v=1&name=&code=abc", "harborlink://pair?v=1&name=Mac&code=",
+        "harborlink://pair?v=1&name=Mac", "harborlink://pair?v=1&code=abc",
+        "harborlink://pair?v=1&name=Mac&code", "harborlink://pair?v=1&name=Studio Mac&code=abc",
+        "harborlink://pair?v=1&name=Mac&code=a%2", "harborlink://pair?v=1&name=Mac&code=a%zz",
+        "harborlink://pair?v=1&name=%FF&code=abc", "harborlink://pair?v=1&name=M\xC3\xA4&code=abc",
+        "harborlink://pair#?v=1&name=Mac&code=abc"));
 
 TEST(PairingRecordsJson, DeviceTokenIsAnObjectWithValue) {
     EXPECT_EQ(nlohmann::json(DeviceToken{"ABC"}).dump(), R"({"value":"ABC"})");
@@ -79,18 +82,24 @@ TEST(PairingRecordsJson, DeviceTokenIsAnObjectWithValue) {
 TEST(PairingRecordsJson, QRPayloadJsonForm) {
     const PairingQRPayload payload{1, "Mac", "abc"};
     EXPECT_EQ(writeJsonText(payload), R"({"code":"abc","macName":"Mac","version":1})");
-    EXPECT_EQ(nlohmann::json::parse(R"({"code":"abc","macName":"Mac","version":1})").get<PairingQRPayload>(), payload);
-    EXPECT_THROW(nlohmann::json::parse(R"({"code":"abc","macName":"Mac"})").get<PairingQRPayload>(), DecodeError);
+    EXPECT_EQ(nlohmann::json::parse(R"({"code":"abc","macName":"Mac","version":1})")
+                  .get<PairingQRPayload>(),
+              payload);
+    EXPECT_THROW(nlohmann::json::parse(R"({"code":"abc","macName":"Mac"})").get<PairingQRPayload>(),
+                 DecodeError);
 }
 
 TEST(PairingRecordsJson, PairRequestWireForm) {
     const auto id = *Uuid::parse("00000000-0000-0000-0000-0000000000AB");
-    const WireMessage<PairRequestPayload> request{"pair.request", id, {PairingMethod::pin, "123456", "iPhone", id}};
-    EXPECT_EQ(WireCodec::encode(request),
-              R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"deviceId":"00000000-0000-0000-0000-0000000000AB",)"
-              R"("deviceName":"iPhone","method":"pin","secret":"123456"},"type":"pair.request"})");
-    EXPECT_EQ(WireCodec::encode(WireMessage<PairOKPayload>{"pair.ok", id, {"TOK"}}),
-              R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"token":"TOK"},"type":"pair.ok"})");
+    const WireMessage<PairRequestPayload> request{
+        "pair.request", id, {PairingMethod::pin, "123456", "iPhone", id}};
+    EXPECT_EQ(
+        WireCodec::encode(request),
+        R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"deviceId":"00000000-0000-0000-0000-0000000000AB",)"
+        R"("deviceName":"iPhone","method":"pin","secret":"123456"},"type":"pair.request"})");
+    EXPECT_EQ(
+        WireCodec::encode(WireMessage<PairOKPayload>{"pair.ok", id, {"TOK"}}),
+        R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"token":"TOK"},"type":"pair.ok"})");
 }
 
 TEST(Uuids, RandomIsVersion4UpperCaseAndDistinct) {

@@ -1,10 +1,11 @@
-#include "protocol/message_factory.h"
-#include "protocol/message_type.h"
 #include "protocol/wire_codec.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+
+#include "protocol/message_factory.h"
+#include "protocol/message_type.h"
 
 namespace velopad {
 namespace {
@@ -25,8 +26,15 @@ TEST(WireCodecBytes, PongWorkedExampleIsByteForByte) {
 }
 
 TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
-    DeckTile tile{"com.obsproject.obs-studio", 1, DeckTileKind::app, "OBS",
-                  "com.obsproject.obs-studio", std::nullopt, std::nullopt, "obs", std::nullopt,
+    DeckTile tile{"com.obsproject.obs-studio",
+                  1,
+                  DeckTileKind::app,
+                  "OBS",
+                  "com.obsproject.obs-studio",
+                  std::nullopt,
+                  std::nullopt,
+                  "obs",
+                  std::nullopt,
                   std::vector<std::string>{"com.obsproject.OBS"}};
     const auto message = MessageFactory::decksSnapshot(
         {DeckSnapshotPayload{"streaming", "Streaming", {tile}, {}, {{"b.id", "2"}, {"a.id", "1"}}}},
@@ -42,9 +50,10 @@ TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
 
 TEST(WireCodecBytes, SlashesInStringsAreEscaped) {
     const auto icon = MessageFactory::appIcon("com.apple.Safari", "ab", "iVBOR/w+/=", kZero);
-    EXPECT_EQ(WireCodec::encode(icon),
-              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"bundleId":)"
-              R"("com.apple.Safari","pngBase64":"iVBOR\/w+\/=","revision":"ab"},"type":"app.icon"})");
+    EXPECT_EQ(
+        WireCodec::encode(icon),
+        R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"bundleId":)"
+        R"("com.apple.Safari","pngBase64":"iVBOR\/w+\/=","revision":"ab"},"type":"app.icon"})");
     EXPECT_EQ(WireCodec::decode<AppIconPayload>(WireCodec::encode(icon)), icon);
 }
 
@@ -58,17 +67,19 @@ TEST(WireCodecBytes, LowerCaseIdComesBackUpperCase) {
 }
 
 TEST(WireCodecBytes, OptionalFieldsAreOmittedAndEmptySnapshotCollectionsWritten) {
-    EXPECT_EQ(WireCodec::encode(MessageFactory::shortcutRun("X", std::nullopt, kZero)),
-              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"shortcutIdentifier":"X"},"type":"shortcut.run"})");
+    EXPECT_EQ(
+        WireCodec::encode(MessageFactory::shortcutRun("X", std::nullopt, kZero)),
+        R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"shortcutIdentifier":"X"},"type":"shortcut.run"})");
     EXPECT_EQ(WireCodec::encode(MessageFactory::deckSync(kZero)),
               R"({"id":"00000000-0000-0000-0000-000000000000","payload":{},"type":"deck.sync"})");
     const auto snapshot = WireCodec::decode<DeckSnapshotPayload>(
         R"({"type":"deck.snapshot","id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","name":"G","tiles":[]}})");
     EXPECT_TRUE(snapshot.payload.runningBundleIds.empty());
     EXPECT_TRUE(snapshot.payload.iconRevisions.empty());
-    EXPECT_EQ(WireCodec::encode(snapshot),
-              R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","iconRevisions":{},)"
-              R"("name":"G","runningBundleIds":[],"tiles":[]},"type":"deck.snapshot"})");
+    EXPECT_EQ(
+        WireCodec::encode(snapshot),
+        R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","iconRevisions":{},)"
+        R"("name":"G","runningBundleIds":[],"tiles":[]},"type":"deck.snapshot"})");
 }
 
 template <class Payload>
@@ -82,23 +93,36 @@ void expectRoundTrip(const WireMessage<Payload>& message) {
 TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
     const auto id = Uuid::random();
     const auto device = Uuid::random();
-    const DeckTile action{"system.volume.up", 3, DeckTileKind::action, "Vol +", "",
-                          "system.volume.up", std::nullopt, std::nullopt, "speaker.wave.3.fill",
+    const DeckTile action{"system.volume.up",
+                          3,
+                          DeckTileKind::action,
+                          "Vol +",
+                          "",
+                          "system.volume.up",
+                          std::nullopt,
+                          std::nullopt,
+                          "speaker.wave.3.fill",
                           std::nullopt};
-    const DeckSnapshotPayload deck{"gaming", "Gaming", {action}, {"com.valvesoftware.steam"},
+    const DeckSnapshotPayload deck{"gaming",
+                                   "Gaming",
+                                   {action},
+                                   {"com.valvesoftware.steam"},
                                    {{"com.valvesoftware.steam", std::string(64, 'a')}}};
-    expectRoundTrip(MessageFactory::pairRequest(PairingMethod::pin, "123456", "Ann’s iPhone", device, id));
+    expectRoundTrip(
+        MessageFactory::pairRequest(PairingMethod::pin, "123456", "Ann’s iPhone", device, id));
     expectRoundTrip(MessageFactory::pairRequest(PairingMethod::qr, "code", "phone", device, id));
     expectRoundTrip(MessageFactory::pairOK("TOKEN", id));
     expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::lockout, "Locked", id));
-    expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::alreadyPaired, std::nullopt, id));
+    expectRoundTrip(
+        MessageFactory::pairFail(PairingFailureReason::alreadyPaired, std::nullopt, id));
     expectRoundTrip(MessageFactory::deckSync(id));
     expectRoundTrip(MessageFactory::deckSnapshot("gaming", "Gaming", {action}, {}, {}, id));
     expectRoundTrip(MessageFactory::decksSnapshot({deck, deck}, id));
     expectRoundTrip(MessageFactory::appLaunch("com.apple.Safari", id));
     expectRoundTrip(MessageFactory::appFocus("com.apple.Safari", id));
     expectRoundTrip(MessageFactory::appOK("com.apple.Safari", id));
-    expectRoundTrip(MessageFactory::appError("x", AppErrorCode::launchFailed, "Could not open", id));
+    expectRoundTrip(
+        MessageFactory::appError("x", AppErrorCode::launchFailed, "Could not open", id));
     expectRoundTrip(MessageFactory::appError("x", AppErrorCode::unauthorized, std::nullopt, id));
     expectRoundTrip(MessageFactory::ping(kMay1, id));
     expectRoundTrip(MessageFactory::pong(kMay1, 1.5, std::vector<std::string>{}, id));
@@ -116,13 +140,27 @@ TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
 
 TEST(WireCodecRoundTrip, ErrorCodesTravelAsRawValues) {
     const auto text = [](auto message) { return WireCodec::encode(message); };
-    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero)).find(R"("code":"not_found")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero)).find(R"("code":"focus_failed")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero)).find(R"("code":"failed")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero)).find(R"("code":"run_failed")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero)).find(R"("code":"cancelled")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero)).find(R"("reason":"invalid_pin")"), std::string::npos);
-    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero)).find(R"("reason":"invalid_code")"), std::string::npos);
+    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero))
+                  .find(R"("code":"not_found")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero))
+                  .find(R"("code":"focus_failed")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero))
+                  .find(R"("code":"failed")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero))
+                  .find(R"("code":"run_failed")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero))
+                  .find(R"("code":"cancelled")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero))
+                  .find(R"("reason":"invalid_pin")"),
+              std::string::npos);
+    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero))
+                  .find(R"("reason":"invalid_code")"),
+              std::string::npos);
 }
 
 TEST(MessageTypeText, MatchesRawStringsExactly) {
@@ -133,21 +171,25 @@ TEST(MessageTypeText, MatchesRawStringsExactly) {
     EXPECT_EQ(messageTypeFromRawValue(" ping"), std::nullopt);
     EXPECT_EQ(messageTypeFromRawValue("ping "), std::nullopt);
     EXPECT_EQ(messageTypeFromRawValue(""), std::nullopt);
-    for (MessageType type : allMessageTypes) EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
+    for (MessageType type : allMessageTypes)
+        EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
 }
 
 TEST(WireCodecEnvelope, ReadsTypeAndIdOnly) {
     const auto envelope = WireCodec::decodeEnvelope(
         R"({"type":"shortcut.run","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","extra":[1,2]})");
     EXPECT_EQ(envelope, (MessageEnvelope{"shortcut.run", kId}));
-    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":1,"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7"})"), DecodeError);
+    EXPECT_THROW(
+        WireCodec::decodeEnvelope(R"({"type":1,"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7"})"),
+        DecodeError);
     EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping"})"), DecodeError);
     EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping","id":"nope"})"), DecodeError);
     EXPECT_THROW(WireCodec::decodeEnvelope("[]"), DecodeError);
 }
 
 TEST(WireCodecErrors, NonFiniteRttCannotBeEncoded) {
-    const auto pong = MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
+    const auto pong =
+        MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
     try {
         (void)WireCodec::encode(pong);
         FAIL() << "encoded a NaN";

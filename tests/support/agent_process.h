@@ -2,10 +2,11 @@
 // The real velopad-agent as a child process of a test: its standard input takes commands, its
 // standard output is read line by line.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace velopad::test {
@@ -13,7 +14,7 @@ namespace velopad::test {
 std::string agentExecutablePath();  // build/.../app/velopad-agent
 
 class AgentProcess {
-public:
+  public:
     explicit AgentProcess(std::vector<std::string> arguments = {"--headless"});
     ~AgentProcess();  // kills the agent if it still runs
     AgentProcess(const AgentProcess&) = delete;
@@ -23,8 +24,8 @@ public:
 
     // The rest of the next output line starting with `prefix` (earlier lines are skipped and
     // kept in `output()`), or none when no such line came in time.
-    std::optional<std::string> waitForLine(const std::string& prefix,
-                                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::optional<std::string> waitForLine(
+        const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void command(const std::string& line);
     // Sends SIGTERM and waits; the exit status, or -1 when it had to be killed.
     int terminate(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -32,7 +33,7 @@ public:
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     const std::string& output() const { return output_; }
 
-private:
+  private:
     bool readMore(std::chrono::milliseconds timeout);
 
     pid_t pid_ = -1;

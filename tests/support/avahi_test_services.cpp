@@ -33,7 +33,8 @@ pid_t spawnLogged(const std::vector<std::string>& argv, const std::filesystem::p
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -48,7 +49,8 @@ pid_t spawnLogged(const std::vector<std::string>& argv, const std::filesystem::p
 void stopProcess(pid_t& pid) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
-    const bool ended = waitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, std::chrono::seconds(5));
+    const bool ended =
+        waitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, std::chrono::seconds(5));
     if (!ended) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
@@ -56,13 +58,16 @@ void stopProcess(pid_t& pid) {
     pid = -1;
 }
 
-void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string& marker, const char* what) {
+void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string& marker,
+                const char* what) {
     const bool ready = waitUntil([&] {
-        return readAll(log).find(marker) != std::string::npos || waitpid(pid, nullptr, WNOHANG) == pid;
+        return readAll(log).find(marker) != std::string::npos ||
+               waitpid(pid, nullptr, WNOHANG) == pid;
     });
     if (readAll(log).find(marker) == std::string::npos) {
         stopProcess(pid);
-        throw std::runtime_error(std::string(what) + (ready ? " exited: " : " did not start: ") + readAll(log));
+        throw std::runtime_error(std::string(what) + (ready ? " exited: " : " did not start: ") +
+                                 readAll(log));
     }
 }
 
@@ -70,8 +75,10 @@ void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string&
 std::string unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 2])) && std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
+        if (text[i] == '\\' && i + 3 < text.size() &&
+            std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
+            std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
             out += static_cast<char>(std::stoi(text.substr(i + 1, 3)));
             i += 3;
         } else if (text[i] == '\\' && i + 1 < text.size()) {
@@ -106,32 +113,35 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 AvahiTestServices::AvahiTestServices() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velopad-avahi-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velopad-avahi-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     directory_ = pattern;
     const auto socket = directory_ / "system_bus";
-    std::ofstream(directory_ / "bus.conf") <<
-        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig>\n"
-        "  <type>system</type>\n"
-        "  <listen>unix:path=" << socket.string() << "</listen>\n"
-        "  <auth>EXTERNAL</auth>\n"
-        "  <policy context=\"default\">\n"
-        "    <allow user=\"*\"/>\n"
-        "    <allow own=\"*\"/>\n"
-        "    <allow send_type=\"method_call\"/>\n"
-        "    <allow send_destination=\"*\"/>\n"
-        "    <allow receive_sender=\"*\"/>\n"
-        "  </policy>\n"
-        "</busconfig>\n";
-    std::ofstream(directory_ / "avahi-daemon.conf") <<
-        "[server]\nhost-name=velopad-test\nallow-interfaces=lo\nuse-ipv4=yes\nuse-ipv6=no\n"
-        "[publish]\npublish-workstation=no\npublish-hinfo=no\n";
+    std::ofstream(directory_ / "bus.conf")
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>system</type>\n"
+           "  <listen>unix:path="
+        << socket.string()
+        << "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow user=\"*\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "    <allow send_type=\"method_call\"/>\n"
+           "    <allow send_destination=\"*\"/>\n"
+           "    <allow receive_sender=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+    std::ofstream(directory_ / "avahi-daemon.conf")
+        << "[server]\nhost-name=velopad-test\nallow-interfaces=lo\nuse-ipv4=yes\nuse-ipv6=no\n"
+           "[publish]\npublish-workstation=no\npublish-hinfo=no\n";
 
     const auto log = directory_ / "bus.log";
-    busPid_ = spawnLogged({"dbus-daemon", "--config-file=" + (directory_ / "bus.conf").string(), "--nofork",
-                           "--nopidfile", "--print-address=1"},
+    busPid_ = spawnLogged({"dbus-daemon", "--config-file=" + (directory_ / "bus.conf").string(),
+                           "--nofork", "--nopidfile", "--print-address=1"},
                           log);
     waitForLog(busPid_, log, "unix:", "dbus-daemon");
     setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
@@ -146,7 +156,8 @@ AvahiTestServices::~AvahiTestServices() {
 
 void AvahiTestServices::startDaemon() {
     if (daemonPid_ > 0) return;
-    if (!onlyLoopbackInterfaces()) throw std::logic_error("avahi-daemon outside a private network namespace");
+    if (!onlyLoopbackInterfaces())
+        throw std::logic_error("avahi-daemon outside a private network namespace");
     // A private mount namespace gives the daemon its own /run for its PID file and socket;
     // unshare execs the shell, which execs the daemon, so the PID stays the daemon's.
     const auto log = directory_ / "avahi-daemon.log";
@@ -173,18 +184,22 @@ std::vector<BrowsedService> AvahiTestServices::browse(const std::string& type) c
         // event;interface;protocol;name;type;domain[;host;address;port;txt]
         std::vector<std::string> fields;
         std::size_t start = 0;
-        for (std::size_t end; fields.size() < 9 && (end = line.find(';', start)) != std::string::npos; start = end + 1)
+        for (std::size_t end;
+             fields.size() < 9 && (end = line.find(';', start)) != std::string::npos;
+             start = end + 1)
             fields.push_back(line.substr(start, end - start));
         fields.push_back(line.substr(start));
         if (fields.size() < 6) continue;
         const std::string name = unescape(fields[3]);
         std::erase_if(services, [&](const BrowsedService& known) { return known.name == name; });
         if (fields[0] == "=" && fields.size() == 10) {
-            services.push_back({name, fields[4], fields[5], std::atoi(fields[8].c_str()), fields[9]});
+            services.push_back(
+                {name, fields[4], fields[5], std::atoi(fields[8].c_str()), fields[9]});
         }
     }
     pclose(pipe);
-    std::sort(services.begin(), services.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::sort(services.begin(), services.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
     return services;
 }
 

@@ -34,7 +34,7 @@ struct BrowsedService {
 };
 
 class AvahiTestServices {
-public:
+  public:
     // Starts the bus (not the daemon). Throws std::runtime_error when it does not come up.
     AvahiTestServices();
     ~AvahiTestServices();
@@ -50,7 +50,7 @@ public:
 
     const std::filesystem::path& directory() const { return directory_; }
 
-private:
+  private:
     std::filesystem::path directory_;
     pid_t busPid_ = -1;
     pid_t daemonPid_ = -1;

@@ -1,19 +1,19 @@
 #pragma once
 // Request executors with scripted answers, recording what they were asked.
 
-#include "app/request_executors.h"
-#include "protocol/message_factory.h"
-#include "protocol/wire_codec.h"
-
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/request_executors.h"
+#include "protocol/message_factory.h"
+#include "protocol/wire_codec.h"
+
 namespace velopad::test {
 
 class FakeExecutors : public RequestExecutors {
-public:
+  public:
     std::set<std::string> pairedTokens;
     std::vector<DeckSnapshotPayload> decks;
     std::vector<std::string> running;
@@ -24,20 +24,24 @@ public:
 
     Task<std::optional<std::string>> pair(WireMessage<PairRequestPayload> request) override {
         calls.push_back("pair");
-        co_return WireCodec::encodeString(MessageFactory::pairOK("TOKEN-" + request.payload.secret, request.id));
+        co_return WireCodec::encodeString(
+            MessageFactory::pairOK("TOKEN-" + request.payload.secret, request.id));
     }
     Task<bool> isPairedToken(std::string token) override { co_return pairedTokens.contains(token); }
     Task<std::string> launchApplication(WireMessage<AppActionPayload> request) override {
         calls.push_back("launch " + request.payload.bundleId);
-        co_return WireCodec::encodeString(MessageFactory::appOK(request.payload.bundleId, request.id));
+        co_return WireCodec::encodeString(
+            MessageFactory::appOK(request.payload.bundleId, request.id));
     }
     Task<std::string> focusApplication(WireMessage<AppActionPayload> request) override {
         calls.push_back("focus " + request.payload.bundleId);
-        co_return WireCodec::encodeString(MessageFactory::appOK(request.payload.bundleId, request.id));
+        co_return WireCodec::encodeString(
+            MessageFactory::appOK(request.payload.bundleId, request.id));
     }
     Task<std::string> runAction(WireMessage<ActionRunPayload> request) override {
         calls.push_back("action " + request.payload.actionId);
-        co_return WireCodec::encodeString(MessageFactory::actionOK(request.payload.actionId, request.id));
+        co_return WireCodec::encodeString(
+            MessageFactory::actionOK(request.payload.actionId, request.id));
     }
     Task<std::optional<std::string>> runShortcut(std::string frame) override {
         calls.push_back("shortcut " + frame);

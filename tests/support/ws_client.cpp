@@ -6,7 +6,6 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/websocket/stream.hpp>
-
 #include <stdexcept>
 
 namespace velopad::test {

@@ -13,7 +13,7 @@
 namespace velopad::test {
 
 class WsClient {
-public:
+  public:
     using Headers = std::vector<std::pair<std::string, std::string>>;
 
     WsClient(std::uint16_t port, const Headers& headers = {});
@@ -23,14 +23,14 @@ public:
     void sendBinary(const std::string& bytes);
     void ping();
     // The next message, or none when nothing arrived in time or the connection ended.
-    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    std::optional<std::string> receive(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // True once the server has closed the connection (waits up to the timeout).
     bool closedByServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
 
 }  // namespace velopad::test
