@@ -113,8 +113,8 @@ bool isPlainName(std::string_view name) {
     return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
 }
 
-// The index of `theme` from the first base folder that has one (the spec's rule); its folder
-// list applies to the same theme in every base folder.
+// The index of `theme` from the first base folder that has one (the icon theme standard's rule);
+// its folder list applies to the same theme in every base folder.
 std::optional<ThemeIndex> loadTheme(const IconSearchPaths& paths, const std::string& theme) {
     for (const auto& base : paths.baseDirs) {
         const KeyFile file = loadKeyFile(base / theme / "index.theme");
