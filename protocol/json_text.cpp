@@ -1,6 +1,7 @@
 #include "protocol/json_text.h"
 
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -11,18 +12,25 @@ namespace {
 
 using nlohmann::json;
 
-// Refuses a number JSON cannot write. The trees written here are built from records, so
-// their depth is small; an explicit stack keeps this safe for any tree.
-void requireFiniteNumbers(const json& root) {
-    std::vector<const json*> pending{&root};
+// Refuses a number JSON cannot write, and writes a whole-valued double the way the phone's
+// encoder does: 1.0 as "1". The trees written here are built from records, so their depth is
+// small; an explicit stack keeps this safe for any tree.
+json writableNumbers(json root) {
+    constexpr double exactIntegerLimit = 9007199254740992.0;  // 2^53
+    std::vector<json*> pending{&root};
     while (!pending.empty()) {
-        const json* value = pending.back();
+        json* value = pending.back();
         pending.pop_back();
-        if (value->is_number_float() && !std::isfinite(value->get<double>()))
-            throw WireCodecException(WireCodecError::nonFiniteNumber);
+        if (value->is_number_float()) {
+            const double number = value->get<double>();
+            if (!std::isfinite(number)) throw WireCodecException(WireCodecError::nonFiniteNumber);
+            if (number == std::trunc(number) && std::fabs(number) < exactIntegerLimit)
+                *value = static_cast<std::int64_t>(number);
+        }
         if (value->is_structured())
-            for (const auto& child : *value) pending.push_back(&child);
+            for (auto& child : *value) pending.push_back(&child);
     }
+    return root;
 }
 
 // "/" only occurs inside strings in compact JSON (and never inside a multi-byte UTF-8
@@ -57,11 +65,11 @@ WireCodecException::WireCodecException(WireCodecError error)
     : std::runtime_error(std::string(description(error))), error_(error) {}
 
 std::string writeJsonText(const json& value) {
-    requireFiniteNumbers(value);
+    const json writable = writableNumbers(value);
     std::string text;
     try {
         // strict: a string that is not UTF-8 is an error rather than silently replaced.
-        text = value.dump(-1, ' ', false, json::error_handler_t::strict);
+        text = writable.dump(-1, ' ', false, json::error_handler_t::strict);
     } catch (const json::type_error&) {
         throw WireCodecException(WireCodecError::invalidUTF8);
     }

@@ -180,7 +180,11 @@ TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushes) {
 TEST_F(ListenerServiceTest, DropsAPeerThatSendsAnOversizedMessage) {
     const auto port = startListening();
     WsClient phone(port, withPairedToken);
-    phone.send(std::string(2 * 1024 * 1024, 'x'));
+    try {
+        phone.send(std::string(2 * 1024 * 1024, 'x'));
+    } catch (const std::exception&) {
+        // the agent may close the connection while the frame is still being written
+    }
     EXPECT_TRUE(phone.closedByServer());
     WsClient next(port, withPairedToken);
     next.send(ping(id1));

@@ -25,6 +25,17 @@ TEST(WireCodecBytes, PongWorkedExampleIsByteForByte) {
               R"("ts":"2024-05-01T10:00:00Z"},"type":"pong"})");
 }
 
+TEST(WireCodecBytes, WholeSecondsAreWrittenWithoutAFraction) {
+    // The phone writes 1.0 as 1; so do we, and the value reads back the same.
+    for (const auto& [rtt, written] : std::vector<std::pair<double, std::string>>{
+             {1.0, "1"}, {-3.0, "-3"}, {0.0, "0"}, {1.5, "1.5"}, {1e300, "1e+300"}}) {
+        const auto pong = MessageFactory::pong(kMay1, rtt, std::nullopt, kZero);
+        const auto text = WireCodec::encode(pong);
+        EXPECT_NE(text.find("\"rtt\":" + written + ","), std::string::npos) << text;
+        EXPECT_EQ(WireCodec::decode<PongPayload>(text).payload.rtt, rtt);
+    }
+}
+
 TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
     DeckTile tile{"com.obsproject.obs-studio",
                   1,
