@@ -24,12 +24,8 @@ constexpr const char* kId = "0B9C8D7E-6F5A-4B3C-8D2E-1F0A9B8C7D6E";
 
 AppDesktopSandbox* desktop = nullptr;
 
-class DesktopEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        testing::adoptOrphans();
-        desktop = new AppDesktopSandbox();
-        auto& d = *desktop;
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
+    new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
         const auto apps = d.userApplications();
         d.writeEntry(apps, "org.example.Editor", d.fakeAppEntry("org.example.Editor", "Editor"));
         d.writeEntry(apps, "org.example.Viewer", d.fakeAppEntry("org.example.Viewer", "Viewer"));
@@ -40,14 +36,7 @@ class DesktopEnvironment : public ::testing::Environment {
                                     "--class BoxedWindow --wm-pid 1"));
         d.writeEntry(apps, "org.example.Headless",
                      d.fakeAppEntry("org.example.Headless", "Headless", "", "--window no"));
-    }
-    void TearDown() override {
-        delete desktop;
-        desktop = nullptr;
-    }
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+    }));
 
 class X11FocusTest : public ::testing::Test {
   protected:

@@ -28,12 +28,8 @@ constexpr const char* kId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
 // GIO reads the XDG directories once per process: every entry is in place before the first test.
 AppDesktopSandbox* desktop = nullptr;
 
-class DesktopEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        testing::adoptOrphans();
-        desktop = new AppDesktopSandbox();
-        auto& d = *desktop;
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
+    new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
         d.writeEntry(d.userApplications(), "org.example.Editor",
                      d.fakeAppEntry("org.example.Editor", "Editor"));
         d.writeEntry(d.userApplications(), "org.example.Hidden",
@@ -56,14 +52,7 @@ class DesktopEnvironment : public ::testing::Environment {
         // Outside every XDG data directory: no identifier may reach it.
         d.writeEntry(d.sandbox().root() / "outside" / "applications", "evil",
                      d.fakeAppEntry("evil", "Evil"));
-    }
-    void TearDown() override {
-        delete desktop;
-        desktop = nullptr;
-    }
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+    }));
 
 class AppWorkspaceTest : public ::testing::Test {
   protected:

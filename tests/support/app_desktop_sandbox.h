@@ -6,7 +6,11 @@
 // (usually in a ::testing::Environment) before anything touches GIO, writes every entry it
 // needs there, and keeps the sandbox until the end.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "tests/support/app_test_processes.h"
@@ -40,6 +44,33 @@ class AppDesktopSandbox {
 
   private:
     Sandbox sandbox_;
+};
+
+// GIO reads the XDG directories once per process, so a test program arranges all its desktop
+// entries before its first test: this environment creates the sandbox, lets `arrange` write
+// the entries, points `slot` at the sandbox while the tests run, and removes it afterwards.
+class AppDesktopEnvironment : public ::testing::Environment {
+  public:
+    AppDesktopEnvironment(AppDesktopSandbox*& slot, std::function<void(AppDesktopSandbox&)> arrange,
+                          bool adoptStartedApplications = true)
+        : slot_(slot), arrange_(std::move(arrange)), adopt_(adoptStartedApplications) {}
+
+    void SetUp() override {
+        if (adopt_) adoptOrphans();
+        sandbox_ = std::make_unique<AppDesktopSandbox>();
+        arrange_(*sandbox_);
+        slot_ = sandbox_.get();
+    }
+    void TearDown() override {
+        slot_ = nullptr;
+        sandbox_.reset();
+    }
+
+  private:
+    AppDesktopSandbox*& slot_;
+    std::function<void(AppDesktopSandbox&)> arrange_;
+    bool adopt_;
+    std::unique_ptr<AppDesktopSandbox> sandbox_;
 };
 
 }  // namespace velopad::testing
