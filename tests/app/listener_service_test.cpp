@@ -49,7 +49,7 @@ class ListenerServiceTest : public ::testing::Test {
     }
 
     std::uint16_t startListening(ListenerOptions options = {}) {
-        options.port = options.port ? options.port : 0;
+        options.port = 0;  // a free port: never the real one outside a private namespace
         listener = ListenerService::create(io.executor(), router, std::move(options));
         io.run(listener->start());
         return waitForPort();
@@ -59,7 +59,7 @@ class ListenerServiceTest : public ::testing::Test {
             if (auto port = io.run(listener->boundPort())) return port;
             std::this_thread::sleep_for(10ms);
         }
-        ADD_FAILURE() << "listener never became ready";
+        ADD_FAILURE() << "listener never became ready: " << status().lastError.value_or("no error");
         return 0;
     }
     ListenerStatus status() { return io.run(listener->status()); }

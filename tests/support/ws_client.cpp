@@ -37,15 +37,36 @@ WsClient::~WsClient() {
     impl_->ws.next_layer().close(ignored);
 }
 
-void WsClient::send(const std::string& text) {
-    impl_->ws.text(true);
-    impl_->ws.write(asio::buffer(text));
+// Writes one message, giving up (and closing the connection) after a few seconds, so that a
+// peer that stops reading fails the test instead of blocking it.
+static void writeBounded(WsClient::Impl& impl, const std::string& bytes, bool binary) {
+    impl.ws.binary(binary);
+    boost::system::error_code result = asio::error::timed_out;
+    bool done = false;
+    impl.ws.async_write(asio::buffer(bytes), [&](boost::system::error_code error, std::size_t) {
+        done = true;
+        result = error;
+    });
+    impl.context.restart();
+    impl.context.run_for(std::chrono::seconds(5));
+    if (!done) {
+        boost::system::error_code ignored;
+        impl.ws.next_layer().close(ignored);
+        impl.context.restart();
+        impl.context.run_for(std::chrono::seconds(1));
+        impl.closed = true;
+    }
+    if (result) {
+        // The connection has ended (the peer reset it, or it was closed above): a Beast stream
+        // whose write failed must not be read again.
+        impl.closed = true;
+        throw boost::system::system_error(result, "websocket write");
+    }
 }
 
-void WsClient::sendBinary(const std::string& bytes) {
-    impl_->ws.binary(true);
-    impl_->ws.write(asio::buffer(bytes));
-}
+void WsClient::send(const std::string& text) { writeBounded(*impl_, text, false); }
+
+void WsClient::sendBinary(const std::string& bytes) { writeBounded(*impl_, bytes, true); }
 
 void WsClient::ping() { impl_->ws.ping({}); }
 
@@ -65,11 +86,11 @@ std::optional<std::string> WsClient::receive(std::chrono::milliseconds timeout) 
     impl_->context.restart();
     impl_->context.run_for(timeout);
     if (!done) {
-        // Give up waiting: cancel the read and let its handler run.
+        // Give up waiting: close the socket so that nothing of the stream is left pending.
         boost::system::error_code ignored;
-        impl_->ws.next_layer().cancel(ignored);
+        impl_->ws.next_layer().close(ignored);
         impl_->context.restart();
-        impl_->context.run();
+        impl_->context.run_for(std::chrono::seconds(1));
         impl_->timedOut = !result;
     }
     return result;

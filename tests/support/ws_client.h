@@ -28,8 +28,9 @@ class WsClient {
     // True once the server has closed the connection (waits up to the timeout).
     bool closedByServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
-  private:
     struct Impl;
+
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
