@@ -104,18 +104,23 @@ class DeckStoreTest : public testing::SandboxTest {
         testing::writeTextFile(legacyFile(), text.substr(start, text.rfind("}]") - start + 1));
     }
 
-    // Ends the store and the io thread (before a fork).
+    // Ends the store, the pool and the io thread (before a fork). The pool goes before the io
+    // thread: a pool thread still finishing a hand-over holds one of the context's strands.
     void stopThreads() {
         store_.reset();
+        pool.join();
         io_.reset();
     }
 
-    WorkspaceClient workspace = workspaceWith(installedApps);
-    std::vector<std::string> reports;
-    asio::thread_pool pool{1};
-
   private:
     std::unique_ptr<test::IoThread> io_;
+
+  protected:
+    WorkspaceClient workspace = workspaceWith(installedApps);
+    std::vector<std::string> reports;
+    asio::thread_pool pool{1};  // joined before the io thread ends
+
+  private:
     std::unique_ptr<DeckStore> store_;
 };
 

@@ -91,8 +91,8 @@ class X11FocusTest : public ::testing::Test {
                R"(","code":"focus_failed","message":"Failed to activate application"},"type":"app.error"})";
     }
 
-    asio::thread_pool pool_{2};
     test::IoThread io_;
+    asio::thread_pool pool_{2};
     std::unique_ptr<XvfbServer> server_;
     std::vector<pid_t> started_;
 };

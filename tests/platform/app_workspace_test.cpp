@@ -91,8 +91,8 @@ class AppWorkspaceTest : public ::testing::Test {
                R"(","code":")" + code + R"(","message":")" + message + R"("},"type":"app.error"})";
     }
 
-    asio::thread_pool pool{2};
     test::IoThread io;
+    asio::thread_pool pool{2};
     std::vector<pid_t> started;
 };
 

@@ -63,8 +63,8 @@ TEST(InstalledApps, IconNamesAreLowerCaseWithoutSpaces) {
 }
 
 TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind) {
-    asio::thread_pool pool(2);
     test::IoThread io;
+    asio::thread_pool pool(2);
     InstalledAppsSource source = linuxInstalledAppsSource();
     const auto scan = source.scanApplicationBundles;
     source.scanApplicationBundles = [scan] {

@@ -20,8 +20,8 @@ class IoThread {
 
     // Lets every pending operation finish (close sockets and cancel timers first), then ends
     // the thread; after a few seconds it stops the context instead. Call it before destroying
-    // what the coroutines use, and declare the IoThread before those objects so the context
-    // outlives their strands.
+    // what the coroutines use, and declare the IoThread before those objects (thread pools
+    // included) so the context outlives their strands.
     void drain(std::chrono::seconds patience = std::chrono::seconds(5)) {
         if (!thread_.joinable()) return;
         work_.reset();
