@@ -82,7 +82,7 @@ TEST_F(ActionWireHandlerPulseTest, MuteAndDownAnswerOk) {
 TEST_F(ActionWireHandlerPulseTest, RunsOnAThreadPoolWhenAskedTo) {
     server.setSinkVolume("32768");
     test::IoThread io;
-    asio::thread_pool pool(1);
+    asio::thread_pool& pool = io.pool();
     const auto handler = pulseHandler();
     EXPECT_EQ(io.run(handler.handle(actionRun("system.volume.up"), pool)),
               reply(R"({"actionId":"system.volume.up"})", "action.ok"));

@@ -33,7 +33,7 @@ class AppIconProviderTest : public testing::SandboxTest {
   protected:
     testing::IconThemeSandbox icons{sandbox};
     test::IoThread io;
-    asio::thread_pool pool{2};
+    asio::thread_pool& pool = io.pool();
     std::map<std::string, fs::path> installed;
     std::atomic<int> renders{0};
     std::optional<fs::file_time_type> (*dateOverride)(const fs::path&) = nullptr;

@@ -25,7 +25,7 @@ class ShortcutIconProviderTest : public testing::SandboxTest {
     testing::IconThemeSandbox icons{sandbox};
     fs::path shortcuts = sandbox.dataHome() / "HarborlinkAgent" / "Shortcuts";
     test::IoThread io;
-    asio::thread_pool pool{2};
+    asio::thread_pool& pool = io.pool();
     std::atomic<int> fetches{0};
     std::atomic<int> listings{0};
 

@@ -50,7 +50,7 @@ class AgentViewModelTest : public ::testing::Test {
     }
 
     IoThread io;  // outlives everything that holds one of its strands
-    asio::thread_pool pool{1};
+    asio::thread_pool& pool = io.pool();
     std::shared_ptr<InMemoryPairedDeviceStore> store =
         std::make_shared<InMemoryPairedDeviceStore>();
     FakeExecutors executors;

@@ -81,7 +81,7 @@ class DeckStoreTest : public testing::SandboxTest {
     DeckStore& store() {
         if (!store_) {
             store_ = std::make_unique<DeckStore>(
-                io().executor(), pool, std::nullopt,
+                io().executor(), io().pool(), std::nullopt,
                 [this](std::string_view line) { reports.emplace_back(line); });
         }
         return *store_;
@@ -104,23 +104,17 @@ class DeckStoreTest : public testing::SandboxTest {
         testing::writeTextFile(legacyFile(), text.substr(start, text.rfind("}]") - start + 1));
     }
 
-    // Ends the store, the pool and the io thread (before a fork). The pool goes before the io
-    // thread: a pool thread still finishing a hand-over holds one of the context's strands.
+    // Ends the store and the io thread with its pool (before a fork).
     void stopThreads() {
         store_.reset();
-        pool.join();
         io_.reset();
     }
 
-  private:
-    std::unique_ptr<test::IoThread> io_;
-
-  protected:
     WorkspaceClient workspace = workspaceWith(installedApps);
     std::vector<std::string> reports;
-    asio::thread_pool pool{1};  // joined before the io thread ends
 
   private:
+    std::unique_ptr<test::IoThread> io_;
     std::unique_ptr<DeckStore> store_;
 };
 

@@ -62,7 +62,7 @@ class PairingServiceTest : public ::testing::Test {
     std::string wrongPIN() { return state().currentPIN == "000000" ? "111111" : "000000"; }
 
     test::IoThread io;
-    asio::thread_pool pool{1};
+    asio::thread_pool& pool = io.pool();
     std::shared_ptr<FlakyStore> store = std::make_shared<FlakyStore>();
     std::unique_ptr<PairingService> service;
 };
@@ -271,7 +271,7 @@ TEST_F(PairingServiceTest, ConcurrentRequestsAreHandledOneAfterAnother) {
 class PairingServiceFileStoreTest : public testing::SandboxTest {
   protected:
     test::IoThread io;
-    asio::thread_pool pool{1};
+    asio::thread_pool& pool = io.pool();
 };
 
 TEST_F(PairingServiceFileStoreTest, APairedPhoneSurvivesANewServiceOverTheSameStore) {

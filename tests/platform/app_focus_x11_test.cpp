@@ -92,7 +92,7 @@ class X11FocusTest : public ::testing::Test {
     }
 
     test::IoThread io_;
-    asio::thread_pool pool_{2};
+    asio::thread_pool& pool_ = io_.pool();
     std::unique_ptr<XvfbServer> server_;
     std::vector<pid_t> started_;
 };

@@ -92,7 +92,7 @@ class AppWorkspaceTest : public ::testing::Test {
     }
 
     test::IoThread io;
-    asio::thread_pool pool{2};
+    asio::thread_pool& pool = io.pool();
     std::vector<pid_t> started;
 };
 

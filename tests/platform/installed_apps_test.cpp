@@ -64,7 +64,7 @@ TEST(InstalledApps, IconNamesAreLowerCaseWithoutSpaces) {
 
 TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind) {
     test::IoThread io;
-    asio::thread_pool pool(2);
+    asio::thread_pool& pool = io.pool();
     InstalledAppsSource source = linuxInstalledAppsSource();
     const auto scan = source.scanApplicationBundles;
     source.scanApplicationBundles = [scan] {

@@ -1,9 +1,11 @@
 #pragma once
-// An io_context running on its own thread, and a way to wait for a Task from a test body.
+// An io_context running on its own thread with a pool for blocking work beside it, and a way to
+// wait for a Task from a test body.
 
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <chrono>
 #include <future>
 #include <stdexcept>
@@ -15,13 +17,15 @@ namespace velopad::test {
 
 class IoThread {
   public:
-    IoThread() : work_(context_.get_executor()), thread_([this] { context_.run(); }) {}
+    explicit IoThread(std::size_t poolThreads = 2)
+        : work_(context_.get_executor()), pool_(poolThreads), thread_([this] { context_.run(); }) {}
     ~IoThread() { drain(); }
 
     // Lets every pending operation finish (close sockets and cancel timers first), then ends
-    // the thread; after a few seconds it stops the context instead. Call it before destroying
-    // what the coroutines use, and declare the IoThread before those objects (thread pools
-    // included) so the context outlives their strands.
+    // the pool and the thread; after a few seconds it stops the context instead. Call it before
+    // destroying what the coroutines use, and declare the IoThread before those objects so the
+    // context outlives their strands. The pool ends first: a pool thread that has just handed a
+    // result back still holds one of the context's strands for a moment.
     void drain(std::chrono::seconds patience = std::chrono::seconds(5)) {
         if (!thread_.joinable()) return;
         work_.reset();
@@ -33,6 +37,7 @@ class IoThread {
             }
             if (!done) context_.stop();
         });
+        pool_.join();
         thread_.join();
         done = true;
         watchdog.join();
@@ -40,6 +45,7 @@ class IoThread {
 
     Executor executor() { return context_.get_executor(); }
     asio::io_context& context() { return context_; }
+    asio::thread_pool& pool() { return pool_; }
 
     // Runs the task on the io thread and waits for its result (rethrowing its exception).
     template <class T>
@@ -66,6 +72,7 @@ class IoThread {
   private:
     asio::io_context context_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;
+    asio::thread_pool pool_;
     std::thread thread_;
 };
 
