@@ -12,8 +12,8 @@
 
 #include "agent_core/async.h"
 #include "app/agent_view_state.h"
-#include "app/listener_service.h"
-#include "app/pairing_service.h"
+#include "app/listener/listener_service.h"
+#include "app/pairing/pairing_service.h"
 
 namespace velopad {
 

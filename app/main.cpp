@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "app/agent.h"
-#include "app/headless_front_end.h"
 #include "app/single_instance_guard.h"
+#include "app/terminal/headless_front_end.h"
 
 namespace {
 

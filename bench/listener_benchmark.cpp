@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/listener_service.h"
-#include "app/request_router.h"
+#include "app/listener/listener_service.h"
+#include "app/listener/request_router.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
 

@@ -6,8 +6,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <thread>
 
-#include "app/in_memory_paired_device_store.h"
-#include "app/request_router.h"
+#include "app/listener/request_router.h"
+#include "app/pairing/in_memory_paired_device_store.h"
 #include "protocol/message_factory.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"

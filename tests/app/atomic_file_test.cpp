@@ -1,4 +1,4 @@
-#include "app/atomic_file.h"
+#include "app/storage/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

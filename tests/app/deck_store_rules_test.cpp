@@ -1,11 +1,11 @@
-#include "app/deck_store_rules.h"
+#include "app/decks/deck_store_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/deck_store_error.h"
+#include "app/decks/deck_store_error.h"
 #include "protocol/deck_tile_factories.h"
 
 namespace velopad {

@@ -1,4 +1,4 @@
-#include "app/deck_store.h"
+#include "app/decks/deck_store.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "app/data_paths.h"
-#include "app/deck_store_rules.h"
+#include "app/decks/deck_store_rules.h"
+#include "app/storage/data_paths.h"
 #include "protocol/deck_tile_factories.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"

@@ -1,4 +1,4 @@
-#include "app/headless_front_end.h"
+#include "app/terminal/headless_front_end.h"
 
 #include <gtest/gtest.h>
 

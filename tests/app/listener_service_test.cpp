@@ -1,4 +1,4 @@
-#include "app/listener_service.h"
+#include "app/listener/listener_service.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/request_router.h"
+#include "app/listener/request_router.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/ws_client.h"

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "app/paired_device_stored_form.h"
-#include "app/secret_service_paired_device_store.h"
+#include "app/pairing/paired_device_stored_form.h"
+#include "app/pairing/secret_service_paired_device_store.h"
 #include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
 

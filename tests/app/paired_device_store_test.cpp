@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/file_paired_device_store.h"
-#include "app/in_memory_paired_device_store.h"
-#include "app/paired_device_stored_form.h"
+#include "app/pairing/file_paired_device_store.h"
+#include "app/pairing/in_memory_paired_device_store.h"
+#include "app/pairing/paired_device_stored_form.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad {

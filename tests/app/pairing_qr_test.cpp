@@ -1,4 +1,4 @@
-#include "app/pairing_qr.h"
+#include "app/pairing/pairing_qr.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

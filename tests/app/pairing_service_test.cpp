@@ -1,4 +1,4 @@
-#include "app/pairing_service.h"
+#include "app/pairing/pairing_service.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/file_paired_device_store.h"
-#include "app/in_memory_paired_device_store.h"
+#include "app/pairing/file_paired_device_store.h"
+#include "app/pairing/in_memory_paired_device_store.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "app/request_router.h"
+#include "app/listener/request_router.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/request_executors.h"
+#include "app/listener/request_executors.h"
 #include "protocol/message_factory.h"
 #include "protocol/wire_codec.h"
 

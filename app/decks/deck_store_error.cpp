@@ -1,4 +1,4 @@
-#include "app/deck_store_error.h"
+#include "app/decks/deck_store_error.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "app/listener_service.h"
+#include "app/listener/listener_service.h"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>

@@ -1,4 +1,4 @@
-#include "app/pairing_service.h"
+#include "app/pairing/pairing_service.h"
 
 #include <algorithm>
 #include <exception>

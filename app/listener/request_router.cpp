@@ -1,9 +1,9 @@
-#include "app/request_router.h"
+#include "app/listener/request_router.h"
 
 #include <cctype>
 #include <map>
 
-#include "app/base64.h"
+#include "app/listener/base64.h"
 #include "protocol/message_factory.h"
 #include "protocol/utf8.h"
 #include "protocol/wire_codec.h"

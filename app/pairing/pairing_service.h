@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "agent_core/async.h"
-#include "app/paired_device_store.h"
+#include "app/pairing/paired_device_store.h"
 #include "protocol/pairing_engine.h"
 #include "protocol/pairing_records.h"
 #include "protocol/secure_random.h"

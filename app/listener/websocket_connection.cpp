@@ -1,4 +1,4 @@
-#include "app/websocket_connection.h"
+#include "app/listener/websocket_connection.h"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>

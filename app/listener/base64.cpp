@@ -1,4 +1,4 @@
-#include "app/base64.h"
+#include "app/listener/base64.h"
 
 #include <openssl/evp.h>
 

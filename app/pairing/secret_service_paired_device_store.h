@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/paired_device_store.h"
+#include "app/pairing/paired_device_store.h"
 #include "platform/linux/secret_service_paired_device_store.h"
 
 namespace velopad {

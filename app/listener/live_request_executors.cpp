@@ -1,4 +1,4 @@
-#include "app/live_request_executors.h"
+#include "app/listener/live_request_executors.h"
 
 namespace velopad {
 

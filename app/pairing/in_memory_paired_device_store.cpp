@@ -1,4 +1,4 @@
-#include "app/in_memory_paired_device_store.h"
+#include "app/pairing/in_memory_paired_device_store.h"
 
 #include <utility>
 

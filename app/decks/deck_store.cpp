@@ -1,4 +1,4 @@
-#include "app/deck_store.h"
+#include "app/decks/deck_store.h"
 
 #include <algorithm>
 #include <exception>
@@ -10,9 +10,9 @@
 #include "agent_core/app_icon_provider.h"
 #include "agent_core/serial_gate.h"
 #include "agent_core/shortcut_icon_provider.h"
-#include "app/atomic_file.h"
-#include "app/data_paths.h"
-#include "app/deck_store_rules.h"
+#include "app/decks/deck_store_rules.h"
+#include "app/storage/atomic_file.h"
+#include "app/storage/data_paths.h"
 #include "protocol/deck_template_filter.h"
 #include "protocol/deck_templates.h"
 

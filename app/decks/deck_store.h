@@ -18,7 +18,7 @@
 
 #include "agent_core/async.h"
 #include "agent_core/workspace_client.h"
-#include "app/deck_store_error.h"
+#include "app/decks/deck_store_error.h"
 #include "protocol/deck_category.h"
 #include "protocol/deck_template.h"
 #include "protocol/payloads.h"

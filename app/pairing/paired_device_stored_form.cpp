@@ -1,4 +1,4 @@
-#include "app/paired_device_stored_form.h"
+#include "app/pairing/paired_device_stored_form.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,9 +1,9 @@
-#include "app/headless_front_end.h"
+#include "app/terminal/headless_front_end.h"
 
 #include <map>
 #include <ostream>
 
-#include "app/pairing_qr.h"
+#include "app/pairing/pairing_qr.h"
 
 namespace velopad {
 

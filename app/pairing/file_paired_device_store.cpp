@@ -1,4 +1,4 @@
-#include "app/file_paired_device_store.h"
+#include "app/pairing/file_paired_device_store.h"
 
 #include <unistd.h>
 
@@ -6,9 +6,9 @@
 #include <system_error>
 #include <utility>
 
-#include "app/atomic_file.h"
-#include "app/data_paths.h"
-#include "app/paired_device_stored_form.h"
+#include "app/pairing/paired_device_stored_form.h"
+#include "app/storage/atomic_file.h"
+#include "app/storage/data_paths.h"
 
 namespace velopad {
 

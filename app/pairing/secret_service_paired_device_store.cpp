@@ -1,8 +1,8 @@
-#include "app/secret_service_paired_device_store.h"
+#include "app/pairing/secret_service_paired_device_store.h"
 
 #include <utility>
 
-#include "app/paired_device_stored_form.h"
+#include "app/pairing/paired_device_stored_form.h"
 
 namespace velopad {
 

@@ -1,9 +1,9 @@
-#include "app/paired_device_store.h"
+#include "app/pairing/paired_device_store.h"
 
 #include <iostream>
 
-#include "app/file_paired_device_store.h"
-#include "app/secret_service_paired_device_store.h"
+#include "app/pairing/file_paired_device_store.h"
+#include "app/pairing/secret_service_paired_device_store.h"
 
 namespace velopad {
 

@@ -1,4 +1,4 @@
-#include "app/data_paths.h"
+#include "app/storage/data_paths.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <functional>
 
-#include "app/message_routing.h"
-#include "app/request_executors.h"
-#include "app/wire_message_parser.h"
+#include "app/listener/message_routing.h"
+#include "app/listener/request_executors.h"
+#include "app/listener/wire_message_parser.h"
 
 namespace velopad {
 

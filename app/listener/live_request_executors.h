@@ -8,9 +8,9 @@
 #include "agent_core/shortcut_icon_provider.h"
 #include "agent_core/shortcut_wire_handler.h"
 #include "agent_core/workspace_client.h"
-#include "app/deck_store.h"
-#include "app/pairing_service.h"
-#include "app/request_executors.h"
+#include "app/decks/deck_store.h"
+#include "app/listener/request_executors.h"
+#include "app/pairing/pairing_service.h"
 
 namespace velopad {
 

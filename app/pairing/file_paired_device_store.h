@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/paired_device_store.h"
+#include "app/pairing/paired_device_store.h"
 
 namespace velopad {
 

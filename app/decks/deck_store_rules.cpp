@@ -1,4 +1,4 @@
-#include "app/deck_store_rules.h"
+#include "app/decks/deck_store_rules.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "app/deck_store_error.h"
+#include "app/decks/deck_store_error.h"
 #include "protocol/deck_templates.h"
 #include "protocol/json_fields.h"
 #include "protocol/json_text.h"

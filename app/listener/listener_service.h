@@ -15,10 +15,10 @@
 #include <system_error>
 
 #include "agent_core/async.h"
-#include "app/listener_service_error.h"
-#include "app/message_routing.h"
-#include "app/service_advertising.h"
-#include "app/websocket_connection.h"
+#include "app/listener/listener_service_error.h"
+#include "app/listener/message_routing.h"
+#include "app/listener/service_advertising.h"
+#include "app/listener/websocket_connection.h"
 
 namespace velopad {
 

@@ -1,4 +1,4 @@
-#include "app/wire_message_parser.h"
+#include "app/listener/wire_message_parser.h"
 
 #include <array>
 #include <functional>

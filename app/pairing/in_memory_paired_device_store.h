@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/paired_device_store.h"
+#include "app/pairing/paired_device_store.h"
 
 namespace velopad {
 
