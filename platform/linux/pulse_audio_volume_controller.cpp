@@ -42,18 +42,24 @@ PulseSinkState readSink(PulseAudioSession& session, const OutputDevice& device, 
     return *state.value;
 }
 
+// The level a volume key acts on: the loudest channel, as desktop volume controls show it.
 float scalarVolume(const pa_cvolume& volume) {
-    return static_cast<float>(pa_cvolume_avg(&volume)) / static_cast<float>(PA_VOLUME_NORM);
+    return static_cast<float>(pa_cvolume_max(&volume)) / static_cast<float>(PA_VOLUME_NORM);
 }
 
+// Sets the loudest channel to `scalar` (0…1) and scales the others with it, so the balance
+// between channels is kept. A level above zero also un-mutes.
 void setVolume(PulseAudioSession& session, const PulseSinkState& current, float scalar) {
     const OutputDevice device = defaultOutputDevice(session);
     const float clamped = std::clamp(scalar, 0.0F, 1.0F);
     const auto raw =
         static_cast<pa_volume_t>(std::lround(clamped * static_cast<float>(PA_VOLUME_NORM)));
-    pa_cvolume volume{};
-    const unsigned channels = current.volume.channels > 0 ? current.volume.channels : 1;
-    pa_cvolume_set(&volume, channels, raw);
+    pa_cvolume volume = current.volume;
+    if (!pa_cvolume_valid(&volume)) {
+        pa_cvolume_set(&volume, 1, raw);
+    } else {
+        pa_cvolume_scale(&volume, raw);  // every channel at `raw` when all were silent
+    }
     if (const int error = session.setSinkVolume(device.sinkName, volume); error != 0) {
         throw PulseAudioVolumeError(Code::writeVolumeFailed, error);
     }
@@ -78,7 +84,17 @@ void PulseAudioVolumeController::changeVolumeBy(float delta) {
     PulseAudioSession session(timeout_);
     const OutputDevice device = defaultOutputDevice(session);
     const PulseSinkState state = readSink(session, device, Code::readVolumeFailed);
-    setVolume(session, state, scalarVolume(state.volume) + delta);
+    const float current = scalarVolume(state.volume);
+    // Desktops let the volume go past 100 %. A key never moves it the wrong way: "up" above
+    // 100 % keeps the level (and still un-mutes), "down" from there goes one step below 100 %.
+    if (delta > 0 && current > 1.0F) {
+        if (const int error = session.setSinkMute(device.sinkName, false); error != 0) {
+            throw PulseAudioVolumeError(Code::writeMuteFailed, error);
+        }
+        return;
+    }
+    const float next = std::min(current, 1.0F) + delta;
+    setVolume(session, state, next);
 }
 
 void PulseAudioVolumeController::toggleMute() {

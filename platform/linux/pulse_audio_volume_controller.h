@@ -1,6 +1,7 @@
 #pragma once
 // Volume keys bound to the default sink of the user's PulseAudio (or PipeWire-Pulse) server.
-// The scalar volume 0…1 is the sink's average channel volume over PA_VOLUME_NORM.
+// The scalar volume 0…1 is the sink's loudest channel over PA_VOLUME_NORM; the other channels
+// follow it in proportion, so the balance is kept.
 
 #include <chrono>
 

@@ -87,6 +87,30 @@ TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
     EXPECT_EQ(volume("test"), 32768);
 }
 
+// Two channels out of balance, some above 100 %: a key never moves the level the wrong way and
+// the channels keep their ratio.
+TEST_F(PulseAudioVolumeControllerTest, KeysKeepTheBalanceAndNeverMoveTheWrongWayAbove100Percent) {
+    const struct {
+        const char* left;
+        const char* right;
+        bool up;
+        std::vector<long> expected;
+    } cases[] = {
+        {"98304", "65536", true, {98304, 65536}},   // 150 %: "up" leaves it
+        {"98304", "49152", false, {61440, 30720}},  // 150 %: "down" goes to 93.75 %
+        {"32768", "16384", true, {36864, 18432}},   // 50 % / 25 %: scaled together
+        {"65536", "32768", true, {65536, 32768}},   // at 100 %: stays
+        {"16384", "65536", false, {16384 * 61440 / 65536, 61440}},
+    };
+    for (const auto& c : cases) {
+        server.pactl({"set-sink-volume", "test", c.left, c.right});
+        server.setSinkMuted(true);
+        c.up ? controller.volumeUp() : controller.volumeDown();
+        EXPECT_EQ(server.sinkVolumes(), c.expected) << c.left << " " << c.right << " " << c.up;
+        EXPECT_FALSE(server.sinkMuted());
+    }
+}
+
 class PulseAudioWithoutServerTest : public ::testing::Test {
   protected:
     Sandbox sandbox;  // an empty runtime directory: nothing to connect to
