@@ -1,0 +1,119 @@
+// The built-in type faces resolve by the names the typography gives them, and every symbol in
+// the glyph table draws a real icon.
+
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QImage>
+
+#include "app/desktop/glyphs.h"
+#include "qt_application.h"
+#include "ui_kit/glyph_table.h"
+
+namespace velopad {
+namespace {
+
+using DeckTypography::Family;
+
+struct FaceCase {
+    Family family;
+    int weight;
+    const char* family_name;
+    const char* style;
+};
+
+TEST(TypographyFont, ResolvesEveryFaceTheTypographyNames) {
+    testing::qtApplication();
+    const FaceCase cases[] = {
+        {Family::ui, 400, "Space Grotesk", "Regular"},
+        {Family::ui, 500, "Space Grotesk", "Medium"},
+        {Family::ui, 600, "Space Grotesk", "SemiBold"},
+        {Family::ui, 900, "Space Grotesk", "Bold"},
+        {Family::display, 300, "Barlow Condensed", "Regular"},
+        {Family::display, 600, "Barlow Condensed", "SemiBold"},
+        {Family::display, 700, "Barlow Condensed", "Bold"},
+        {Family::hand, 500, "Caveat", "Regular"},
+        {Family::hand, 600, "Caveat", "Bold"},
+    };
+    for (const auto& c : cases) {
+        const QFontInfo info(desktop::typographyFont(c.family, c.weight, 17));
+        EXPECT_EQ(info.family().toStdString(), c.family_name) << c.family_name << " " << c.weight;
+        EXPECT_EQ(info.styleName().toStdString(), c.style) << c.family_name << " " << c.weight;
+        EXPECT_NEAR(info.pointSizeF(), 17, 0.5);  // rounded to whole pixels
+    }
+}
+
+// Pixels of the glyph that are painted, and whether all of them have the asked-for colour.
+std::pair<int, bool> paintedPixels(const QPixmap& pixmap, QColor color) {
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    int painted = 0;
+    bool tinted = true;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() == 0) continue;
+            ++painted;
+            // Faint edge pixels lose precision to premultiplied alpha; solid ones must match.
+            if (pixel.alpha() == 255 &&
+                (pixel.red() != color.red() || pixel.green() != color.green() ||
+                 pixel.blue() != color.blue()))
+                tinted = false;
+        }
+    }
+    return {painted, tinted};
+}
+
+TEST(GlyphPixmap, EveryTableEntryDrawsATintedIcon) {
+    testing::qtApplication();
+    const QColor orange(255, 149, 0);
+    for (const auto& entry : GlyphTable::entries()) {
+        const QPixmap pixmap = desktop::glyphPixmap(entry.symbol, 32, orange);
+        const auto [painted, tinted] = paintedPixels(pixmap, orange);
+        EXPECT_GT(painted, 20) << entry.symbol << " → " << entry.file;
+        EXPECT_TRUE(tinted) << entry.symbol;
+    }
+}
+
+TEST(GlyphPixmap, UnknownSymbolDrawsTheNeutralGlyphNotNothing) {
+    testing::qtApplication();
+    EXPECT_FALSE(GlyphTable::contains("no.such.symbol"));
+    const QImage unknown = desktop::glyphPixmap("no.such.symbol", 24, Qt::black).toImage();
+    const QImage neutral = desktop::glyphPixmap("", 24, Qt::black).toImage();
+    EXPECT_EQ(unknown, neutral);
+    EXPECT_GT(paintedPixels(QPixmap::fromImage(unknown), Qt::black).first, 20);
+    // A mapped symbol draws something else.
+    EXPECT_NE(desktop::glyphPixmap("globe", 24, Qt::black).toImage(), neutral);
+}
+
+TEST(GlyphTable, SymbolsOfKeysActionsAndViewsAllHaveIcons) {
+    for (const char* symbol : {"rectangle.grid.2x2",
+                               "iphone.gen3",
+                               "lock.fill",
+                               "exclamationmark.shield",
+                               "exclamationmark.triangle.fill",
+                               "plus",
+                               "minus",
+                               "slider.horizontal.3",
+                               "arrow.triangle.turn.up.right.diamond.fill",
+                               "video.fill",
+                               "bubble.left.and.bubble.right.fill",
+                               "globe",
+                               "safari.fill",
+                               "music.note",
+                               "play.tv.fill",
+                               "waveform",
+                               "message.fill",
+                               "music.note.list",
+                               "terminal.fill",
+                               "folder.fill",
+                               "gearshape.fill",
+                               "speaker.wave.1.fill",
+                               "speaker.wave.3.fill",
+                               "speaker.slash.fill",
+                               "mic.fill"}) {
+        EXPECT_TRUE(GlyphTable::contains(symbol)) << symbol;
+    }
+}
+
+}  // namespace
+}  // namespace velopad
