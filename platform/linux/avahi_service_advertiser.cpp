@@ -52,8 +52,10 @@ struct AvahiServiceAdvertiser::Session {
 
     void report(AdvertisementState state, std::string detail = {}) {
         AdvertisementStatus status{state, name, std::nullopt, std::move(detail)};
-        if (state == AdvertisementState::unavailable || state == AdvertisementState::failed) {
-            status.notice = std::string(bonjourUnavailableNotice);
+        if (state == AdvertisementState::unavailable) {
+            status.notice = std::string(avahiNotRunningNotice);
+        } else if (state == AdvertisementState::failed) {
+            status.notice = std::string(avahiRefusedNotice);
         }
         owner.publish(std::move(status));
     }
@@ -197,7 +199,7 @@ void AvahiServiceAdvertiser::start(std::string_view name, std::uint16_t port) {
     if (!session->begin()) {
         session.reset();
         publish({AdvertisementState::failed, dnsSdServiceName(name),
-                 std::string(bonjourUnavailableNotice), "Avahi's thread could not be started"});
+                 std::string(avahiRefusedNotice), "Avahi's thread could not be started"});
         return;
     }
     session_ = std::move(session);

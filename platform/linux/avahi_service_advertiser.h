@@ -17,9 +17,12 @@
 
 namespace velopad {
 
-// Shown to the user while the agent cannot be advertised.
-inline constexpr std::string_view bonjourUnavailableNotice =
-    "Bonjour is unavailable: the agent can still be reached by address.";
+// Shown to the user while no Avahi daemon answers; cleared once one does.
+inline constexpr std::string_view avahiNotRunningNotice =
+    "Avahi (DNS-SD) is not running: phones cannot find this computer until it is started.";
+// Shown when the daemon runs but refused the advertisement.
+inline constexpr std::string_view avahiRefusedNotice =
+    "Avahi (DNS-SD) could not advertise this computer: phones cannot find it.";
 
 enum class AdvertisementState {
     stopped,      // not started, or stopped

@@ -114,7 +114,8 @@ TEST_F(AvahiServiceAdvertiserTest, WaitsForTheDaemonAndRegistersAgainWhenItRetur
 
     ASSERT_TRUE(reaches(advertiser, AdvertisementState::unavailable));
     EXPECT_EQ(advertiser.status().notice,
-              "Bonjour is unavailable: the agent can still be reached by address.");
+              "Avahi (DNS-SD) is not running: phones cannot find this computer until it is "
+              "started.");
     EXPECT_EQ(advertiser.status().serviceName, "Late Daemon");
 
     services->startDaemon();

@@ -31,7 +31,9 @@ TEST_F(AvahiServiceUnavailableTest, ReportsTheNoticeAndStopsCleanly) {
     ASSERT_TRUE(
         waitUntil([&] { return advertiser.status().state == AdvertisementState::unavailable; }));
     const auto status = advertiser.status();
-    EXPECT_EQ(status.notice, "Bonjour is unavailable: the agent can still be reached by address.");
+    EXPECT_EQ(status.notice,
+              "Avahi (DNS-SD) is not running: phones cannot find this computer until it is "
+              "started.");
     EXPECT_EQ(status.serviceName, "Studio");
     EXPECT_FALSE(status.detail.empty());
 
