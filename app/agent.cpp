@@ -8,6 +8,7 @@
 #include "agent_core/shortcut_icon_provider.h"
 #include "agent_core/shortcut_message_handler.h"
 #include "agent_core/shortcut_wire_handler.h"
+#include "agent_core/shortcuts_catalog.h"
 #include "agent_core/shortcuts_runner.h"
 #include "agent_core/shortcuts_tool.h"
 #include "agent_core/system_action_runner.h"
@@ -18,6 +19,7 @@
 #include "app/pairing/pairing_service.h"
 #include "app/storage/data_paths.h"
 #include "platform/linux/avahi_service_advertiser.h"
+#include "platform/linux/desktop_entry_catalog.h"
 #include "platform/linux/gio_workspace_client.h"
 #include "platform/linux/host_name.h"
 #include "platform/linux/icon_render_sources.h"
@@ -53,6 +55,10 @@ class AvahiAdvertising final : public ServiceAdvertising {
     AvahiServiceAdvertiser advertiser_;  // last: its callback uses the fields above
 };
 
+Task<void> pushDecksIfAlive(std::weak_ptr<AgentViewModel> weakViewModel) {
+    if (auto viewModel = weakViewModel.lock()) co_await viewModel->pushDecks();
+}
+
 }  // namespace
 
 struct Agent::Parts {
@@ -71,7 +77,9 @@ struct Agent::Parts {
           executors(AgentComponents{pairingService, appMessageHandler, actionMessageHandler,
                                     shortcutWireHandler, deckStore, iconProvider,
                                     shortcutIconProvider, workspace, pool}),
-          router(executors) {
+          router(executors),
+          editorExecutor(executor),
+          editorPool(pool) {
         ListenerOptions listenerOptions;
         listenerOptions.port = config.port;
         listenerOptions.serviceName = [] { return computerName(); };
@@ -104,6 +112,8 @@ struct Agent::Parts {
     std::unique_ptr<AvahiAdvertising> advertising;
     std::shared_ptr<ListenerService> listener;
     std::shared_ptr<AgentViewModel> viewModel;
+    Executor editorExecutor;
+    asio::thread_pool& editorPool;
 };
 
 Agent::Agent(Executor executor, asio::thread_pool& pool, AgentConfig config)
@@ -121,5 +131,26 @@ Task<void> Agent::shutdown() {
 AgentViewModel& Agent::viewModel() { return *parts_->viewModel; }
 std::shared_ptr<AgentViewModel> Agent::sharedViewModel() { return parts_->viewModel; }
 ListenerService& Agent::listener() { return *parts_->listener; }
+
+DeckEditorContext Agent::deckEditorContext() {
+    DeckEditorContext context;
+    context.executor = parts_->editorExecutor;
+    context.pool = &parts_->editorPool;
+    context.deckStore = &parts_->deckStore;
+    context.workspace = parts_->workspace;
+    context.installedApps = linuxInstalledAppsSource();
+    context.shortcutsTool = defaultShortcutsExecutable();
+    auto catalog =
+        std::make_shared<ShortcutsCatalog>(context.shortcutsTool.string(), parts_->processRunner);
+    context.listShortcuts = [catalog] { return catalog->list(); };
+    context.shortcutIcons = [icons = &parts_->shortcutIconProvider] { return icons->preloadAll(); };
+    const std::weak_ptr<AgentViewModel> viewModel = parts_->viewModel;
+    context.isPhoneConnected = [viewModel] {
+        const auto model = viewModel.lock();
+        return model && model->state().hasConnectedPhone;
+    };
+    context.onSaved = [viewModel] { return pushDecksIfAlive(viewModel); };
+    return context;
+}
 
 }  // namespace velopad

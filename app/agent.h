@@ -9,6 +9,7 @@
 
 #include "agent_core/async.h"
 #include "app/agent_view_model.h"
+#include "app/editor/deck_editor_context.h"
 
 namespace velopad {
 
@@ -33,6 +34,9 @@ class Agent {
     AgentViewModel& viewModel();
     std::shared_ptr<AgentViewModel> sharedViewModel();
     ListenerService& listener();
+    // What a deck editor needs, bound to this agent's store, workspace, Shortcuts and phones.
+    // The editor must end before the agent does.
+    DeckEditorContext deckEditorContext();
 
   private:
     struct Parts;
