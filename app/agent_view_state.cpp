@@ -44,7 +44,7 @@ bool AgentViewState::showsPairingBlock() const {
 std::string AgentViewState::pairingInstruction() const {
     return pairedDevices.empty()
                ? "Open Velopad on your iPhone and tap Pair. Point the camera at this code."
-               : "Scan to pair this iPhone again. This replaces the pairing on this Mac.";
+               : "Scan to pair this iPhone again. This replaces the pairing on this computer.";
 }
 
 }  // namespace velopad

@@ -102,7 +102,7 @@ TEST_F(AgentViewModelTest, ShowingThePairingCodeRenewsItUntilThePhonePairsAgain)
     EXPECT_NE(shown.currentPIN, before.currentPIN);
     EXPECT_NE(shown.pairingQRString, before.pairingQRString);
     EXPECT_EQ(shown.pairingInstruction(),
-              "Scan to pair this iPhone again. This replaces the pairing on this Mac.");
+              "Scan to pair this iPhone again. This replaces the pairing on this computer.");
 
     ASSERT_TRUE(
         pairByPIN(shown.currentPIN, "iPhone B", "33333333-3333-4333-8333-333333333333").isOK());

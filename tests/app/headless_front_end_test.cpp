@@ -71,8 +71,9 @@ TEST_F(HeadlessFrontEndTest, ShowsThePairedPhoneInsteadOfTheCodeAndNeverItsToken
 
     paired.isShowingPairingCode = true;
     const auto shown = render(paired);
-    EXPECT_NE(shown.find("Scan to pair this iPhone again. This replaces the pairing on this Mac."),
-              std::string::npos)
+    EXPECT_NE(
+        shown.find("Scan to pair this iPhone again. This replaces the pairing on this computer."),
+        std::string::npos)
         << shown;
     EXPECT_GT(count(shown, "\u2580") + count(shown, "\u2584"), 0u) << "the QR code is drawn again";
 }
