@@ -96,6 +96,7 @@ struct Agent::Parts {
             return advertising ? advertising->notice() : std::nullopt;
         };
         viewModel = AgentViewModel::create(executor, pairingService, *listener, viewOptions);
+        viewModel->setProblemReporter(reportStoreProblemToStandardError);
     }
 
     WorkspaceClient workspace;

@@ -2,6 +2,10 @@
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
+#include <exception>
+#include <string>
+
+#include "agent_core/error_description.h"
 
 namespace velopad {
 
@@ -45,7 +49,28 @@ void AgentViewModel::observe(Observer observer) {
 }
 
 void AgentViewModel::post(Task<void> (AgentViewModel::*command)()) {
-    asio::co_spawn(strand_, (this->*command)(), [self = shared_from_this()](std::exception_ptr) {});
+    asio::co_spawn(strand_, runCommand(command), asio::detached);
+}
+
+void AgentViewModel::setProblemReporter(ProblemReporter report) {
+    asio::post(strand_, [self = shared_from_this(), report = std::move(report)]() mutable {
+        self->report_ = std::move(report);
+    });
+}
+
+Task<void> AgentViewModel::runCommand(Task<void> (AgentViewModel::*command)()) {
+    auto self = shared_from_this();
+    std::optional<std::string> failure;
+    try {
+        co_await (this->*command)();
+    } catch (const std::exception& error) {
+        failure = errorDescription(error);
+    } catch (...) {
+        failure = "The command failed.";
+    }
+    // Spawned on the strand, so this runs there.
+    fields_.commandError = failure;
+    publish();
 }
 
 void AgentViewModel::publish() {
@@ -61,7 +86,16 @@ void AgentViewModel::publish() {
 Task<void> AgentViewModel::refreshLoop() {
     auto self = shared_from_this();
     while (!stopped_) {
-        co_await refresh();
+        // One failed pass is reported and the loop goes on: it also drives automatic recovery.
+        std::optional<std::string> failure;
+        try {
+            co_await refresh();
+        } catch (const std::exception& error) {
+            failure = errorDescription(error);
+        } catch (...) {
+            failure = "unknown error";
+        }
+        if (failure && report_) report_("The status refresh failed: " + *failure);
         if (stopped_) break;
         refreshTimer_->expires_after(options_.refreshPeriod);
         co_await refreshTimer_->async_wait(asio::as_tuple(asio::use_awaitable));
@@ -110,7 +144,7 @@ Task<void> AgentViewModel::attemptAutomaticRecoveryIfNeeded() {
         fields_.isListenerRunning = status.isRunning;
         fields_.listenerError = status.lastError;
     } catch (const std::exception& error) {
-        fields_.listenerError = error.what();
+        fields_.listenerError = errorDescription(error);
     }
     publish();
 }
@@ -120,8 +154,8 @@ Task<void> AgentViewModel::startListener() {
         try {
             co_await listener_.start();
         } catch (const std::exception& error) {
-            fields_.listenerError =
-                error.what();  // "Listener is already running." or the system's text
+            // "Listener is already running." or the system's description
+            fields_.listenerError = errorDescription(error);
         }
         co_await refreshOnStrand();
     }());
@@ -135,7 +169,7 @@ Task<void> AgentViewModel::restartListener() {
         try {
             co_await listener_.start();
         } catch (const std::exception& error) {
-            fields_.listenerError = error.what();
+            fields_.listenerError = errorDescription(error);
         }
         co_await refreshOnStrand();
     }());
@@ -143,13 +177,18 @@ Task<void> AgentViewModel::restartListener() {
 
 Task<void> AgentViewModel::unpair() {
     co_await onStrand(strand_, [this]() -> Task<void> {
+        // The list is empty in memory whatever happens; a store that could not be cleared is
+        // reported, because the phone would be paired again after a restart.
+        std::optional<std::string> failure;
         try {
             co_await pairing_.unpair();
-        } catch (const std::exception&) {
-            // Not shown: the list is already empty in memory.
+        } catch (const std::exception& error) {
+            failure = errorDescription(error);
         }
         fields_.isShowingPairingCode = false;
         co_await refreshOnStrand();
+        if (failure)
+            throw std::runtime_error("The paired devices could not be removed: " + *failure);
     }());
 }
 

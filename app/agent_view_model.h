@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "agent_core/async.h"
 #include "app/agent_view_state.h"
@@ -51,8 +52,13 @@ class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
     Task<void> dismissShortcutCoach();
     Task<void> pushDecks();
 
-    // Runs one of the commands above on the strand without waiting for it.
+    // Runs one of the commands above on the strand without waiting for it. A command that
+    // fails shows its failure as `commandError`; the next command that succeeds clears it.
     void post(Task<void> (AgentViewModel::*command)());
+
+    // Where the view model reports a failure no front end caused (a refresh that threw).
+    using ProblemReporter = std::function<void(std::string_view)>;
+    void setProblemReporter(ProblemReporter report);
 
   private:
     AgentViewModel(Executor executor, PairingService& pairing, ListenerService& listener,
@@ -61,6 +67,7 @@ class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
     Task<void> refreshOnStrand();
     Task<void> attemptAutomaticRecoveryIfNeeded();
     Task<void> refreshLoop();
+    Task<void> runCommand(Task<void> (AgentViewModel::*command)());
     void publish();
 
     Strand strand_;
@@ -73,6 +80,7 @@ class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
     std::shared_ptr<asio::steady_timer> refreshTimer_;
     bool stopped_ = false;
     bool hasRefreshed_ = false;  // observers see no state before the first refresh
+    ProblemReporter report_;
 
     mutable std::mutex publishedMutex_;
     AgentViewState published_;

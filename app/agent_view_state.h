@@ -24,6 +24,7 @@ struct AgentViewState {
     std::optional<std::string> shortcutCoachMessage;
     bool isShowingPairingCode = false;
     std::optional<std::string> advertisingNotice;  // DNS-SD could not advertise the agent
+    std::optional<std::string> commandError;       // the user's last command that failed
 
     friend bool operator==(const AgentViewState&, const AgentViewState&) = default;
 

@@ -120,7 +120,7 @@ void DeckStore::writeDecks(const std::vector<DeckTemplate>& decks) {
     createPrivateDirectories(storagePath_.parent_path());
     const std::string text =
         DeckStoreRules::encodeDecksFile(DeckStoreRules::decksFileVersion, validated);
-    writeFileAtomically(storagePath_, text);
+    if (const auto warning = writeFileAtomically(storagePath_, text)) report(*warning);
 }
 
 Task<DeckStore::FileState> DeckStore::readDecksFile() {

@@ -1,11 +1,14 @@
 #include "app/listener/listener_service.h"
 
+#include <algorithm>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <cerrno>
+#include <deque>
 #include <set>
 
+#include "agent_core/error_description.h"
 #include "protocol/websocket_auth.h"
 
 namespace velopad {
@@ -175,7 +178,7 @@ Task<void> ListenerService::retryStartAfterPortConflict() {
         try {
             co_await startOnStrand();
         } catch (const std::exception& error) {
-            lastError_ = error.what();
+            lastError_ = errorDescription(error);
         }
     }());
 }
@@ -201,35 +204,123 @@ void ListenerService::stopOnStrand() {
     isRunning_ = false;
 }
 
+namespace {
+
+std::string peerAddress(const tcp::socket& socket) {
+    boost::system::error_code error;
+    auto address = socket.remote_endpoint(error).address();
+    if (error) return {};
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    }
+    return address.to_string();
+}
+
+// Messages read ahead of the one being handled, so control frames (pings) keep being answered
+// while a long request runs. Touched on the listener's strand only; `wake` is cancelled to wake
+// whichever side waits (the reader for room, the handler for a message: never both at once).
+struct Inbox {
+    explicit Inbox(const Strand& strand)
+        : wake(strand, std::chrono::steady_clock::time_point::max()) {}
+    std::deque<std::string> messages;
+    bool ended = false;
+    asio::steady_timer wake;
+};
+
+Task<void> waitForChange(Inbox& inbox) {
+    auto [ignored] = co_await inbox.wake.async_wait(as_tuple(asio::use_awaitable));
+    (void)ignored;
+}
+
+Task<void> readAhead(std::shared_ptr<WebSocketConnection> connection, std::shared_ptr<Inbox> inbox,
+                     std::size_t capacity) {
+    for (;;) {
+        while (inbox->messages.size() >= capacity && connection->isOpen()) {
+            co_await waitForChange(*inbox);
+        }
+        auto message = co_await connection->receive();
+        if (!message) break;
+        inbox->messages.push_back(std::move(*message));
+        inbox->wake.cancel();
+    }
+    inbox->ended = true;
+    inbox->wake.cancel();
+}
+
+}  // namespace
+
+bool ListenerService::admitUnpaired(const std::string& peer) {
+    std::map<std::string, std::pair<std::size_t, WebSocketConnection::Id>> byPeer;
+    std::size_t unpaired = 0;
+    for (const auto& [id, entry] : connections_) {
+        if (entry.paired) continue;
+        ++unpaired;
+        auto& [count, oldest] = byPeer[entry.peer];
+        if (count++ == 0) oldest = id;
+    }
+    if (unpaired < options_.maxUnpairedConnections) return true;
+    if (byPeer.empty()) return false;
+    // The peer holding the most places gives one up (the newcomer's counts as one more), its
+    // oldest connection first; so one peer's flood only ever displaces its own connections.
+    auto victim = byPeer.end();
+    std::size_t most = 0;
+    for (auto it = byPeer.begin(); it != byPeer.end(); ++it) {
+        const std::size_t count = it->second.first + (it->first == peer ? 1 : 0);
+        if (count > most || (count == most && it->second.second < victim->second.second)) {
+            most = count;
+            victim = it;
+        }
+    }
+    const auto id = victim->second.second;
+    if (auto connection = connections_[id].connection.lock()) connection->cancel();
+    connections_.erase(id);
+    return true;
+}
+
 Task<void> ListenerService::serveConnection(tcp::socket socket) {
     auto self = shared_from_this();
-    if (connections_.size() >= options_.maxConnections) {
+    const std::string peer = peerAddress(socket);
+    if (connections_.size() >= options_.maxConnections + options_.maxUnpairedConnections ||
+        !admitUnpaired(peer)) {
         boost::system::error_code ignored;
         socket.close(ignored);
         co_return;
     }
     const auto id = nextConnectionId_++;
     auto connection = std::make_shared<WebSocketConnection>(std::move(socket), id, options_.limits);
-    connections_[id] = connection;
+    connections_[id] = ConnectionEntry{connection, peer, false};
 
     const bool accepted = co_await connection->handshake();
-    if (accepted) {
-        // Ready: the token this connection presented decides push membership once.
-        const auto token = WebSocketAuth::tokenFromHeaders(connection->handshakeHeaders());
+    std::optional<std::string> token;
+    if (accepted && connections_.contains(id)) {
+        // Ready: the token this connection presented decides its place and push membership once.
+        token = WebSocketAuth::tokenFromHeaders(connection->handshakeHeaders());
         if (token && !token->empty()) {
             const auto stopsBefore = stopCount_;
             const bool paired = co_await routing_.isPairedToken(*token);
-            if (paired && stopsBefore == stopCount_ && connection->isOpen()) {
-                pushConnections_[id] = PushConnection{connection, *token};
+            const auto entry = connections_.find(id);
+            if (paired && entry != connections_.end() && connection->isOpen()) {
+                const std::size_t pairedCount = static_cast<std::size_t>(
+                    std::count_if(connections_.begin(), connections_.end(),
+                                  [](const auto& item) { return item.second.paired; }));
+                if (pairedCount < options_.maxConnections) entry->second.paired = true;
+                if (stopsBefore == stopCount_)
+                    pushConnections_[id] = PushConnection{connection, *token};
             }
         }
+        auto inbox = std::make_shared<Inbox>(strand_);
+        asio::co_spawn(strand_, readAhead(connection, inbox, options_.maxPendingMessages),
+                       asio::detached);
         for (;;) {
-            auto message = co_await connection->receive();
-            if (!message) break;
-            if (message->empty()) continue;
+            while (inbox->messages.empty() && !inbox->ended) co_await waitForChange(*inbox);
+            if (inbox->messages.empty()) break;
+            std::string message = std::move(inbox->messages.front());
+            inbox->messages.pop_front();
+            inbox->wake.cancel();  // room for the reader again
+            if (message.empty()) continue;
             std::vector<std::string> replies;
             try {
-                replies = co_await routing_.route(std::move(*message), token);
+                replies = co_await routing_.route(std::move(message), token);
             } catch (const std::exception&) {
                 replies.clear();  // nothing is sent for a message that could not be routed
             }
@@ -314,8 +405,8 @@ Task<std::uint16_t> ListenerService::boundPort() {
 Task<void> ListenerService::shutdown() {
     co_await onStrand(strand_, [this]() -> Task<void> {
         stopOnStrand();
-        for (auto& [id, weak] : connections_) {
-            if (auto connection = weak.lock()) connection->cancel();
+        for (auto& [id, entry] : connections_) {
+            if (auto connection = entry.connection.lock()) connection->cancel();
         }
         co_return;
     }());

@@ -34,7 +34,14 @@ struct ListenerOptions {
     std::function<std::string()> serviceName = [] { return std::string("Velopad Mac"); };
     ServiceAdvertising* advertiser = nullptr;
     ConnectionLimits limits;
-    std::size_t maxConnections = 64;
+    // Connections whose handshake presented a paired device's token: far above one user's
+    // phones, so they always find a place.
+    std::size_t maxConnections = 128;
+    // Everything else (handshakes in progress, peers without a paired token) shares a few
+    // places; when a new one needs a place, the oldest of the peer holding the most goes.
+    std::size_t maxUnpairedConnections = 8;
+    // Messages a connection may have waiting while its current request is carried out.
+    std::size_t maxPendingMessages = 32;
     int maxPortConflictRetries = 8;
     std::chrono::milliseconds portConflictRetryDelay{400};
 };
@@ -92,6 +99,8 @@ class ListenerService : public std::enable_shared_from_this<ListenerService> {
     Task<void> runListener(std::uint64_t generation,
                            std::shared_ptr<asio::ip::tcp::acceptor> acceptor, bool dualStack);
     Task<void> serveConnection(asio::ip::tcp::socket socket);
+    // Makes room for one more unpaired connection; false when none can be made.
+    bool admitUnpaired(const std::string& peer);
 
     Strand strand_;
     MessageRouting& routing_;
@@ -105,8 +114,14 @@ class ListenerService : public std::enable_shared_from_this<ListenerService> {
     std::optional<std::string> lastError_;
     int portConflictRetries_ = 0;
 
-    WebSocketConnection::Id nextConnectionId_ = 1;
-    std::map<WebSocketConnection::Id, std::weak_ptr<WebSocketConnection>> connections_;
+    struct ConnectionEntry {
+        std::weak_ptr<WebSocketConnection> connection;
+        std::string peer;     // the remote address
+        bool paired = false;  // its handshake presented a paired device's token
+    };
+
+    WebSocketConnection::Id nextConnectionId_ = 1;  // ids grow with age
+    std::map<WebSocketConnection::Id, ConnectionEntry> connections_;
     std::map<WebSocketConnection::Id, PushConnection> pushConnections_;
 };
 

@@ -1,5 +1,10 @@
 #include "app/listener/websocket_connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -7,8 +12,11 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <boost/beast/websocket/stream.hpp>
+
+#include "app/listener/handshake_origin.h"
 
 namespace velopad {
 
@@ -16,6 +24,27 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 namespace http = beast::http;
 using asio::as_tuple;
+
+namespace {
+
+// Probes a silent peer after `keepaliveIdle`, then every `keepaliveInterval`; after
+// `keepaliveProbes` unanswered probes (or as long with unacknowledged data) the system closes
+// the connection and the pending read ends.
+void enableKeepalive(asio::ip::tcp::socket& socket, const ConnectionLimits& limits) {
+    const int fd = socket.native_handle();
+    const int on = 1;
+    const int idle = static_cast<int>(limits.keepaliveIdle.count());
+    const int interval = static_cast<int>(limits.keepaliveInterval.count());
+    const int probes = limits.keepaliveProbes;
+    const unsigned userTimeout = static_cast<unsigned>((idle + interval * probes) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+}
+
+}  // namespace
 
 struct WebSocketConnection::Stream {
     explicit Stream(asio::ip::tcp::socket socket) : ws(std::move(socket)) {}
@@ -32,7 +61,8 @@ WebSocketConnection::~WebSocketConnection() = default;
 Task<bool> WebSocketConnection::handshake() {
     auto& ws = stream_->ws;
     auto& tcp = beast::get_lowest_layer(ws);
-    tcp.expires_after(limits_.handshakeTimeout);
+    const auto deadline = std::chrono::steady_clock::now() + limits_.handshakeTimeout;
+    tcp.expires_at(deadline);
 
     http::request_parser<http::string_body> parser;
     parser.header_limit(16 * 1024);
@@ -45,12 +75,26 @@ Task<bool> WebSocketConnection::handshake() {
         cancel();
         co_return false;
     }
-    for (const auto& field : parser.get()) {
+    const auto& request = parser.get();
+    if (!isHandshakeOriginAllowed(request[http::field::origin], request[http::field::host])) {
+        co_await refuse(http::status::forbidden, request.version());
+        co_return false;
+    }
+    for (const auto& field : request) {
         headers_.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
 
+    // From here the WebSocket layer keeps time: the rest of the handshake is bounded, an idle
+    // connection is not (a phone in the background may stay silent for hours). Peers that
+    // vanished are found by TCP keepalive instead.
     tcp.expires_never();
-    ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = std::max<std::chrono::steady_clock::duration>(
+        deadline - std::chrono::steady_clock::now(), std::chrono::milliseconds(1));
+    timeouts.idle_timeout = websocket::stream_base::none();
+    timeouts.keep_alive_pings = false;
+    ws.set_option(timeouts);
+    enableKeepalive(tcp.socket(), limits_);
     ws.read_message_max(limits_.maxMessageBytes);
     ws.auto_fragment(false);
     ws.text(true);
@@ -59,7 +103,21 @@ Task<bool> WebSocketConnection::handshake() {
         cancel();
         co_return false;
     }
+    timeouts.handshake_timeout = limits_.handshakeTimeout;  // now bounds a closing handshake
+    ws.set_option(timeouts);
     co_return true;
+}
+
+Task<void> WebSocketConnection::refuse(http::status status, unsigned version) {
+    http::response<http::string_body> response{status, version};
+    response.set(http::field::connection, "close");
+    response.keep_alive(false);
+    response.prepare_payload();
+    auto [error, written] = co_await http::async_write(beast::get_lowest_layer(stream_->ws),
+                                                       response, as_tuple(asio::use_awaitable));
+    (void)error;
+    (void)written;
+    cancel();
 }
 
 Task<std::optional<std::string>> WebSocketConnection::receive() {

@@ -3,6 +3,8 @@
 // receipt of one complete message at a time, and a bounded queue of outgoing text frames.
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/http/status.hpp>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,7 +22,10 @@ using HandshakeHeaders = std::vector<std::pair<std::string, std::string>>;
 struct ConnectionLimits {
     std::size_t maxMessageBytes = 1024 * 1024;      // no phone message comes near this
     std::size_t maxQueuedBytes = 16 * 1024 * 1024;  // a peer that stops reading is dropped
-    std::chrono::seconds handshakeTimeout{30};
+    std::chrono::seconds handshakeTimeout{10};      // from accept to a finished handshake
+    std::chrono::seconds keepaliveIdle{60};         // TCP keepalive: first probe after silence
+    std::chrono::seconds keepaliveInterval{10};     // then one probe this often
+    int keepaliveProbes = 6;                        // unanswered probes before the peer is gone
 };
 
 class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnection> {
@@ -51,6 +56,8 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
 
   private:
     Task<void> writeQueued();
+    // Answers the upgrade request with a plain HTTP status and closes the connection.
+    Task<void> refuse(boost::beast::http::status status, unsigned version);
 
     struct Stream;
     std::unique_ptr<Stream> stream_;

@@ -60,9 +60,10 @@ void FilePairedDeviceStore::save(const std::vector<PairedDevice>& devices) {
     const std::string content = encodeStoredPairedDevices(devices);
     try {
         createPrivateDirectories(path_.parent_path());
-        writeFileAtomically(
+        const auto warning = writeFileAtomically(
             path_, content,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        if (warning && report_) report_(*warning);
     } catch (const std::system_error& error) {
         throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::saveFailed,
                                          error.code().value());

@@ -10,7 +10,9 @@
 
 namespace velopad {
 namespace {
-constexpr double maxStoredSeconds = 9.0e9;
+// The clock counts nanoseconds since 1970 in 64 bits (about ±9.22e9 seconds); stored dates count
+// from 2001. Seconds since 1970 are kept well inside that range before anything converts them.
+constexpr double maxSecondsSince1970 = 9.0e9;
 }  // namespace
 
 double secondsSinceReferenceDate(WireDate date) {
@@ -49,8 +51,9 @@ std::optional<std::vector<PairedDevice>> decodeStoredPairedDevices(std::string_v
             const nlohmann::json& token = json_fields::requireField(record, "token");
             json_fields::requireObject(token, "token");
             const double pairedAt = json_fields::requireDouble(record, "pairedAt");
-            // Beyond about ±290 years from 1970 a date no longer fits the clock's range.
-            if (!std::isfinite(pairedAt) || std::fabs(pairedAt) > maxStoredSeconds) {
+            // Beyond about ±285 years from 1970 a date no longer fits the clock's range.
+            if (!std::isfinite(pairedAt) ||
+                std::fabs(pairedAt + referenceDateOffsetSeconds) > maxSecondsSince1970) {
                 return std::nullopt;
             }
             devices.push_back(PairedDevice{

@@ -48,13 +48,13 @@ void writeAll(int fd, std::string_view content, const std::filesystem::path& pat
     }
 }
 
-void syncDirectory(const std::filesystem::path& directory) {
+}  // namespace
+
+void flushDirectory(const std::filesystem::path& directory) {
     FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) throw lastError("Could not open directory", directory);
     if (::fsync(dir.get()) != 0) throw lastError("Could not flush directory", directory);
 }
-
-}  // namespace
 
 void createPrivateDirectories(const std::filesystem::path& directory) {
     if (directory.empty()) return;
@@ -71,8 +71,10 @@ void createPrivateDirectories(const std::filesystem::path& directory) {
     }
 }
 
-void writeFileAtomically(const std::filesystem::path& path, std::string_view content,
-                         std::filesystem::perms mode) {
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
+                                               std::string_view content,
+                                               std::filesystem::perms mode,
+                                               const DirectoryFlush& flush) {
     const std::filesystem::path directory =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::string pattern = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -97,7 +99,13 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
         throw;
     }
     // The new content is in place; make the rename itself durable.
-    syncDirectory(directory);
+    try {
+        flush(directory);
+    } catch (const std::exception& error) {
+        return std::string("The new ") + path.filename().string() +
+               " is in place but may not survive a power loss: " + error.what();
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

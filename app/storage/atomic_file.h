@@ -6,6 +6,7 @@
 // content, never a torn mix, even across a power loss.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,12 +17,23 @@ namespace velopad {
 // Specification); existing directories are left as they are. Throws std::system_error.
 void createPrivateDirectories(const std::filesystem::path& directory);
 
+// Flushes a directory to disk so that a rename inside it survives a power loss. Throws
+// std::system_error.
+void flushDirectory(const std::filesystem::path& directory);
+using DirectoryFlush = std::function<void(const std::filesystem::path&)>;
+
 // Replaces `path` with `content`. The new file gets exactly the permission bits `mode`
 // (independent of the umask). The directory must exist. On failure the previous file is
 // untouched, no temporary file is left behind, and std::system_error is thrown.
-void writeFileAtomically(const std::filesystem::path& path, std::string_view content,
-                         std::filesystem::perms mode = std::filesystem::perms::owner_read |
-                                                       std::filesystem::perms::owner_write);
+//
+// Once the rename has happened the new content is what every reader sees, so the write counts
+// as done: a failure to flush the directory afterwards is returned as a description for the
+// caller to log, not thrown.
+std::optional<std::string> writeFileAtomically(
+    const std::filesystem::path& path, std::string_view content,
+    std::filesystem::perms mode = std::filesystem::perms::owner_read |
+                                  std::filesystem::perms::owner_write,
+    const DirectoryFlush& flush = flushDirectory);
 
 // The whole content of `path`, or none when the file does not exist. Other failures (no
 // permission, a directory in its place, an I/O error) throw std::system_error.

@@ -39,6 +39,9 @@ void HeadlessFrontEnd::render(const AgentViewState& state) {
     if (state.listenerError && state.listenerError != before.listenerError) {
         out_ << "Error: " << *state.listenerError << "\n";
     }
+    if (state.commandError && state.commandError != before.commandError) {
+        out_ << "Error: " << *state.commandError << "\n";
+    }
     if (state.shortcutCoachMessage && state.shortcutCoachMessage != before.shortcutCoachMessage) {
         out_ << "Hint: " << *state.shortcutCoachMessage << " (type \"dismiss\")\n";
     }

@@ -167,3 +167,59 @@ TEST_F(AgentViewModelTest, NotifiesObserversOnlyOfChanges) {
 
 }  // namespace
 }  // namespace velopad::test
+
+namespace velopad::test {
+namespace {
+
+// A store that cannot be cleared, as a keyring that refuses the deletion.
+class UnclearableStore final : public PairedDeviceStoring {
+  public:
+    std::vector<PairedDevice> load() override { return {}; }
+    void save(const std::vector<PairedDevice>&) override {}
+    void clear() override { throw std::runtime_error("The keyring refused."); }
+};
+
+template <class Predicate>
+bool eventually(Predicate predicate) {
+    for (int i = 0; i < 300 && !predicate(); ++i) std::this_thread::sleep_for(10ms);
+    return predicate();
+}
+
+TEST(AgentViewModelFailures, ACommandThatFailsShowsItsErrorUntilTheNextOneSucceeds) {
+    IoThread io;
+    FakeExecutors executors;
+    RequestRouter router{executors};
+    auto listener = ListenerService::create(io.executor(), router, {.port = 0});
+    PairingService pairing{io.executor(), io.pool(), std::make_shared<UnclearableStore>()};
+    AgentViewModelOptions options;
+    int namesAsked = 0;
+    options.computerName = [&namesAsked] {
+        // The first passes of the refresh loop fail; the loop must go on regardless.
+        if (++namesAsked <= 2) throw std::runtime_error("no name yet");
+        return std::string("Studio Desk");
+    };
+    options.refreshPeriod = 10ms;
+    auto viewModel = AgentViewModel::create(io.executor(), pairing, *listener, options);
+    std::vector<std::string> problems;
+    viewModel->setProblemReporter(
+        [&problems](std::string_view problem) { problems.emplace_back(problem); });
+    viewModel->start();
+    EXPECT_TRUE(eventually([&] { return viewModel->state().bonjourServiceName == "Studio Desk"; }))
+        << "the refresh loop ended after a failed pass";
+
+    viewModel->post(&AgentViewModel::unpair);
+    EXPECT_TRUE(eventually([&] {
+        return viewModel->state().commandError ==
+               "The paired devices could not be removed: The keyring refused.";
+    }));
+    viewModel->post(&AgentViewModel::dismissShortcutCoach);
+    EXPECT_TRUE(eventually([&] { return !viewModel->state().commandError; }));
+
+    viewModel->stop();
+    io.run(listener->shutdown());
+    io.drain();
+    EXPECT_FALSE(problems.empty());
+}
+
+}  // namespace
+}  // namespace velopad::test

@@ -83,6 +83,24 @@ TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_TRUE(strayEntries().empty());
 }
 
+TEST_F(AtomicFileTest, AFailedDirectoryFlushAfterTheRenameStillCountsAsWritten) {
+    createPrivateDirectories(dir());
+    writeTextFile(file(), "old");
+    const auto failingFlush = [](const fs::path& directory) {
+        throw std::system_error(EIO, std::generic_category(), directory.string());
+    };
+
+    std::optional<std::string> warning;
+    EXPECT_NO_THROW(warning = writeFileAtomically(file(), "new",
+                                                  fs::perms::owner_read | fs::perms::owner_write,
+                                                  failingFlush));
+
+    EXPECT_EQ(readTextFile(file()), "new");
+    ASSERT_TRUE(warning);
+    EXPECT_NE(warning->find("decks.json"), std::string::npos);
+    EXPECT_EQ(writeFileAtomically(file(), "newer"), std::nullopt);
+}
+
 TEST_F(AtomicFileTest, WritingIntoAMissingDirectoryFails) {
     EXPECT_THROW(writeFileAtomically(file(), "x"), std::system_error);
     EXPECT_FALSE(fs::exists(dir()));

@@ -7,7 +7,10 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -39,6 +42,46 @@ std::string typeOf(const std::optional<std::string>& text) {
 
 constexpr const char* id1 = "00000000-0000-4000-8000-000000000001";
 constexpr const char* id2 = "00000000-0000-4000-8000-000000000002";
+
+// A raw TCP peer that speaks as much of the upgrade request as a test wants it to.
+struct RawPeer {
+    RawPeer(std::uint16_t port, const std::string& source = "127.0.0.1") : socket(context) {
+        socket.open(boost::asio::ip::tcp::v4());
+        socket.bind({boost::asio::ip::make_address(source), 0});
+        socket.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+    }
+    void send(const std::string& text) { boost::asio::write(socket, boost::asio::buffer(text)); }
+    // The status line of the answer, or empty when the agent closed the connection instead.
+    std::string statusLine() {
+        boost::asio::streambuf answer;
+        boost::system::error_code error;
+        boost::asio::read_until(socket, answer, "\r\n", error);
+        std::string line;
+        std::istream(&answer) >> std::ws;
+        std::getline(std::istream(&answer), line);
+        return error ? std::string() : line;
+    }
+    // True once the agent has closed the connection; false if it is still open at the deadline.
+    bool closedWithin(std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        char byte = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const ssize_t got = ::recv(socket.native_handle(), &byte, 1, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EAGAIN)) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::socket socket;
+};
+
+std::string upgradeRequest(std::uint16_t port, const std::string& extra) {
+    return "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+           extra + "\r\n";
+}
 
 class ListenerServiceTest : public ::testing::Test {
   protected:
@@ -189,6 +232,96 @@ TEST_F(ListenerServiceTest, DropsAPeerThatSendsAnOversizedMessage) {
     WsClient next(port, withPairedToken);
     next.send(ping(id1));
     EXPECT_EQ(typeOf(next.receive()), "pong");
+}
+
+TEST_F(ListenerServiceTest, AFloodOfStrangersNeverLocksOutThePairedPhone) {
+    ListenerOptions options;
+    options.maxUnpairedConnections = 4;
+    const auto port = startListening(options);
+    WsClient before(port, withPairedToken);
+    before.send(ping(id1));
+    ASSERT_EQ(typeOf(before.receive()), "pong");
+
+    // One peer holds idle upgrades, half-sent handshakes and finished unpaired connections.
+    std::vector<std::unique_ptr<RawPeer>> flood;
+    for (int i = 0; i < 12; ++i) {
+        flood.push_back(std::make_unique<RawPeer>(port, "127.0.0.2"));
+        if (i % 2) flood.back()->send("GET / HTTP/1.1\r\nHost: x\r\n");
+    }
+    WsClient after(port, withPairedToken);
+    after.send(ping(id2));
+    EXPECT_EQ(idOf(after.receive()), id2);
+    before.send(ping(id1));
+    EXPECT_EQ(idOf(before.receive()), id1);
+    io.run(listener->pushDecks());
+    EXPECT_EQ(typeOf(after.receive()), "decks.snapshot");
+
+    // The flood's oldest connections made room for its newest; the newest are still held.
+    EXPECT_TRUE(flood.front()->closedWithin(2s));
+    EXPECT_FALSE(flood.back()->closedWithin(200ms));
+}
+
+TEST_F(ListenerServiceTest, AHandshakeThatDoesNotFinishInTimeIsDropped) {
+    ListenerOptions options;
+    options.limits.handshakeTimeout = 1s;
+    const auto port = startListening(options);
+    RawPeer silent(port);
+    RawPeer halfway(port);
+    halfway.send("GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n");
+    EXPECT_TRUE(silent.closedWithin(5s));
+    EXPECT_TRUE(halfway.closedWithin(5s));
+}
+
+TEST_F(ListenerServiceTest, WebPagesAreRefusedAndNativeClientsAccepted) {
+    const auto port = startListening();
+    const std::string self = "http://127.0.0.1:" + std::to_string(port);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "HTTP/1.1 101"},
+        {"Origin: " + self + "\r\n", "HTTP/1.1 101"},
+        {"Origin: http://evil.example\r\n", "HTTP/1.1 403"},
+        {"Origin: http://127.0.0.1:8080\r\n", "HTTP/1.1 403"},
+        {"Origin: null\r\n", "HTTP/1.1 403"},
+    };
+    for (const auto& [header, expected] : cases) {
+        RawPeer peer(port);
+        peer.send(upgradeRequest(port, header));
+        EXPECT_EQ(peer.statusLine().substr(0, expected.size()), expected) << header;
+    }
+}
+
+TEST_F(ListenerServiceTest, PingsAreAnsweredWhileALongRequestRuns) {
+    executors.shortcutDuration = 3s;
+    executors.shortcutReply = "{}";
+    const auto port = startListening();
+    WsClient phone(port, withPairedToken);
+    phone.send(R"({"type":"shortcut.run","id":")" + std::string(id1) +
+               R"(","payload":{"shortcutIdentifier":"S1"}})");
+    phone.ping();
+    EXPECT_EQ(phone.receive(1500ms), std::nullopt) << "the Shortcut is still running";
+    EXPECT_EQ(phone.pongsReceived(), 1);
+}
+
+TEST_F(ListenerServiceTest, ConnectionsAreWatchedByTcpKeepaliveNotAnIdleTimer) {
+    const auto port = startListening();
+    WsClient phone(port, withPairedToken);
+    phone.send(ping(id1));
+    ASSERT_EQ(typeOf(phone.receive()), "pong");
+    // The agent's side of the connection carries a keepalive timer of about a minute.
+    const std::string command =
+        "ss -tno state established '( sport = :" + std::to_string(port) + " )' 2>&1";
+    std::string output;
+    // While a reply is still unacknowledged the retransmission timer shows instead.
+    for (int attempt = 0; attempt < 50 && output.find("keepalive") == std::string::npos;
+         ++attempt) {
+        if (attempt) std::this_thread::sleep_for(100ms);
+        output.clear();
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+            ::pclose(pipe);
+        }
+    }
+    EXPECT_NE(output.find("timer:(keepalive,"), std::string::npos) << output;
 }
 
 TEST_F(ListenerServiceTest, SecondStartWhileRunningFails) {

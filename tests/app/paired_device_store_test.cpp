@@ -63,6 +63,8 @@ TEST(PairedDeviceStoredFormTest, RefusesAnythingButACompleteList) {
         std::string("[{") + valid + ",\"token\":\"T\",\"pairedAt\":1}]",
         std::string("[{") + valid + ",\"token\":{},\"pairedAt\":1}]",
         std::string("[{") + valid + ",\"token\":{\"value\":\"T\"},\"pairedAt\":1e300}]",
+        // Past the clock's range once counted from 1970 (nanoseconds in 64 bits).
+        std::string("[{") + valid + ",\"token\":{\"value\":\"T\"},\"pairedAt\":8.3e9}]",
         "[{\"id\":\"nope\",\"name\":\"n\",\"token\":{\"value\":\"T\"},\"pairedAt\":1}]",
         "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"token\":{\"value\":\"T\"},"
         "\"pairedAt\":1}]",

@@ -1,6 +1,9 @@
 #pragma once
 // Request executors with scripted answers, recording what they were asked.
 
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -19,7 +22,8 @@ class FakeExecutors : public RequestExecutors {
     std::vector<std::string> running;
     std::map<std::string, IconImage> appIcons;
     std::map<std::string, IconImage> shortcutIcons;
-    std::optional<std::string> shortcutReply;  // returned as is by runShortcut
+    std::optional<std::string> shortcutReply;       // returned as is by runShortcut
+    std::chrono::milliseconds shortcutDuration{0};  // how long a Shortcut takes to run
     std::vector<std::string> calls;
 
     Task<std::optional<std::string>> pair(WireMessage<PairRequestPayload> request) override {
@@ -45,6 +49,10 @@ class FakeExecutors : public RequestExecutors {
     }
     Task<std::optional<std::string>> runShortcut(std::string frame) override {
         calls.push_back("shortcut " + frame);
+        if (shortcutDuration.count() > 0) {
+            asio::steady_timer running(co_await asio::this_coro::executor, shortcutDuration);
+            co_await running.async_wait(asio::use_awaitable);
+        }
         co_return shortcutReply;
     }
     Task<std::vector<DeckSnapshotPayload>> deckSnapshots() override { co_return decks; }

@@ -20,6 +20,7 @@ struct WsClient::Impl {
     beast::flat_buffer buffer;
     bool closed = false;    // the server ended the connection
     bool timedOut = false;  // a receive gave up; the stream cannot be read again
+    int pongs = 0;
 };
 
 WsClient::WsClient(std::uint16_t port, const Headers& headers) : impl_(std::make_unique<Impl>()) {
@@ -28,6 +29,10 @@ WsClient::WsClient(std::uint16_t port, const Headers& headers) : impl_(std::make
     impl_->ws.set_option(websocket::stream_base::decorator([headers](websocket::request_type& req) {
         for (const auto& [name, value] : headers) req.insert(name, value);
     }));
+    impl_->ws.control_callback(
+        [impl = impl_.get()](websocket::frame_type kind, beast::string_view) {
+            if (kind == websocket::frame_type::pong) ++impl->pongs;
+        });
     impl_->ws.read_message_max(64 * 1024 * 1024);
     impl_->ws.handshake("127.0.0.1:" + std::to_string(port), "/");
 }
@@ -102,5 +107,7 @@ bool WsClient::closedByServer(std::chrono::milliseconds timeout) {
     }
     return impl_->closed;
 }
+
+int WsClient::pongsReceived() const { return impl_->pongs; }
 
 }  // namespace velopad::test

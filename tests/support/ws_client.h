@@ -27,6 +27,8 @@ class WsClient {
         std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // True once the server has closed the connection (waits up to the timeout).
     bool closedByServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Pong control frames seen so far (they arrive while a receive is waiting).
+    int pongsReceived() const;
 
     struct Impl;
 
