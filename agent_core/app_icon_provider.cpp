@@ -52,15 +52,20 @@ Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundle
     }
     // Work sent to the pool captures only pointers (GCC 12 may destroy runBlocking's closure
     // twice); what they point to lives in this coroutine, which waits for the work.
-    const auto readDate = [this, &url] {
-        return source_.contentModificationDate ? source_.contentModificationDate(*url)
-                                               : std::nullopt;
+    struct Stamp {
+        std::optional<std::filesystem::file_time_type> modified;
+        std::string appearance;
     };
-    const std::optional<std::filesystem::file_time_type> modified =
-        co_await runBlocking(pool_, readDate);
+    const auto readStamp = [this, &url] {
+        return Stamp{
+            source_.contentModificationDate ? source_.contentModificationDate(*url) : std::nullopt,
+            source_.appearance ? source_.appearance() : std::string()};
+    };
+    Stamp stamp = co_await runBlocking(pool_, readStamp);
 
     if (const auto cached = cache_.find(bundleId);
-        cached != cache_.end() && cached->second.contentModificationDate == modified) {
+        cached != cache_.end() && cached->second.contentModificationDate == stamp.modified &&
+        cached->second.appearance == stamp.appearance) {
         co_return IconPng{cached->second.revision, cached->second.pngData};
     }
 
@@ -76,7 +81,8 @@ Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundle
     if (!rendered) {
         co_return std::nullopt;
     }
-    cache_.insert_or_assign(bundleId, CacheEntry{rendered->revision, rendered->pngData, modified});
+    cache_.insert_or_assign(bundleId, CacheEntry{rendered->revision, rendered->pngData,
+                                                 stamp.modified, std::move(stamp.appearance)});
     co_return rendered;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Application icons for the phone's keys: PNG bytes and their revision, cached per bundle
-// identifier and rendered again when the installed application changes on disk.
+// identifier and rendered again when the installed application changes on disk or the icon
+// theme changes.
 //
 // An actor: its cache lives on its own strand, and callers go through one at a time in the
 // order they came (rendering included), so one icon is never rendered twice at once.
@@ -29,6 +30,9 @@ struct AppIconSource {
     // The icon the desktop shows for the application at `url`, as a square PNG of 128 × 128
     // pixels; nothing when it cannot be rendered.
     std::function<std::optional<PngBytes>(const std::filesystem::path& url)> renderIcon;
+    // The look icons are drawn in now (the icon theme's name). Cached icons drawn in another
+    // look are drawn again. May be left empty: then the look never changes.
+    std::function<std::string()> appearance;
 };
 
 class AppIconProvider {
@@ -37,6 +41,7 @@ class AppIconProvider {
         std::string revision;
         PngBytes pngData;
         std::optional<std::filesystem::file_time_type> contentModificationDate;
+        std::string appearance;  // the source's appearance when the icon was drawn
     };
 
     AppIconProvider(Executor executor, asio::thread_pool& pool, AppIconSource source);

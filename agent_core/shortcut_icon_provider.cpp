@@ -46,7 +46,7 @@ Task<std::optional<PngBytes>> ShortcutIconProvider::readCache(std::string key) {
     if (cached == cache_.end()) {
         co_return std::nullopt;
     }
-    co_return cached->second.pngData;
+    co_return cached->second.icon.pngData;
 }
 
 Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
@@ -60,8 +60,14 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
 
 Task<std::optional<IconPng>> ShortcutIconProvider::lookUp(std::string identifier) {
     const std::string key = normalizedKey(identifier);
-    if (const auto cached = cache_.find(key); cached != cache_.end()) {
-        co_return cached->second;
+    std::string appearance;
+    if (source_.appearance) {
+        const auto readAppearance = [this] { return source_.appearance(); };
+        appearance = co_await runBlocking(pool_, readAppearance);
+    }
+    if (const auto cached = cache_.find(key);
+        cached != cache_.end() && cached->second.appearance == appearance) {
+        co_return cached->second.icon;
     }
     // Work sent to the pool captures only pointers (GCC 12 may destroy runBlocking's closure
     // twice); what they point to lives in this coroutine, which waits for the work.
@@ -78,7 +84,7 @@ Task<std::optional<IconPng>> ShortcutIconProvider::lookUp(std::string identifier
         co_return std::nullopt;
     }
     // Another caller may have stored this key meanwhile; the later store wins.
-    cache_.insert_or_assign(key, *fetched);
+    cache_.insert_or_assign(key, CacheEntry{*fetched, std::move(appearance)});
     co_return fetched;
 }
 
@@ -87,7 +93,11 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preload() {
         std::string identifier;
         IconPng icon;
     };
-    const auto fetchAll = [this] {
+    std::string appearance;
+    const auto fetchAll = [this, &appearance] {
+        if (source_.appearance) {
+            appearance = source_.appearance();
+        }
         std::map<std::string, PngBytes> latest;  // a later entry for the same identifier wins
         if (source_.fetchAllIcons) {
             for (auto& [identifier, png] : source_.fetchAllIcons()) {
@@ -108,7 +118,7 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preload() {
     std::map<std::string, PngBytes> result;
     for (auto& entry : fetched) {
         std::string key = normalizedKey(entry.identifier);
-        cache_.insert_or_assign(key, entry.icon);
+        cache_.insert_or_assign(key, CacheEntry{entry.icon, appearance});
         result.insert_or_assign(std::move(key), entry.icon.pngData);
         result.insert_or_assign(std::move(entry.identifier), std::move(entry.icon.pngData));
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Shortcut icons for the phone's keys and the deck editor: PNG bytes and their revision,
-// cached per Shortcut identifier (letter case ignored) for the provider's whole life.
+// cached per Shortcut identifier (letter case ignored) for the provider's whole life, or until
+// the icon theme changes.
 //
 // An actor: its cache lives on its own strand. While an icon is being fetched the provider
 // serves other callers, so two requests for the same missing icon may both fetch it.
@@ -27,6 +28,9 @@ struct ShortcutIconSource {
     // Every Shortcut that has an icon: its identifier as the source writes it, and the PNG,
     // in the source's order.
     std::function<std::vector<std::pair<std::string, PngBytes>>()> fetchAllIcons;
+    // The look icons are drawn in now (the icon theme's name). Cached icons drawn in another
+    // look are fetched again. May be left empty: then the look never changes.
+    std::function<std::string()> appearance;
 };
 
 class ShortcutIconProvider {
@@ -55,10 +59,15 @@ class ShortcutIconProvider {
     Task<std::map<std::string, PngBytes>> preload();
     Task<std::optional<PngBytes>> readCache(std::string key);
 
+    struct CacheEntry {
+        IconPng icon;
+        std::string appearance;
+    };
+
     Strand strand_;
     asio::thread_pool& pool_;
     ShortcutIconSource source_;
-    std::map<std::string, IconPng> cache_;  // touched on strand_ only
+    std::map<std::string, CacheEntry> cache_;  // touched on strand_ only
 };
 
 }  // namespace velopad

@@ -152,6 +152,7 @@ AppIconSource desktopAppIconSource() {
         }
         return renderGenericApplicationIcon(theme);
     };
+    source.appearance = [] { return IconThemeLookup::currentThemeName(); };
     return source;
 }
 
@@ -163,6 +164,7 @@ ShortcutIconSource desktopShortcutIconSource(fs::path shortcutsDirectory) {
     source.fetchAllIcons = [directory = std::move(shortcutsDirectory)] {
         return fetchAllShortcutIcons(directory);
     };
+    source.appearance = [] { return IconThemeLookup::currentThemeName(); };
     return source;
 }
 

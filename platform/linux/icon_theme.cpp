@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <set>
 
@@ -213,10 +214,23 @@ std::string themeFromGtkSettings() {
     return {};
 }
 
-std::string themeFromGSettings() {
-    if (environment("DBUS_SESSION_BUS_ADDRESS").empty()) {
-        return {};
+// The entries of XDG_CURRENT_DESKTOP ("ubuntu:GNOME", "KDE").
+bool desktopIs(std::string_view wanted) {
+    const std::string desktops = environment("XDG_CURRENT_DESKTOP");
+    std::size_t start = 0;
+    while (start <= desktops.size()) {
+        const std::size_t end = std::min(desktops.find(':', start), desktops.size());
+        if (std::string_view(desktops).substr(start, end - start) == wanted) {
+            return true;
+        }
+        start = end + 1;
     }
+    return false;
+}
+
+// GNOME's choice. On GNOME the schema's default counts (it is what GNOME shows); elsewhere only
+// a value the user set, since an untouched default says nothing about another desktop's theme.
+std::string themeFromGSettings(bool defaultCounts) {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (source == nullptr) {
         return {};
@@ -229,13 +243,63 @@ std::string themeFromGSettings() {
     std::string name;
     if (g_settings_schema_has_key(schema, "icon-theme")) {
         GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
-        gchar* value = g_settings_get_string(settings, "icon-theme");
-        name = value != nullptr ? value : "";
-        g_free(value);
+        GVariant* value = defaultCounts ? g_settings_get_value(settings, "icon-theme")
+                                        : g_settings_get_user_value(settings, "icon-theme");
+        if (value != nullptr) {
+            if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+                name = g_variant_get_string(value, nullptr);
+            }
+            g_variant_unref(value);
+        }
         g_object_unref(settings);
     }
     g_settings_schema_unref(schema);
     return name;
+}
+
+// Plasma's choice: [Icons] Theme= in kdeglobals, the user's file first, then the system's.
+std::string themeFromKdeGlobals() {
+    std::string configHome = environment("XDG_CONFIG_HOME");
+    if (configHome.empty()) {
+        configHome = environment("HOME") + "/.config";
+    }
+    std::string configDirs = environment("XDG_CONFIG_DIRS");
+    if (configDirs.empty()) {
+        configDirs = "/etc/xdg";
+    }
+    std::vector<std::string> folders{configHome};
+    for (auto& folder : splitPathList(configDirs)) {
+        folders.push_back(std::move(folder));
+    }
+    for (const auto& folder : folders) {
+        // kdeglobals is an INI file that GKeyFile may refuse as a whole (KDE's "[$e]" marks):
+        // read the one key by hand.
+        std::ifstream file(fs::path(folder) / "kdeglobals");
+        std::string line;
+        bool inIcons = false;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (line.starts_with('[')) {
+                inIcons = line == "[Icons]";
+            } else if (inIcons && line.starts_with("Theme")) {
+                const auto equals = line.find('=');
+                std::string key = line.substr(0, equals);
+                while (!key.empty() && key.back() == ' ') {
+                    key.pop_back();
+                }
+                if (equals != std::string::npos && (key == "Theme" || key == "Theme[$e]")) {
+                    std::string value = line.substr(equals + 1);
+                    value.erase(0, value.find_first_not_of(' '));
+                    if (!value.empty()) {
+                        return value;
+                    }
+                }
+            }
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -303,9 +367,13 @@ std::optional<fs::path> IconThemeLookup::find(std::string_view iconName, int siz
 }
 
 std::string IconThemeLookup::currentThemeName() {
-    std::string name = themeFromGtkSettings();
+    const bool plasma = desktopIs("KDE");
+    std::string name = plasma ? themeFromKdeGlobals() : std::string();
     if (name.empty()) {
-        name = themeFromGSettings();
+        name = themeFromGSettings(desktopIs("GNOME"));
+    }
+    if (name.empty()) {
+        name = themeFromGtkSettings();
     }
     return isPlainName(name) ? name : "hicolor";
 }

@@ -29,8 +29,10 @@ class IconThemeLookup {
 
     [[nodiscard]] const std::string& themeName() const noexcept { return themeName_; }
 
-    // The user's chosen icon theme: gtk-icon-theme-name from the GTK settings files, else the
-    // desktop's GSettings (only when a session bus is there to serve it), else "hicolor".
+    // The user's chosen icon theme, read afresh on every call: on Plasma, kdeglobals'
+    // [Icons] Theme; then GNOME's GSettings org.gnome.desktop.interface icon-theme where the
+    // schema is installed (its default only on GNOME itself); then gtk-icon-theme-name from
+    // the GTK settings files; else "hicolor".
     static std::string currentThemeName();
 
   private:

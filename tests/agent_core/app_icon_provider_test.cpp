@@ -48,6 +48,7 @@ class AppIconProviderTest : public testing::SandboxTest {
             ++renders;
             return live.renderIcon(url);
         };
+        source.appearance = live.appearance;
         return source;
     }
     AppIconProvider provider{io.executor(), pool, countingSource()};
@@ -105,6 +106,29 @@ TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryChang
     ASSERT_TRUE(changed);
     EXPECT_NE(changed->revision, first->revision);
     EXPECT_EQ(renders, 3);
+}
+
+TEST_F(AppIconProviderTest, AThemeChangeGivesNewIconsWithoutARestart) {
+    sandbox.setEnv("XDG_CURRENT_DESKTOP", std::nullopt);
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x00AA00);
+    testing::writeTextFile(icons.dataDir() / "icons/Velvet/index.theme",
+                           "[Icon Theme]\nName=Velvet\nInherits=hicolor\nDirectories=48x48/apps\n"
+                           "[48x48/apps]\nSize=48\nType=Fixed\n");
+    testing::writeSolidPng(icons.dataDir() / "icons/Velvet/48x48/apps/player.png", 48, 48,
+                           0xAA0000);
+    install("org.example.Player", "player");
+    const auto plain = icon("org.example.Player");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(testing::decodePng(plain->pngData)->pixel(64, 64), 0x00AA00FFU);
+
+    testing::writeTextFile(sandbox.configHome() / "gtk-3.0/settings.ini",
+                           "[Settings]\ngtk-icon-theme-name=Velvet\n");
+    const auto themed = icon("org.example.Player");
+    ASSERT_TRUE(themed);
+    EXPECT_EQ(testing::decodePng(themed->pngData)->pixel(64, 64), 0xAA0000FFU);
+    EXPECT_NE(themed->revision, plain->revision);
+    EXPECT_EQ(icon("org.example.Player"), themed);
+    EXPECT_EQ(renders, 2);
 }
 
 TEST_F(AppIconProviderTest, UninstalledApplicationsGiveNothingAndKeepTheirOldEntry) {
