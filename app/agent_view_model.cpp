@@ -97,6 +97,7 @@ Task<void> AgentViewModel::refreshLoop() {
         }
         if (failure && report_) report_("The status refresh failed: " + *failure);
         if (stopped_) break;
+        retryPreferredStoreInBackground();
         refreshTimer_->expires_after(options_.refreshPeriod);
         co_await refreshTimer_->async_wait(asio::as_tuple(asio::use_awaitable));
     }
@@ -129,6 +130,23 @@ Task<void> AgentViewModel::refreshOnStrand() {
     if (!fields_.isListenerRunning && fields_.listenerError) {
         co_await attemptAutomaticRecoveryIfNeeded();
     }
+}
+
+// Runs beside the refresh loop: a keyring probe may take a while and must not hold up the
+// status the front ends show.
+void AgentViewModel::retryPreferredStoreInBackground() {
+    const auto now = std::chrono::steady_clock::now();
+    if (storeRetryRunning_ ||
+        (lastStoreRetry_ && now - *lastStoreRetry_ < options_.storeRetryPeriod))
+        return;
+    lastStoreRetry_ = now;
+    storeRetryRunning_ = true;
+    asio::co_spawn(strand_, pairing_.retryPreferredStore(),
+                   [self = shared_from_this()](std::exception_ptr failure) {
+                       self->storeRetryRunning_ = false;
+                       if (failure && self->report_)
+                           self->report_("The keyring could not be taken up again.");
+                   });
 }
 
 Task<void> AgentViewModel::attemptAutomaticRecoveryIfNeeded() {

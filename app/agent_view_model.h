@@ -23,6 +23,8 @@ struct AgentViewModelOptions {
     std::function<std::optional<std::string>()> advertisingNotice = [] { return std::nullopt; };
     std::chrono::steady_clock::duration refreshPeriod = std::chrono::seconds(1);
     std::chrono::steady_clock::duration recoveryCooldown = std::chrono::seconds(5);
+    // How often a paired-device store that fell back to a file looks for the keyring again.
+    std::chrono::steady_clock::duration storeRetryPeriod = std::chrono::seconds(10);
 };
 
 class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
@@ -66,6 +68,7 @@ class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
 
     Task<void> refreshOnStrand();
     Task<void> attemptAutomaticRecoveryIfNeeded();
+    void retryPreferredStoreInBackground();
     Task<void> refreshLoop();
     Task<void> runCommand(Task<void> (AgentViewModel::*command)());
     void publish();
@@ -77,6 +80,8 @@ class AgentViewModel : public std::enable_shared_from_this<AgentViewModel> {
 
     AgentViewState fields_;  // touched on strand_ only
     std::optional<std::chrono::steady_clock::time_point> lastRecoveryAttempt_;
+    std::optional<std::chrono::steady_clock::time_point> lastStoreRetry_;
+    bool storeRetryRunning_ = false;
     std::shared_ptr<asio::steady_timer> refreshTimer_;
     bool stopped_ = false;
     bool hasRefreshed_ = false;  // observers see no state before the first refresh

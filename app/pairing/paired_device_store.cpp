@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/pairing/file_paired_device_store.h"
+#include "app/pairing/keyring_with_file_fallback_store.h"
 #include "app/pairing/secret_service_paired_device_store.h"
 
 namespace velopad {
@@ -12,10 +13,10 @@ void reportStoreProblemToStandardError(std::string_view problem) {
 }
 
 std::shared_ptr<PairedDeviceStoring> makeDefaultPairedDeviceStore() {
-    if (SecretServiceItem::serviceAnswers()) {
-        return std::make_shared<SecretServicePairedDeviceStore>();
-    }
-    return std::make_shared<FilePairedDeviceStore>();
+    return std::make_shared<KeyringWithFileFallbackStore>(
+        std::make_shared<SecretServicePairedDeviceStore>(reportStoreProblemToStandardError),
+        std::make_shared<FilePairedDeviceStore>(),
+        [] { return SecretServiceItem::serviceAnswers(); });
 }
 
 }  // namespace velopad

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +23,14 @@ class PairedDeviceStoring {
     virtual void save(const std::vector<PairedDevice>& devices) = 0;
     // Removes the stored list; load() then gives the empty list. Throws the store's error.
     virtual void clear() = 0;
+
+    // A store that had to settle for its second choice (no keyring answered) says so, and can
+    // be asked later to move to its first choice. preferredStoreAnswers() may block and is safe
+    // beside the other calls; moveToPreferredStore() returns the list as it now stands, or none
+    // when nothing moved.
+    virtual bool waitsForPreferredStore() const { return false; }
+    virtual bool preferredStoreAnswers() { return false; }
+    virtual std::optional<std::vector<PairedDevice>> moveToPreferredStore() { return std::nullopt; }
 };
 
 // Receives a store's one-line account of a problem it recovered from (an unreadable list set
@@ -32,7 +41,8 @@ using StoreProblemReporter = std::function<void(std::string_view)>;
 void reportStoreProblemToStandardError(std::string_view problem);
 
 // The agent's store: the Secret Service keyring when one answers on the session bus,
-// otherwise a mode-0600 file in the agent's data directory.
+// otherwise a mode-0600 file in the agent's data directory, whose devices move into the keyring
+// once it answers.
 std::shared_ptr<PairedDeviceStoring> makeDefaultPairedDeviceStore();
 
 }  // namespace velopad

@@ -228,4 +228,24 @@ Task<PairingState> PairingService::state() {
     co_return co_await onStrand(strand_, std::move(task));
 }
 
+Task<void> PairingService::retryPreferredStore() {
+    auto store = store_;
+    if (!store->waitsForPreferredStore()) co_return;
+    auto probe = [store] { return store->preferredStoreAnswers(); };
+    const bool answers = co_await runBlocking(pool_, std::move(probe));
+    if (!answers) co_return;
+    auto operation = [](PairingService* self) -> Task<void> {
+        auto pass = co_await self->gate_->enter();
+        auto store = self->store_;
+        auto move = [store] { return store->moveToPreferredStore(); };
+        auto devices = co_await runBlocking(self->pool_, std::move(move));
+        if (devices) {
+            self->pairedDevices_ = std::move(*devices);
+            self->loaded_ = true;
+        }
+    };
+    auto task = operation(this);
+    co_await onStrand(strand_, std::move(task));
+}
+
 }  // namespace velopad

@@ -103,6 +103,11 @@ class PairingService {
 
     Task<PairingState> state();
 
+    // When the store had to settle for its second choice and its first choice answers now,
+    // moves the paired devices there and takes up the list as it then stands. Cheap when there
+    // is nothing to do; the probe itself runs without holding up pairing requests.
+    Task<void> retryPreferredStore();
+
     const Strand& strand() const { return strand_; }
 
   private:

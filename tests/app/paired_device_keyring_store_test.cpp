@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/pairing/paired_device_store.h"
 #include "app/pairing/paired_device_stored_form.h"
 #include "app/pairing/secret_service_paired_device_store.h"
 #include "tests/support/keyring_session.h"
@@ -92,7 +93,10 @@ TEST_F(KeyringStoreTest, ForeignDataReadsAsEmptyButIsKeptAside) {
 
 TEST_F(KeyringStoreTest, TheAgentPrefersTheKeyringWhenOneAnswers) {
     const auto chosen = makeDefaultPairedDeviceStore();
-    EXPECT_NE(dynamic_cast<SecretServicePairedDeviceStore*>(chosen.get()), nullptr);
+    chosen->save({pixel});
+    EXPECT_EQ(lookUp().first, 0);
+    EXPECT_FALSE(
+        std::filesystem::exists(sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json"));
 }
 
 TEST_F(KeyringStoreTest, AVanishedKeyringFailsSavesAndReadsAsEmpty) {
@@ -109,6 +113,56 @@ TEST_F(KeyringStoreTest, AVanishedKeyringFailsSavesAndReadsAsEmpty) {
     }
     EXPECT_THROW(store.clear(), SecretServicePairedDeviceStoreError);
     EXPECT_FALSE(SecretServiceItem::serviceAnswers());
+}
+
+}  // namespace
+}  // namespace velopad
+
+namespace velopad {
+namespace {
+
+// The agent's own store, with the keyring reachable or not as a login session would see it:
+// DBUS_SESSION_BUS_ADDRESS unset until the keyring has started.
+class FallbackStoreTest : public testing::SandboxTest {
+  protected:
+    void hideKeyring() { ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
+    void showKeyring() { ::setenv("DBUS_SESSION_BUS_ADDRESS", keyring->busAddress().c_str(), 1); }
+    std::filesystem::path file() const {
+        return sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json";
+    }
+    std::shared_ptr<PairedDeviceStoring> makeStore() { return makeDefaultPairedDeviceStore(); }
+
+    std::unique_ptr<testing::KeyringSession> keyring =
+        std::make_unique<testing::KeyringSession>(sandbox);
+};
+
+TEST_F(FallbackStoreTest, APhonePairedIntoTheKeyringStaysPairedWhenAStartFindsNone) {
+    makeStore()->save({pixel});  // paired while the keyring answered
+
+    hideKeyring();  // the next start comes before the keyring
+    auto store = makeStore();
+    EXPECT_TRUE(store->load().empty());
+    ASSERT_TRUE(store->waitsForPreferredStore());
+    EXPECT_FALSE(store->moveToPreferredStore());
+    store->save({iphone});  // a phone pairs meanwhile: kept in the private file
+    EXPECT_EQ(testing::permissionBits(file()), 0600u);
+
+    showKeyring();
+    const auto moved = store->moveToPreferredStore();
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(*moved, (std::vector<PairedDevice>{pixel, iphone}));
+    EXPECT_FALSE(store->waitsForPreferredStore());
+    EXPECT_FALSE(std::filesystem::exists(file())) << "no token may stay behind in the file";
+    EXPECT_EQ(makeStore()->load(), (std::vector<PairedDevice>{pixel, iphone}));
+}
+
+TEST_F(FallbackStoreTest, AFilePairingMovesIntoTheKeyringAtTheNextStart) {
+    hideKeyring();
+    makeStore()->save({iphone});
+    showKeyring();
+    EXPECT_EQ(makeStore()->load(), std::vector<PairedDevice>{iphone});
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    EXPECT_EQ(SecretServicePairedDeviceStore().load(), std::vector<PairedDevice>{iphone});
 }
 
 }  // namespace

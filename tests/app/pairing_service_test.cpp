@@ -44,6 +44,24 @@ class FlakyStore final : public PairedDeviceStoring {
     bool failClears = false;
 };
 
+// A store on its second choice until its first choice is made to answer.
+class WaitingStore final : public PairedDeviceStoring {
+  public:
+    std::vector<PairedDevice> load() override { return {}; }
+    void save(const std::vector<PairedDevice>&) override {}
+    void clear() override {}
+    bool waitsForPreferredStore() const override { return waiting; }
+    bool preferredStoreAnswers() override { return answers; }
+    std::optional<std::vector<PairedDevice>> moveToPreferredStore() override {
+        waiting = false;
+        return preferred;
+    }
+
+    std::vector<PairedDevice> preferred;
+    bool waiting = true;
+    bool answers = false;
+};
+
 class PairingServiceTest : public ::testing::Test {
   protected:
     PairingServiceTest() { makeService(); }
@@ -319,6 +337,23 @@ TEST_F(PairingServiceFileStoreTest, TokensNeverReachStandardOutputOrError) {
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_THAT(*reported, HasSubstr("could not be read"));
     EXPECT_THAT(*reported + out + err, Not(HasSubstr(token)));
+}
+
+TEST(PairingServicePreferredStore, TakesUpThePhonesOnceTheKeyringAnswers) {
+    velopad::test::IoThread io;
+    auto store = std::make_shared<WaitingStore>();
+    const PairedDevice phone{phoneA, "Phone", DeviceToken{"KEYRING-TOKEN"},
+                             WireDate(std::chrono::seconds(1700000000))};
+    store->preferred = {phone};
+    PairingService service(io.executor(), io.pool(), store);
+    EXPECT_EQ(io.run(service.deviceForToken("KEYRING-TOKEN")), std::nullopt);
+
+    io.run(service.retryPreferredStore());  // the keyring does not answer yet
+    EXPECT_TRUE(store->waiting);
+    store->answers = true;
+    io.run(service.retryPreferredStore());
+    EXPECT_EQ(io.run(service.deviceForToken("KEYRING-TOKEN")), phone);
+    EXPECT_FALSE(store->waiting);
 }
 
 }  // namespace
