@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -15,7 +16,11 @@ extern char** environ;
 
 namespace velopad::test {
 
-std::string agentExecutablePath() { return std::string(VELOPAD_BINARY_DIR) + "/app/velopad-agent"; }
+std::string agentExecutablePath() {
+    // The proofs in bench/ may point at another build of the agent.
+    if (const char* chosen = std::getenv("VELOPAD_AGENT"); chosen && *chosen) return chosen;
+    return std::string(VELOPAD_BINARY_DIR) + "/app/velopad-agent";
+}
 
 AgentProcess::AgentProcess(std::vector<std::string> arguments) {
     int in[2];

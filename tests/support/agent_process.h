@@ -11,7 +11,7 @@
 
 namespace velopad::test {
 
-std::string agentExecutablePath();  // build/.../app/velopad-agent
+std::string agentExecutablePath();  // build/.../app/velopad-agent, or $VELOPAD_AGENT when set
 
 class AgentProcess {
   public:
