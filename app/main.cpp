@@ -10,16 +10,20 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/streambuf.hpp>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <istream>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/agent.h"
+#include "app/panel/program_paths.h"
 #include "app/single_instance_guard.h"
 #include "app/terminal/headless_front_end.h"
 
@@ -69,12 +73,29 @@ int main(int argc, char** argv) {
             return usage(std::cerr, 2);
         }
     }
+    const auto self = currentExecutable();
+    const auto desktop = desktopProgramFor(self);
     if (!headless) {
-        std::cout << "The desktop panel is not part of this build; running in the terminal.\n";
+        // The tray lives in its own program, so this one never loads Qt.
+        if (desktop) {
+            const std::string program = desktop->string();
+            const std::string launcher = self.string();
+            char* const arguments[] = {const_cast<char*>(program.c_str()),
+                                       const_cast<char*>("--launcher"),
+                                       const_cast<char*>(launcher.c_str()), nullptr};
+            ::execv(program.c_str(), arguments);
+            std::cout << "Could not start " << program << " (" << std::strerror(errno)
+                      << "); running in the terminal.\n";
+        } else {
+            std::cout << "The desktop panel is not installed; running in the terminal.\n";
+        }
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    SingleInstanceGuard::enforce();
+    // Any other copy goes, in the terminal or on the desktop.
+    std::vector<std::filesystem::path> copies{self};
+    if (desktop) copies.push_back(*desktop);
+    SingleInstanceGuard::enforceAll(copies, SingleInstanceGuard::defaultPort);
 
     // Declared first so that it outlives every strand of the agent.
     asio::io_context io(1);

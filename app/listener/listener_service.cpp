@@ -70,6 +70,7 @@ ListenerService::ListenerService(Executor executor, MessageRouting& routing,
 Task<void> ListenerService::start() { co_await onStrand(strand_, startOnStrand()); }
 
 Task<void> ListenerService::startOnStrand() {
+    if (shutDown_) co_return;
     if (listener_) {
         if (isRunning_) throw ListenerServiceException(ListenerServiceError::alreadyRunning);
         boost::system::error_code ignored;
@@ -153,7 +154,7 @@ void ListenerService::handleListenerState(std::uint64_t generation, const Listen
 }
 
 void ListenerService::schedulePortConflictRetry() {
-    if (portConflictRetries_ >= options_.maxPortConflictRetries) return;
+    if (shutDown_ || portConflictRetries_ >= options_.maxPortConflictRetries) return;
     ++portConflictRetries_;
     if (listener_) {
         boost::system::error_code ignored;
@@ -161,12 +162,13 @@ void ListenerService::schedulePortConflictRetry() {
         listener_.reset();
     }
     ++generation_;
+    // Kept so that shutdown can cancel it: a pending retry must not hold up the exit.
+    portConflictRetryTimer_ =
+        std::make_shared<asio::steady_timer>(strand_, options_.portConflictRetryDelay);
     asio::co_spawn(
         strand_,
-        [weak = weak_from_this(), delay = options_.portConflictRetryDelay,
-         strand = strand_]() -> Task<void> {
-            asio::steady_timer timer(strand, delay);
-            co_await timer.async_wait(as_tuple(asio::use_awaitable));
+        [weak = weak_from_this(), timer = portConflictRetryTimer_]() -> Task<void> {
+            co_await timer->async_wait(as_tuple(asio::use_awaitable));
             if (auto self = weak.lock()) co_await self->retryStartAfterPortConflict();
         },
         asio::detached);
@@ -404,6 +406,8 @@ Task<std::uint16_t> ListenerService::boundPort() {
 
 Task<void> ListenerService::shutdown() {
     co_await onStrand(strand_, [this]() -> Task<void> {
+        shutDown_ = true;
+        if (portConflictRetryTimer_) portConflictRetryTimer_->cancel();
         stopOnStrand();
         for (auto& [id, entry] : connections_) {
             if (auto connection = entry.connection.lock()) connection->cancel();

@@ -113,6 +113,8 @@ class ListenerService : public std::enable_shared_from_this<ListenerService> {
     bool isRunning_ = false;
     std::optional<std::string> lastError_;
     int portConflictRetries_ = 0;
+    std::shared_ptr<asio::steady_timer> portConflictRetryTimer_;
+    bool shutDown_ = false;  // after shutdown nothing opens the port again
 
     struct ConnectionEntry {
         std::weak_ptr<WebSocketConnection> connection;
