@@ -40,6 +40,13 @@ void DeckEditorModel::observe(Observer observer) {
     });
 }
 
+void DeckEditorModel::close() {
+    asio::post(strand_, [self = shared_from_this()] {
+        self->closed_ = true;
+        self->observers_.clear();
+    });
+}
+
 void DeckEditorModel::post(Task<void> command) {
     asio::co_spawn(strand_, std::move(command), [self = shared_from_this()](std::exception_ptr) {});
 }
@@ -132,7 +139,7 @@ Task<void> DeckEditorModel::loadInstalledAppsOnStrand() {
     publish();
     if (!iconFor) co_return;
 
-    for (std::size_t start = 0; start < apps.size(); start += iconBatchSize) {
+    for (std::size_t start = 0; start < apps.size() && !closed_; start += iconBatchSize) {
         const std::size_t end = std::min(apps.size(), start + iconBatchSize);
         auto draw = [&apps, &urls, &iconFor, start, end] {
             for (std::size_t i = start; i < end; ++i) {
@@ -182,7 +189,7 @@ Task<void> DeckEditorModel::loadShortcutsOnStrand() {
     fields_.refreshShortcutLabels();
     publish();
 
-    if (!context_.shortcutIcons) co_return;
+    if (!context_.shortcutIcons || closed_) co_return;
     std::map<std::string, PngBytes> icons;
     try {
         icons = co_await context_.shortcutIcons();
@@ -234,7 +241,10 @@ Task<void> DeckEditorModel::saveOnStrand() {
         fields_.savedTiles = tiles;
         fields_.savedDeckName = name;
         // A blank name was stored as the category's name: show what was stored.
-        if (fields_.deckName == submittedName) fields_.deckName = name;
+        if (fields_.deckName == submittedName && submittedName != name) {
+            fields_.deckName = name;
+            ++fields_.deckRevision;
+        }
     }
     publish();
     co_await runOnSaved();
@@ -268,6 +278,7 @@ Task<void> DeckEditorModel::resetOnStrand() {
         fields_.deckName = fields_.savedDeckName = deck->name;
         fields_.tiles = fields_.savedTiles = deck->tiles;
         fields_.errorMessage.reset();
+        ++fields_.deckRevision;
         publish();
     }
     co_await runOnSaved();

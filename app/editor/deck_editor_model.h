@@ -43,6 +43,9 @@ class DeckEditorModel : public std::enable_shared_from_this<DeckEditorModel> {
     // Applies a pure edit to the state and publishes it; answers what the edit answered.
     Task<bool> update(Edit edit);
 
+    // The window is gone: stops loading icons and tells observers nothing more.
+    void close();
+
     // Runs a command on the strand without waiting for it.
     void post(Task<void> command);
     void post(Edit edit);
@@ -69,6 +72,7 @@ class DeckEditorModel : public std::enable_shared_from_this<DeckEditorModel> {
     DeckEditorState fields_;  // touched on strand_ only
     std::uint64_t deckGeneration_ = 0;
     std::uint64_t shortcutsGeneration_ = 0;
+    bool closed_ = false;
     std::vector<Observer> observers_;
 
     mutable std::mutex publishedMutex_;

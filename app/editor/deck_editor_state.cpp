@@ -197,6 +197,7 @@ void DeckEditorState::adoptDeck(const std::string& name, const std::vector<DeckT
     errorMessage.reset();
     infoMessage.reset();
     isLoadingDeck = false;
+    ++deckRevision;
     refreshShortcutLabels();
 }
 

@@ -4,6 +4,7 @@
 // DeckEditorModel applies them on its strand and does the loading and saving around them.
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -66,6 +67,9 @@ struct DeckEditorState {
     std::vector<DeckTile> tiles;
     std::string savedDeckName;
     std::vector<DeckTile> savedTiles;
+    // Counts the times the name and keys were replaced from the store (load, category switch,
+    // save of a blank name, reset), so a name field knows when to take the name over.
+    std::uint64_t deckRevision = 0;
 
     std::optional<std::string> errorMessage;
     std::optional<std::string> infoMessage;

@@ -1,0 +1,179 @@
+// The deck editor's window over a real deck store: a card's drag text dropped on a slot moves
+// the key that is already there, and the presenter keeps one window at a time.
+
+#include "app/desktop/editor/deck_editor_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QScreen>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "app/decks/deck_store.h"
+#include "app/desktop/editor/deck_editor_window_presenter.h"
+#include "app/desktop/editor/library_list.h"
+#include "app/desktop/editor/phone_preview.h"
+#include "protocol/deck_tile_factories.h"
+#include "qt_application.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/sandbox_fixture.h"
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using desktop::DeckEditorWindow;
+using desktop::DeckEditorWindowPresenter;
+
+Task<std::optional<fs::path>> installedAt(std::string bundleId) {
+    co_return fs::path("/usr/share/applications") / (bundleId + ".desktop");
+}
+
+Task<std::vector<CatalogShortcut>> noShortcuts() { co_return std::vector<CatalogShortcut>{}; }
+
+std::vector<AppBundleInfo> scan() {
+    std::vector<AppBundleInfo> apps;
+    for (int i = 1; i <= 6; ++i) {
+        apps.push_back({"App " + std::to_string(i), "app." + std::to_string(i), std::nullopt});
+    }
+    apps.push_back({"Safari", "com.apple.Safari", "safari"});
+    apps.push_back({"Terminal", "org.gnome.Terminal", "terminal"});
+    return apps;
+}
+
+int editorWindowsShown() {
+    int count = 0;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Edit Deck")) ++count;
+    }
+    return count;
+}
+
+class DeckEditorWindowTest : public testing::SandboxTest {
+  protected:
+    DeckEditorWindowTest() { testing::qtApplication(); }
+    ~DeckEditorWindowTest() override {
+        presenter.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        io.drain();
+    }
+
+    DeckEditorContext makeContext() {
+        DeckEditorContext context;
+        context.executor = io.executor();
+        context.pool = &io.pool();
+        context.deckStore = &store;
+        context.workspace.urlForApplication = [](std::string id) { return installedAt(id); };
+        context.installedApps.scanApplicationBundles = scan;
+        context.listShortcuts = [] { return noShortcuts(); };
+        context.isPhoneConnected = [] { return false; };
+        return context;
+    }
+
+    // Shows the editor and waits until it has loaded everything (so no load is still under way
+    // when the io thread ends).
+    DeckEditorWindow& showLoaded() {
+        if (!presenter) {
+            presenter =
+                std::make_unique<DeckEditorWindowPresenter>([this] { return makeContext(); });
+        }
+        presenter->show();
+        DeckEditorWindow* window = presenter->window();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [window] {
+                const auto& state = window->shownState();
+                return !state.tiles.empty() && !state.installedApps->empty() &&
+                       state.shortcutsLoadState.kind != ShortcutsLoadState::Kind::loading;
+            },
+            10000));
+        return *window;
+    }
+
+    test::IoThread io;
+    DeckStore store{io.executor(), io.pool(), sandbox.root() / "decks.json",
+                    [](std::string_view) {}};
+    std::unique_ptr<DeckEditorWindowPresenter> presenter;
+};
+
+TEST_F(DeckEditorWindowTest, ACardDroppedOnSlotThreeMovesTheKeyAlreadyOnTheDeck) {
+    std::vector<DeckTile> tiles;
+    for (int i = 1; i <= 6; ++i) tiles.push_back(appTile(i, "App", "app." + std::to_string(i)));
+    tiles.push_back(appTile(7, "Safari", "com.apple.Safari", "safari"));
+    tiles.push_back(appTile(8, "Terminal", "org.gnome.Terminal", "terminal"));
+    io.run(store.saveDeck(DeckCategoryID::streaming, DeckTemplate("streaming", "Mine", tiles),
+                          makeContext().workspace));
+
+    DeckEditorWindow& window = showLoaded();
+    EXPECT_EQ(window.windowTitle(), "Edit Deck");
+    EXPECT_EQ(window.size(), QSize(1120, 780));
+
+    // The Safari card drags its bundle identifier as plain text, nothing else.
+    auto& library = window.libraryModel();
+    QModelIndex safariCard;
+    for (int row = 0; row < library.rowCount(); ++row) {
+        if (library.data(library.index(row), desktop::LibraryListModel::PayloadRole) ==
+            "com.apple.Safari") {
+            safariCard = library.index(row);
+        }
+    }
+    ASSERT_TRUE(safariCard.isValid());
+    EXPECT_EQ(library.data(safariCard, Qt::DisplayRole), "Safari");
+    std::unique_ptr<QMimeData> mime(library.mimeData({safariCard}));
+    ASSERT_NE(mime, nullptr);
+    EXPECT_EQ(mime->formats(), QStringList{"text/plain"});
+    EXPECT_EQ(mime->text(), "com.apple.Safari");
+
+    desktop::KeySlot* slot3 = window.preview().slotAt(2);
+    ASSERT_NE(slot3, nullptr);
+    const QPoint centre = slot3->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(slot3, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.shownState().dropTargetIndex == 2; }, 5000));
+
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(slot3, &drop);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.shownState().tiles[2].bundleId == "com.apple.Safari"; }, 5000));
+
+    const auto& shown = window.shownState();
+    ASSERT_EQ(shown.tiles.size(), 8u);
+    EXPECT_EQ(shown.tiles[3].bundleId, "app.3");
+    EXPECT_EQ(shown.tiles[6].bundleId, "app.6");
+    EXPECT_EQ(shown.tiles[7].bundleId, "org.gnome.Terminal");
+    EXPECT_EQ(std::count_if(shown.tiles.begin(), shown.tiles.end(),
+                            [](const DeckTile& t) { return t.bundleId == "com.apple.Safari"; }),
+              1);
+    EXPECT_FALSE(shown.dropTargetIndex.has_value());
+    EXPECT_EQ(slot3->accessibleName(), "Safari");
+    EXPECT_EQ(window.preview().slotCount(), 24);
+    EXPECT_EQ(shown.syncLabel(), "Unsaved");
+}
+
+TEST_F(DeckEditorWindowTest, ShowsOneWindowAtATimeCentredOnTheScreen) {
+    QPointer<DeckEditorWindow> first = &showLoaded();
+    ASSERT_NE(first, nullptr);
+    presenter->show();
+    EXPECT_EQ(presenter->window(), first.data());
+    EXPECT_EQ(editorWindowsShown(), 1);
+
+    const QRect visible = first->screen()->availableGeometry();
+    EXPECT_LE((first->frameGeometry().center() - visible.center()).manhattanLength(), 2);
+
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    EXPECT_EQ(presenter->window(), nullptr);
+    EXPECT_EQ(editorWindowsShown(), 0);
+
+    EXPECT_NE(&showLoaded(), nullptr);
+    EXPECT_EQ(editorWindowsShown(), 1);
+}
+
+}  // namespace
+}  // namespace velopad
