@@ -76,12 +76,17 @@ std::optional<DesktopEntry> findDesktopEntry(std::string_view id) {
 std::optional<DesktopEntry> listedDesktopEntryAt(const std::filesystem::path& file) {
     const auto wanted = canonicalPath(file);
     if (!wanted || file.extension() != kSuffix) return std::nullopt;
-    // The ID is the file name, or "<sub-directory>-<file name>" for entries in a sub-directory
-    // of an applications directory.
-    const std::string stem = file.stem().string();
-    for (const std::string& id : {stem, file.parent_path().filename().string() + "-" + stem}) {
+    // The ID is the file's path below its applications folder with "/" turned into "-"
+    // ("a/b/c.desktop" is "a-b-c"); the folder itself is not known here, so try each depth.
+    constexpr int deepest = 8;
+    std::string id = file.stem().string();
+    std::filesystem::path folder = file.parent_path();
+    for (int depth = 0; depth <= deepest; ++depth) {
         auto entry = findDesktopEntry(id);
         if (entry && canonicalPath(entry->file) == wanted) return entry;
+        if (folder.filename().empty() || folder.filename() == "applications") break;
+        id = folder.filename().string() + "-" + id;
+        folder = folder.parent_path();
     }
     return std::nullopt;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/linux/desktop_entry_lookup.h"
 #include "platform/linux/gio_handles.h"
+#include "platform/linux/session_bus.h"
 
 namespace velopad {
 namespace {
@@ -22,6 +23,14 @@ bool launchDesktopEntry(const std::filesystem::path& desktopFile,
     // Only entries GIO lists for their own ID are started, whatever path is handed in.
     const auto entry = listedDesktopEntryAt(desktopFile);
     if (!entry) return false;
+    // GIO sends a D-Bus activation without waiting for its answer; we wait, so a service that
+    // cannot be started or refuses is a failure, not a success.
+    if (entry->dbusActivatable && sessionBusAvailable()) {
+        if (auto error = activateApplication(entry->id)) {
+            throw ApplicationLaunchError(validText(error->message.c_str()));
+        }
+        return true;
+    }
     gio::Object<GDesktopAppInfo> info(g_desktop_app_info_new_from_filename(entry->file.c_str()));
     if (!info || g_desktop_app_info_get_is_hidden(info.get())) return false;
 
@@ -39,7 +48,7 @@ bool launchDesktopEntry(const std::filesystem::path& desktopFile,
         &rawError);
     gio::Error error(rawError);
     if (!launched) throw ApplicationLaunchError(validText(error ? error->message : nullptr));
-    return pid > 0 || entry->dbusActivatable;
+    return pid > 0;
 }
 
 }  // namespace velopad

@@ -16,9 +16,11 @@ class ApplicationLaunchError : public std::runtime_error {
 };
 
 // Starts the listed entry stored at `desktopFile` with no files. The started program gets
-// DISPLAY = `display`, or no DISPLAY when that is nothing. True when a process was started
-// (or a D-Bus activatable entry was activated); false when the file is not a listed entry.
-// Throws ApplicationLaunchError when GIO reports a failure. Blocking.
+// DISPLAY = `display`, or no DISPLAY when that is nothing. A D-Bus activatable entry is
+// activated over the session bus (org.freedesktop.Application.Activate) when there is one.
+// True when a process was started or the activation call returned without error; false when
+// the file is not a listed entry. Throws ApplicationLaunchError when GIO or the activated
+// application reports a failure. Blocking.
 bool launchDesktopEntry(const std::filesystem::path& desktopFile,
                         const std::optional<std::string>& display);
 

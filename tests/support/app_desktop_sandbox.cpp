@@ -106,6 +106,23 @@ fs::path AppDesktopSandbox::recordPath(const std::string& id) const {
     return sandbox_.root() / "records" / (id + ".started");
 }
 
+std::string AppDesktopSandbox::dbusAppEntry(const std::string& id, const std::string& name,
+                                            const std::string& service) {
+    const fs::path program = programPath(id);
+    fs::create_directories(program.parent_path());
+    fs::copy_file(fs::path(VELOPAD_BINARY_DIR) / "tests" / "dbus_app", program,
+                  fs::copy_options::overwrite_existing);
+    const std::string command = program.string() + " " + id + " " +
+                                (service == "refuse" ? "refuse" : "accept") + " " +
+                                recordPath(id).string();
+    if (service != "none") {
+        writeTextFile(sandbox_.dataHome() / "dbus-1" / "services" / (id + ".service"),
+                      "[D-BUS Service]\nName=" + id + "\nExec=" + command + "\n");
+    }
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + command +
+           "\nDBusActivatable=true\n";
+}
+
 fs::path AppDesktopSandbox::programPath(const std::string& id) const {
     return sandbox_.root() / "bin" / id;
 }

@@ -39,6 +39,13 @@ class AppDesktopSandbox {
                              const std::string& extraLines = "",
                              const std::string& extraArguments = "");
 
+    // A D-Bus activatable entry served by a copy of the dbus_app helper of its own, which
+    // appends to recordPath(id) when activated. With `service` "accept" or "refuse" the session
+    // bus learns (from $XDG_DATA_HOME/dbus-1/services) to start it; with "none" nothing serves
+    // the name.
+    std::string dbusAppEntry(const std::string& id, const std::string& name,
+                             const std::string& service);
+
     std::filesystem::path recordPath(const std::string& id) const;
     std::filesystem::path programPath(const std::string& id) const;
 
