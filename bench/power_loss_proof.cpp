@@ -272,8 +272,14 @@ int runPairing(int rounds) {
     for (int round = 0; round < rounds; ++round) {
         const DeviceList before = storedDevices(file);
         test::AgentProcess agent;
-        const auto pin = agent.waitForLine("PIN: ", 10s);
-        if (!pin) fail("the agent printed no PIN: " + agent.output());
+        const auto pin = agent.waitForLine("PIN: ", 30s);
+        if (!pin) {
+            const auto status = agent.waitForExit(1s);
+            fail(
+                "round " + std::to_string(round) + ": the agent printed no PIN (" +
+                (status ? "exit status " + std::to_string(*status) : std::string("still running")) +
+                "): " + agent.output());
+        }
         Acceptable acceptable;
         acceptable.settle(before);
         std::set<DeviceList> allowed;
