@@ -2,7 +2,7 @@
 // WebSocket connections without a token and <half-open> TCP connections that send part of a
 // handshake and fall silent, all from 127.0.0.2, then the paired phone connects from
 // 127.0.0.1, pings, and receives a push typed at the agent's terminal. Every round the phone
-// must be served within 5 s per step.
+// must be served within 5 s per step, while new unpaired connections keep coming.
 //   flood_proof [rounds] [unpaired] [half-open]      (20, 500, 200)
 // Run it inside a private network namespace with temporary XDG directories (bench/run-flood).
 
@@ -137,6 +137,16 @@ Task<void> drainOutput(test::AgentProcess& agent, const bool& done) {
     }
 }
 
+Task<void> churn(std::shared_ptr<bool> churning, std::shared_ptr<FloodCounts> counts,
+                 std::list<std::shared_ptr<WebSocket>>& webSockets) {
+    const auto executor = co_await asio::this_coro::executor;
+    for (int i = 0; *churning && i < 5000; ++i) {
+        webSockets.push_back(std::make_shared<WebSocket>(executor));
+        asio::co_spawn(executor, unpairedConnection(webSockets.back(), counts), asio::detached);
+        co_await pause(1ms);
+    }
+}
+
 Task<int> run(test::AgentProcess& agent, const std::string& token, int rounds, int unpaired,
               int halfOpen) {
     const auto executor = co_await asio::this_coro::executor;
@@ -169,16 +179,21 @@ Task<int> run(test::AgentProcess& agent, const std::string& token, int rounds, i
         while (counts->settled < unpaired + halfOpen && Clock::now() < floodDeadline)
             co_await pause(20ms);
 
+        // And the flood goes on while the phone is there: a new unpaired connection every
+        // millisecond, from its handshake to the push.
+        auto churning = std::make_shared<bool>(true);
+        asio::co_spawn(executor, churn(churning, counts, webSockets), asio::detached);
         const auto start = Clock::now();
         const std::string failure = co_await servePhone(token, agent, round);
+        *churning = false;
         const double millis =
             std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (failure.empty()) ++served;
         std::printf(
-            "round %2d: phone %s in %6.1f ms; flood: %d of %d settled, %d unpaired WebSocket "
-            "handshakes finished, %d flood connections closed by the agent\n",
+            "round %2d: phone %s in %6.1f ms; flood: %zu connections opened, %d unpaired "
+            "WebSocket handshakes finished, %d connections closed by the agent\n",
             round, failure.empty() ? "served" : ("NOT served (" + failure + ")").c_str(), millis,
-            counts->settled, unpaired + halfOpen, counts->upgraded, counts->closedByAgent);
+            webSockets.size() + sockets.size(), counts->upgraded, counts->closedByAgent);
         std::fflush(stdout);
     }
     for (auto& ws : webSockets) beast::get_lowest_layer(*ws).close();
