@@ -36,16 +36,22 @@ std::string shortened(std::string_view text) {
     return std::string(text.substr(0, end)) + "\u2026";
 }
 
-ShortcutErrorCode classifyFailure(std::string_view lowered, std::int32_t exitCode) {
-    const auto contains = [lowered](std::string_view part) {
-        return lowered.find(part) != std::string_view::npos;
-    };
-    if (contains("not found") || contains("couldn't find") || contains("does not exist")) {
+// The tool's own outcomes: each has an exit status of its own and a fixed text on standard
+// error. Everything else is the Shortcut's command speaking, whatever its words.
+constexpr std::int32_t toolNotFoundStatus = 66;
+constexpr std::int32_t toolRefusedStatus = 77;
+constexpr std::string_view toolNotFoundText = "Shortcut not found";
+constexpr std::string_view toolRefusedPrefix = "velopad-shortcuts: ";
+
+ShortcutErrorCode classifyFailure(std::string_view trimmedStderr, std::int32_t exitCode) {
+    if (exitCode == toolNotFoundStatus && trimmedStderr == toolNotFoundText) {
         return ShortcutErrorCode::notFound;
     }
-    if (contains("cancel") || contains("user cancelled") || exitCode == terminatedStatus ||
-        contains("not authorized") || contains("permission") || contains("not allowed") ||
-        contains("privacy")) {
+    if (exitCode == toolRefusedStatus && trimmedStderr.starts_with(toolRefusedPrefix)) {
+        return ShortcutErrorCode::cancelled;
+    }
+    // The tool itself was stopped (the command's own end by a signal is reported in words).
+    if (exitCode == terminatedStatus && trimmedStderr.empty()) {
         return ShortcutErrorCode::cancelled;
     }
     return ShortcutErrorCode::runFailed;
@@ -103,7 +109,7 @@ ShortcutRunResult ShortcutsRunner::classify(std::string shortcutIdentifier,
         return ShortcutRunResult::ok(std::move(shortcutIdentifier));
     }
     const std::string_view trimmed = trimWhitespaceAndLineBreaks(result.stderrText);
-    const ShortcutErrorCode code = classifyFailure(asciiLowercase(trimmed), result.exitCode);
+    const ShortcutErrorCode code = classifyFailure(trimmed, result.exitCode);
     std::string message;
     switch (code) {
         case ShortcutErrorCode::notFound:

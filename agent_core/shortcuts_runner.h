@@ -48,6 +48,9 @@ class ShortcutsRunner {
     Task<ShortcutRunResult> run(std::string shortcutIdentifier) const;
 
     // The outcome of a finished run of the tool (the time-out is checked before the status).
+    // Only the tool's own outcomes give "not_found" (status 66, "Shortcut not found") and
+    // "cancelled" (status 77, its refusal; or 143 with nothing said: the tool was stopped);
+    // every failure of the Shortcut's command is "run_failed" with what it wrote.
     static ShortcutRunResult classify(std::string shortcutIdentifier,
                                       const ProcessRunResult& result);
 

@@ -24,8 +24,9 @@ class PosixProcessRunner final : public ProcessRunning {
     // `executor` must be able to watch file descriptors (an io_context's, or a strand on one).
     explicit PosixProcessRunner(Executor executor, PosixProcessRunnerOptions options = {});
 
-    // The child inherits the agent's environment, working directory and standard input; its
-    // other descriptors are closed and its signal mask and dispositions are reset. At the
+    // The child inherits the agent's environment and working directory; it reads standard
+    // input from /dev/null, runs in a session of its own, its other descriptors are closed and
+    // its signal mask and dispositions are reset. At the
     // time-out it gets SIGTERM, and SIGKILL after the grace period, so every run ends. Once it
     // has ended, output that is already in the pipes is collected; output of grandchildren that
     // keep the pipes open is not waited for.

@@ -94,6 +94,10 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
 
     check(posix_spawn_file_actions_init(&resources.actions), failure);
     resources.actionsReady = true;
+    // Standard input is never the agent's (its terminal, when it has one).
+    check(posix_spawn_file_actions_addopen(&resources.actions, STDIN_FILENO, "/dev/null", O_RDONLY,
+                                           0),
+          failure);
     check(posix_spawn_file_actions_adddup2(&resources.actions, resources.stdoutPipe[1],
                                            STDOUT_FILENO),
           failure);
@@ -111,8 +115,10 @@ SpawnedChild SpawnedChild::spawn(const std::string& executable,
     sigfillset(&allSignals);
     check(posix_spawnattr_setsigmask(&resources.attributes, &noSignals), failure);
     check(posix_spawnattr_setsigdefault(&resources.attributes, &allSignals), failure);
-    check(posix_spawnattr_setflags(&resources.attributes,
-                                   POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+    // A session of its own: Ctrl-C or a hang-up in the agent's terminal never reaches it.
+    check(posix_spawnattr_setflags(&resources.attributes, POSIX_SPAWN_SETSID |
+                                                              POSIX_SPAWN_SETSIGMASK |
+                                                              POSIX_SPAWN_SETSIGDEF),
           failure);
 
     std::vector<char*> argv;

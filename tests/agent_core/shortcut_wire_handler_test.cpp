@@ -56,7 +56,7 @@ TEST_F(ShortcutWireHandlerTest, AnswersEachFailureWithItsCodeAndMessage) {
     const std::string tail =
         std::string(R"(","shortcutIdentifier":")") + kId + R"("},"type":"shortcut.error"})";
     EXPECT_EQ(
-        handle(request, {1, "", "Shortcut not found", false}),
+        handle(request, {66, "", "Shortcut not found", false}),
         head + "not_found\",\"message\":\"Shortcut missing \u2014 replace it in Edit Deck." + tail);
     EXPECT_EQ(handle(request, {143, "", "", false}),
               head + "cancelled\",\"message\":\"Needs permission or input on your Mac." + tail);

@@ -1,13 +1,18 @@
 #include "agent_core/shortcuts_runner.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <system_error>
 
 #include "platform/linux/posix_process_runner.h"
 #include "protocol/payloads.h"
+#include "tests/support/avahi_test_services.h"
 #include "tests/support/shortcut_test_support.h"
 
 namespace velopad {
@@ -46,36 +51,29 @@ TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
     const std::vector<ClassifyCase> cases = {
         {"success", {0, "out", "", false}, {}},
         {"success with noise", {0, "", "warning: slow", false}, {}},
-        {"not found",
-         {1, "", "Error: Shortcut NOT FOUND\n", false},
+        {"the tool: no such Shortcut",
+         {66, "", "Shortcut not found\n", false},
          {"not_found", "Shortcut missing \u2014 replace it in Edit Deck."}},
-        {"couldn't find",
-         {1, "", "Couldn't find shortcut", false},
-         {"not_found", "Shortcut missing \u2014 replace it in Edit Deck."}},
-        {"does not exist",
-         {4, "", "It Does Not Exist", false},
-         {"not_found", "Shortcut missing \u2014 replace it in Edit Deck."}},
-        {"cancelled",
-         {1, "", "The user Cancelled the run", false},
+        {"the tool refuses",
+         {77, "", "velopad-shortcuts: Refusing to run Shortcuts: The Shortcuts folder /x ...\n",
+          false},
          {"cancelled", "Needs permission or input on your Mac."}},
-        {"terminated",
+        {"the tool was stopped",
          {143, "", "", false},
          {"cancelled", "Needs permission or input on your Mac."}},
-        {"not authorized",
-         {1, "", "not authorized to send Apple events", false},
-         {"cancelled", "Needs permission or input on your Mac."}},
-        {"permission",
+        // The command's own words never pass for the tool's outcomes.
+        {"a command's not found",
+         {127, "", "sh: 1: foo: not found\n", false},
+         {"run_failed", "sh: 1: foo: not found"}},
+        {"a command's own status 66",
+         {66, "", "no input file\n", false},
+         {"run_failed", "no input file"}},
+        {"a command's permission text",
          {1, "", "Permission denied", false},
-         {"cancelled", "Needs permission or input on your Mac."}},
-        {"not allowed",
-         {1, "", "Operation not allowed", false},
-         {"cancelled", "Needs permission or input on your Mac."}},
-        {"privacy",
-         {1, "", "Blocked by PRIVACY settings", false},
-         {"cancelled", "Needs permission or input on your Mac."}},
-        {"not found wins over cancel",
-         {1, "", "cancelled: file not found", false},
-         {"not_found", "Shortcut missing \u2014 replace it in Edit Deck."}},
+         {"run_failed", "Permission denied"}},
+        {"a command ended by a signal",
+         {143, "", "sh was ended by signal 15 (Terminated)\n", false},
+         {"run_failed", "sh was ended by signal 15 (Terminated)"}},
         {"empty failure", {1, "", "", false}, {"run_failed", "Could not run Shortcut on Mac."}},
         {"blank failure",
          {2, "", " \n\t", false},
@@ -119,6 +117,14 @@ class ShortcutsRunnerTest : public ::testing::Test {
         return outcomeOf(result);
     }
 
+    // An executable shell script in the sandbox.
+    std::filesystem::path script(const std::string& name, const std::string& body) {
+        const auto file = sandbox.root() / (name + ".sh");
+        testing::writeTextFile(file, "#!/bin/sh\n" + body);
+        std::filesystem::permissions(file, std::filesystem::perms(0700));
+        return file;
+    }
+
     IoHarness io;
     ShortcutsSandbox sandbox;
 };
@@ -141,16 +147,73 @@ TEST_F(ShortcutsRunnerTest, AnUnknownIdentifierIsNotFound) {
     EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
-TEST_F(ShortcutsRunnerTest, AShortcutStoppedBySigtermIsCancelled) {
-    sandbox.writeShortcut(kId, "Stop", "sh -c \"kill -TERM \\\\$\\\\$\"");
+TEST_F(ShortcutsRunnerTest, TheCommandsOwnFailuresAreRunFailedWithItsWords) {
+    const struct {
+        const char* exec;
+        const char* message;
+    } cases[] = {
+        {"sh -c \"no-such-program-here\"", "sh: 1: no-such-program-here: not found"},
+        {"sh -c \"echo 'Permission denied' >&2; exit 1\"", "Permission denied"},
+        {"sh -c \"kill -TERM \\\\$\\\\$\"", "sh was ended by signal 15 (Terminated)"},
+    };
+    for (const auto& c : cases) {
+        sandbox.writeShortcut(kId, "Failing", c.exec);
+        EXPECT_EQ(run(kId), (Outcome{"run_failed", c.message})) << c.exec;
+    }
+}
+
+TEST_F(ShortcutsRunnerTest, AFolderOthersCanChangeNeedsPermission) {
+    sandbox.writeShortcut(kId, "Greet", "true");
+    std::filesystem::permissions(sandbox.shortcutsDirectory(), std::filesystem::perms(0777));
     EXPECT_EQ(run(kId), (Outcome{"cancelled", "Needs permission or input on your Mac."}));
 }
 
-TEST_F(ShortcutsRunnerTest, APermissionRefusalIsCancelled) {
-    sandbox.writeShortcut(
-        kId, "Refused",
-        "sh -c \"echo 'Permission to control System Events was refused' >&2; exit 1\"");
-    EXPECT_EQ(run(kId), (Outcome{"cancelled", "Needs permission or input on your Mac."}));
+TEST_F(ShortcutsRunnerTest, TheCommandRunsAwayFromTheAgentsTerminal) {
+    const auto probe = script("probe",
+                              "readlink /proc/self/fd/0 >&2\n"
+                              "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = \"$$\" ] && "
+                              "echo own-session >&2\nexit 3\n");
+    sandbox.writeShortcut(kId, "Probe", probe.string());
+    EXPECT_EQ(run(kId), (Outcome{"run_failed", "/dev/null\nown-session"}));
+}
+
+// A program the Shortcut leaves running, still writing to the output it was given, lives on
+// after the run has answered and after the time limit: it keeps adding to its heartbeat file.
+TEST_F(ShortcutsRunnerTest, ProgramsAShortcutLeavesRunningOutliveTheRunAndTheTimeLimit) {
+    const struct {
+        const char* label;
+        const char* body;
+        double timeout;
+        Outcome expected;
+    } cases[] = {
+        {"in the background", "loop &\necho $! > \"$PIDFILE\"\nexit 0\n", 10, {}},
+        {"past the time limit",
+         "echo $$ > \"$PIDFILE\"\nloop\n",
+         1,
+         {"timed_out", "Still waiting on your Mac \u2014 check for a dialog."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto pidFile = sandbox.root() / "pid";
+        const auto beats = sandbox.root() / "beats";
+        std::filesystem::remove(pidFile);
+        std::filesystem::remove(beats);
+        const auto program = script(
+            "survivor", "PIDFILE=" + pidFile.string() + "\nloop() { while :; do echo beat; " +
+                            "echo beat >&2; echo beat >> " + beats.string() +
+                            "; sleep 0.05; done; }\n" + c.body);
+        sandbox.writeShortcut(kId, "Survivor", program.string());
+        EXPECT_EQ(run(kId, c.timeout), c.expected);
+
+        const auto lines = [&] {
+            std::ifstream in(beats);
+            return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+        };
+        const auto atAnswer = lines();
+        EXPECT_TRUE(testing::waitUntil([&] { return lines() > atAnswer + 10; }));
+        const pid_t pid = std::stoi(testing::readTextFile(pidFile));
+        EXPECT_EQ(::kill(pid, SIGKILL), 0);
+    }
 }
 
 TEST_F(ShortcutsRunnerTest, AFailingShortcutReportsItsStandardError) {

@@ -56,8 +56,8 @@ TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
     EXPECT_EQ(tool({"run", id}), (ProcessRunResult{0, "[hi]\n", "", false}));
 
     EXPECT_EQ(tool({"delete", id}).exitCode, 0);
-    EXPECT_EQ(tool({"run", id}), (ProcessRunResult{1, "", "Shortcut not found\n", false}));
-    EXPECT_EQ(tool({"delete", id}), (ProcessRunResult{1, "", "Shortcut not found\n", false}));
+    EXPECT_EQ(tool({"run", id}), (ProcessRunResult{66, "", "Shortcut not found\n", false}));
+    EXPECT_EQ(tool({"delete", id}), (ProcessRunResult{66, "", "Shortcut not found\n", false}));
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText, "Alpha (" + other + ")\n");
 }
 
@@ -88,7 +88,8 @@ TEST_F(ShortcutsToolTest, PassesOnTheCommandsStatusAndStandardError) {
     sandbox.writeShortcut(kId, "Fails", "sh -c \"echo out; echo 'it broke' >&2; exit 7\"");
     EXPECT_EQ(tool({"run", kId}), (ProcessRunResult{7, "out\n", "it broke\n", false}));
     sandbox.writeShortcut(kId, "Terminated", "sh -c \"kill -TERM \\\\$\\\\$\"");
-    EXPECT_EQ(tool({"run", kId}).exitCode, 143);
+    EXPECT_EQ(tool({"run", kId}),
+              (ProcessRunResult{143, "", "sh was ended by signal 15 (Terminated)\n", false}));
 }
 
 TEST_F(ShortcutsToolTest, RunsInTheWorkingDirectoryTheFileNames) {
@@ -109,7 +110,7 @@ TEST_F(ShortcutsToolTest, FindsIdentifiersOnlyInsideTheFolder) {
           std::string("./") + kId, std::string("/") + kId, std::string("Known"), std::string("")}) {
         SCOPED_TRACE(identifier);
         EXPECT_EQ(tool({"run", identifier}),
-                  (ProcessRunResult{1, "", "Shortcut not found\n", false}));
+                  (ProcessRunResult{66, "", "Shortcut not found\n", false}));
     }
 }
 
@@ -137,6 +138,77 @@ TEST_F(ShortcutsToolTest, ListsOnlyVisibleNamedShortcutsOnOneLineEach) {
     std::ofstream(sandbox.shortcutsDirectory() / "notes.txt") << "Name=Not a Shortcut\n";
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
               "Two Lines (" + std::string(kId) + ")\n");
+}
+
+TEST_F(ShortcutsToolTest, ANameThatIsNotUtf8IsListedWithReplacementCharacters) {
+    sandbox.writeShortcut(kId, "Caf\xE9 \xFF\xC3(", "true");
+    sandbox.writeShortcut("00000000-0000-4000-8000-000000000001", "Plain", "true");
+    const ProcessRunResult listed = tool({"list", "--show-identifiers"});
+    EXPECT_EQ(listed.stdoutText, "Caf\uFFFD \uFFFD\uFFFD( (" + std::string(kId) +
+                                     ")\nPlain (00000000-0000-4000-8000-000000000001)\n");
+}
+
+TEST_F(ShortcutsToolTest, RefusesToRunWhatOtherUsersCanChange) {
+    const auto folder = sandbox.shortcutsDirectory();
+    const auto marker = sandbox.root() / "ran";
+    const std::string id = create("Mark", {"touch", marker.string()});
+    EXPECT_EQ(testing::permissionBits(folder), 0700U);
+    const auto file = folder / (id + ".desktop");
+    const struct {
+        std::filesystem::perms folder;
+        std::filesystem::perms file;
+        const char* refusal;  // empty: it runs
+    } cases[] = {
+        {std::filesystem::perms(0777), std::filesystem::perms(0600), "The Shortcuts folder"},
+        {std::filesystem::perms(0770), std::filesystem::perms(0600), "The Shortcuts folder"},
+        {std::filesystem::perms(0700), std::filesystem::perms(0622), "The Shortcut file"},
+        {std::filesystem::perms(0755), std::filesystem::perms(0644), ""},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::permissions(folder, c.folder);
+        std::filesystem::permissions(file, c.file);
+        const ProcessRunResult result = tool({"run", id});
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(result.exitCode, 0) << result.stderrText;
+            EXPECT_TRUE(std::filesystem::exists(marker));
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 77);
+        EXPECT_EQ(result.stderrText.rfind(
+                      "velopad-shortcuts: Refusing to run Shortcuts: " + std::string(c.refusal), 0),
+                  0U)
+            << result.stderrText;
+        EXPECT_NE(result.stderrText.find("chmod go-w"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(marker));
+    }
+}
+
+TEST_F(ShortcutsToolTest, RenamesAndEditsInPlace) {
+    const std::string id = create("Old", {echoArgs(), "echo-args", "old"});
+    const std::string other = create("Other", {"true"});
+    EXPECT_EQ(tool({"rename", id, "New name"}).exitCode, 0);
+    EXPECT_EQ(tool({"edit", id, "--icon", "starred"}).exitCode, 0);
+    EXPECT_EQ(
+        tool({"edit", id, "--name", "Newest", "--", echoArgs(), "echo-args", "new", "two words"})
+            .exitCode,
+        0);
+    EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
+              "Newest (" + id + ")\nOther (" + other + ")\n");
+    EXPECT_EQ(tool({"run", id}).stdoutText, "[new]\n[two words]\n");
+    const auto file = sandbox.shortcutsDirectory() / (id + ".desktop");
+    EXPECT_NE(testing::readTextFile(file).find("\nIcon=starred\n"), std::string::npos);
+    EXPECT_EQ(tool({"edit", id, "--icon", ""}).exitCode, 0);
+    EXPECT_EQ(testing::readTextFile(file).find("Icon="), std::string::npos);
+
+    EXPECT_EQ(tool({"rename", "00000000-0000-4000-8000-00000000000f", "X"}),
+              (ProcessRunResult{66, "", "Shortcut not found\n", false}));
+    EXPECT_EQ(tool({"edit", id}).exitCode, 64);
+    EXPECT_EQ(tool({"edit", id, "--"}).exitCode, 64);
+    EXPECT_EQ(tool({"rename", id, "Two\nLines"}).exitCode, 1);
+    const ProcessRunResult help = tool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.stdoutText.find("velopad-shortcuts rename <identifier> <name>"),
+              std::string::npos);
 }
 
 TEST_F(ShortcutsToolTest, RefusesBadUsage) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -73,6 +74,94 @@ void writeAllOrThrow(int fd, const std::string& text, const std::string& path) {
         }
         done += static_cast<std::size_t>(written);
     }
+}
+
+void checkName(const std::string& name) {
+    if (name.find_first_not_of(" \t") == std::string::npos) {
+        throw std::runtime_error("The name is empty");
+    }
+    // One Shortcut per listing line: a name may not break a line.
+    if (std::any_of(name.begin(), name.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+        throw std::runtime_error("The name may not contain control characters");
+    }
+}
+
+void checkCommand(const std::vector<std::string>& command) {
+    if (command.empty() || command.front().empty()) {
+        throw std::runtime_error("The command is empty");
+    }
+}
+
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Files that run commands must be changeable by their user (or root) alone.
+std::optional<std::string> unsafeReason(const std::filesystem::path& path, const char* what) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    if (status.st_uid != ::getuid() && status.st_uid != 0) {
+        return std::string(what) + " " + path.string() + " belongs to another user (uid " +
+               std::to_string(status.st_uid) + ")";
+    }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return std::string(what) + " " + path.string() + " can be changed by other users (mode " +
+               octal(status.st_mode) + "); make it private with: chmod go-w " + path.string();
+    }
+    return std::nullopt;
+}
+
+// Sets `key` in the [Desktop Entry] group of `text`: the first "key=" line is replaced (or,
+// with no value, removed); a missing key is added at the end of the group.
+std::string withKey(const std::string& text, const std::string& key,
+                    const std::optional<std::string>& value) {
+    std::istringstream lines(text);
+    std::string line;
+    std::string result;
+    bool inGroup = false;
+    bool seenGroup = false;
+    bool done = false;
+    const auto addKey = [&] {
+        if (!done && value) {
+            result += key + "=" + *value + "\n";
+        }
+        done = true;
+    };
+    while (std::getline(lines, line)) {
+        const bool header = !line.empty() && line.front() == '[';
+        if (header && inGroup) {
+            addKey();
+        }
+        if (header) {
+            inGroup = line == "[Desktop Entry]";
+            seenGroup = seenGroup || inGroup;
+        }
+        std::string_view keyPart(line);
+        keyPart = keyPart.substr(0, keyPart.find('='));
+        while (!keyPart.empty() && keyPart.back() == ' ') {
+            keyPart.remove_suffix(1);
+        }
+        if (inGroup && !done && line.find('=') != std::string::npos && keyPart == key) {
+            if (value) {
+                result += key + "=" + *value + "\n";
+            }
+            done = true;
+            continue;
+        }
+        result += line + "\n";
+    }
+    if (inGroup) {
+        addKey();
+    }
+    if (!seenGroup) {
+        throw std::runtime_error("The file has no [Desktop Entry] group");
+    }
+    return result;
 }
 
 }  // namespace
@@ -147,25 +236,20 @@ std::optional<StoredShortcut> ShortcutStore::find(const std::string& identifier)
 
 std::string ShortcutStore::create(const std::string& name, const std::vector<std::string>& command,
                                   const std::optional<std::string>& icon) const {
-    if (name.find_first_not_of(" \t") == std::string::npos) {
-        throw std::runtime_error("The name is empty");
-    }
-    // One Shortcut per listing line: a name may not break a line.
-    if (std::any_of(name.begin(), name.end(),
-                    [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
-        throw std::runtime_error("The name may not contain control characters");
-    }
-    if (command.empty() || command.front().empty()) {
-        throw std::runtime_error("The command is empty");
-    }
+    checkName(name);
+    checkCommand(command);
     std::string text = "[Desktop Entry]\nType=Application\nVersion=1.5\nName=" + escapeValue(name) +
                        "\nExec=" + escapeValue(execValue(command)) + "\n";
     if (icon && !icon->empty()) {
         text += "Icon=" + escapeValue(*icon) + "\n";
     }
-
-    createDirectories(directory_);
     const std::string identifier = randomIdentifier();
+    writeAtomically(identifier, text);
+    return identifier;
+}
+
+void ShortcutStore::writeAtomically(const std::string& identifier, const std::string& text) const {
+    createDirectories(directory_);
     const std::filesystem::path target = directory_ / (identifier + std::string(extension));
     const std::filesystem::path temporary = directory_ / ("." + identifier + ".tmp");
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -196,7 +280,45 @@ std::string ShortcutStore::create(const std::string& name, const std::vector<std
         ::fsync(directoryFd);
         ::close(directoryFd);
     }
-    return identifier;
+}
+
+bool ShortcutStore::update(const std::string& identifier, const std::optional<std::string>& name,
+                           const std::optional<std::string>& icon,
+                           const std::optional<std::vector<std::string>>& command) const {
+    const auto shortcut = find(identifier);
+    if (!shortcut) {
+        return false;
+    }
+    if (name) {
+        checkName(*name);
+    }
+    if (command) {
+        checkCommand(*command);
+    }
+    std::ifstream stream(shortcut->file, std::ios::binary);
+    std::ostringstream original;
+    original << stream.rdbuf();
+    std::string text = original.str();
+    if (name) {
+        text = withKey(text, "Name", escapeValue(*name));
+    }
+    if (icon) {
+        text =
+            withKey(text, "Icon", icon->empty() ? std::nullopt : std::optional(escapeValue(*icon)));
+    }
+    if (command) {
+        text = withKey(text, "Exec", escapeValue(execValue(*command)));
+    }
+    writeAtomically(shortcut->identifier, text);
+    return true;
+}
+
+std::optional<std::string> ShortcutStore::unsafeFolderReason() const {
+    return unsafeReason(directory_, "The Shortcuts folder");
+}
+
+std::optional<std::string> ShortcutStore::unsafeFileReason(const std::filesystem::path& file) {
+    return unsafeReason(file, "The Shortcut file");
 }
 
 bool ShortcutStore::remove(const std::string& identifier) const {

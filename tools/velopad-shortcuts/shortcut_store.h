@@ -36,10 +36,27 @@ class ShortcutStore {
     std::string create(const std::string& name, const std::vector<std::string>& command,
                        const std::optional<std::string>& icon) const;
 
+    // Changes the Shortcut's name, icon (empty: none) or command, each only when given; other
+    // lines of the file stay as they are. False when there is none with that identifier.
+    // Throws std::runtime_error like create.
+    bool update(const std::string& identifier, const std::optional<std::string>& name,
+                const std::optional<std::string>& icon,
+                const std::optional<std::vector<std::string>>& command) const;
+
     // Removes the Shortcut; false when there is none with that identifier.
     bool remove(const std::string& identifier) const;
 
+    // Why the folder's Shortcuts must not be run (another user can change the folder, or it
+    // is not the user's own), or nothing when they may be. A missing folder is safe.
+    [[nodiscard]] std::optional<std::string> unsafeFolderReason() const;
+
+    [[nodiscard]] const std::filesystem::path& directory() const noexcept { return directory_; }
+
+    // The same question for one Shortcut's file.
+    static std::optional<std::string> unsafeFileReason(const std::filesystem::path& file);
+
   private:
+    void writeAtomically(const std::string& identifier, const std::string& text) const;
     std::optional<StoredShortcut> load(const std::filesystem::path& file) const;
 
     std::filesystem::path directory_;
