@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -153,6 +155,52 @@ TEST_F(DeckEditorWindowTest, ACardDroppedOnSlotThreeMovesTheKeyAlreadyOnTheDeck)
     EXPECT_EQ(slot3->accessibleName(), "Safari");
     EXPECT_EQ(window.preview().slotCount(), 24);
     EXPECT_EQ(shown.syncLabel(), "Unsaved");
+}
+
+// What a screen reader finds under each name, as AT-SPI reads it through Qt's accessibility.
+QAccessibleInterface* findByName(QAccessibleInterface* root, const QString& name) {
+    if (!root) return nullptr;
+    if (root->text(QAccessible::Name) == name && !root->state().invisible) return root;
+    for (int i = 0; i < root->childCount(); ++i) {
+        if (auto* found = findByName(root->child(i), name)) return found;
+    }
+    return nullptr;
+}
+
+TEST_F(DeckEditorWindowTest, ControlsAreNamedByTheirTextsAndFollowTheCategory) {
+    DeckEditorWindow& window = showLoaded();
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
+    for (const char* name : {"Save to iPhone", "Cancel", "Reset to Streaming defaults", "Deck name",
+                             "Search installed apps", "Apps", "Actions", "Shortcuts", "Gaming",
+                             "Remove key", "Safari", "Drag a card onto the iPhone, or click"}) {
+        EXPECT_NE(findByName(root, QString::fromUtf8(name)), nullptr) << name;
+    }
+    EXPECT_EQ(findByName(root, "The iPhone shows the Streaming deck only for now."), nullptr);
+
+    QAccessibleInterface* gaming = findByName(root, "Gaming");
+    ASSERT_NE(gaming, nullptr);
+    ASSERT_NE(gaming->actionInterface(), nullptr);
+    gaming->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return window.shownState().selectedCategory == DeckCategoryID::gaming &&
+                   window.shownState().deckName == "Gaming";
+        },
+        5000));
+    EXPECT_NE(findByName(root, "Reset to Gaming defaults"), nullptr);
+    EXPECT_NE(findByName(root, "The iPhone shows the Streaming deck only for now."), nullptr);
+
+    QAccessibleInterface* actions = findByName(root, "Actions");
+    actions->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.shownState().libraryTab == LibraryTab::actions; }, 5000));
+    EXPECT_NE(findByName(root, "Action Library"), nullptr);
+    EXPECT_NE(findByName(root, "Search actions"), nullptr);
+    // Cards are list items named by their titles (what the AT-SPI bridge reads for each row).
+    auto& cards = window.libraryModel();
+    ASSERT_EQ(cards.rowCount(), 3);
+    EXPECT_EQ(cards.data(cards.index(0), Qt::AccessibleTextRole), "Vol \u2212");
+    EXPECT_EQ(cards.data(cards.index(2), Qt::AccessibleTextRole), "Mute");
 }
 
 TEST_F(DeckEditorWindowTest, ShowsOneWindowAtATimeCentredOnTheScreen) {

@@ -24,6 +24,10 @@ void DeckEditorWindowPresenter::show() {
     window_->activateWindow();
 }
 
+void DeckEditorWindowPresenter::close() {
+    if (window_) window_->close();
+}
+
 void DeckEditorWindowPresenter::place() {
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen) screen = window_->screen();

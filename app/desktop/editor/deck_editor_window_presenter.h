@@ -23,6 +23,9 @@ class DeckEditorWindowPresenter : public QObject {
     // Shows the editor, placed on the screen the user works on, in front and focused.
     void show();
 
+    // Closes the window, if one is open (its unsaved edits are dropped).
+    void close();
+
     // The window while it is open; null once it was closed.
     DeckEditorWindow* window() const { return window_; }
 

@@ -187,6 +187,7 @@ void PhonePreview::ensureSlots(std::size_t count) {
         connect(slot, &KeySlot::removeRequested, this, &PhonePreview::removeRequested);
         connect(slot, &KeySlot::dragActive, this, &PhonePreview::dragActive);
         grid->addWidget(slot, index / columns, index % columns);
+        slot->show();  // at once, not when the layout gets round to it
         slots_.push_back(slot);
     }
 }
