@@ -24,8 +24,11 @@ QPushButton* makeButton(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form, bool withName,
-                    bool withCommand) {
+bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form,
+                    ShortcutFormKind kind) {
+    const bool withName = kind != ShortcutFormKind::edit;
+    const bool withCommand = kind != ShortcutFormKind::rename;
+    const bool keepsEmpty = kind == ShortcutFormKind::edit;
     QDialog dialog(parent);
     dialog.setWindowTitle(title);
     dialog.setAccessibleName(title);
@@ -35,9 +38,11 @@ bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form, b
     name->setAccessibleName(QStringLiteral("Name"));
     auto* command = new QLineEdit(form.command, &dialog);
     command->setAccessibleName(QStringLiteral("Command"));
-    command->setPlaceholderText(QStringLiteral("cursor --new-window"));
+    command->setPlaceholderText(keepsEmpty ? QStringLiteral("Unchanged")
+                                           : QStringLiteral("cursor --new-window"));
     auto* icon = new QLineEdit(form.icon, &dialog);
     icon->setAccessibleName(QStringLiteral("Icon (optional)"));
+    if (keepsEmpty) icon->setPlaceholderText(QStringLiteral("Unchanged"));
     auto* choose = makeButton(QStringLiteral("Choose\u2026"), &dialog);
     QObject::connect(choose, &QPushButton::clicked, &dialog, [&dialog, icon] {
         const QString file =
@@ -63,12 +68,15 @@ bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form, b
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     const auto updateOk = [&] {
+        const bool hasCommand = !command->text().trimmed().isEmpty();
         buttons->button(QDialogButtonBox::Ok)
-            ->setEnabled((!withName || !name->text().trimmed().isEmpty()) &&
-                         (!withCommand || !command->text().trimmed().isEmpty()));
+            ->setEnabled(keepsEmpty ? hasCommand || !icon->text().trimmed().isEmpty()
+                                    : (!withName || !name->text().trimmed().isEmpty()) &&
+                                          (!withCommand || hasCommand));
     };
     QObject::connect(name, &QLineEdit::textChanged, &dialog, updateOk);
     QObject::connect(command, &QLineEdit::textChanged, &dialog, updateOk);
+    QObject::connect(icon, &QLineEdit::textChanged, &dialog, updateOk);
     updateOk();
 
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -118,6 +126,10 @@ ShortcutsManagerDialog::ShortcutsManagerDialog(QString toolPath, QWidget* parent
     connect(deleteButton_, &QPushButton::clicked, this, &ShortcutsManagerDialog::deleteShortcut);
     connect(list_, &QListWidget::currentRowChanged, this, &ShortcutsManagerDialog::updateButtons);
     reload();
+}
+
+ShortcutsManagerDialog::~ShortcutsManagerDialog() {
+    for (QProcess* process : findChildren<QProcess*>()) process->disconnect(this);
 }
 
 void ShortcutsManagerDialog::runTool(const QStringList& arguments, Finished finished) {
@@ -185,7 +197,9 @@ void ShortcutsManagerDialog::reload() {
 
 void ShortcutsManagerDialog::createShortcut() {
     ShortcutForm form;
-    if (!askForShortcut(this, QStringLiteral("New Shortcut"), form, true, true)) return;
+    if (!askForShortcut(this, QStringLiteral("New Shortcut"), form, ShortcutFormKind::create)) {
+        return;
+    }
     QStringList arguments{QStringLiteral("create"), form.name};
     if (!form.icon.isEmpty()) arguments << QStringLiteral("--icon") << form.icon;
     arguments << QStringLiteral("--") << QProcess::splitCommand(form.command);
@@ -200,7 +214,9 @@ void ShortcutsManagerDialog::renameShortcut() {
     if (identifier.isEmpty()) return;
     ShortcutForm form;
     form.name = list_->currentItem()->text();
-    if (!askForShortcut(this, QStringLiteral("Rename Shortcut"), form, true, false)) return;
+    if (!askForShortcut(this, QStringLiteral("Rename Shortcut"), form, ShortcutFormKind::rename)) {
+        return;
+    }
     runTool({QStringLiteral("rename"), identifier, form.name},
             [this](int exitCode, const QString&, const QString& error) {
                 showProblem(exitCode == 0 ? QString() : error);
@@ -212,10 +228,14 @@ void ShortcutsManagerDialog::editShortcut() {
     const QString identifier = selectedIdentifier();
     if (identifier.isEmpty()) return;
     ShortcutForm form;
-    if (!askForShortcut(this, QStringLiteral("Edit Shortcut"), form, false, true)) return;
+    if (!askForShortcut(this, QStringLiteral("Edit Shortcut"), form, ShortcutFormKind::edit)) {
+        return;
+    }
     QStringList arguments{QStringLiteral("edit"), identifier};
     if (!form.icon.isEmpty()) arguments << QStringLiteral("--icon") << form.icon;
-    arguments << QStringLiteral("--") << QProcess::splitCommand(form.command);
+    if (!form.command.isEmpty()) {
+        arguments << QStringLiteral("--") << QProcess::splitCommand(form.command);
+    }
     runTool(arguments, [this](int exitCode, const QString&, const QString& error) {
         showProblem(exitCode == 0 ? QString() : error);
         reload();

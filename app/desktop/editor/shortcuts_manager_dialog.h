@@ -19,6 +19,8 @@ class ShortcutsManagerDialog : public QDialog {
 
   public:
     ShortcutsManagerDialog(QString toolPath, QWidget* parent = nullptr);
+    // A tool still running is stopped without telling this dialog.
+    ~ShortcutsManagerDialog() override;
 
     // Lists the Shortcuts again.
     void reload();
@@ -54,8 +56,14 @@ struct ShortcutForm {
     QString icon;     // an icon name or an image file; empty: none
 };
 
-// Asks for a Shortcut's fields; false when cancelled or when the name or command is empty.
-bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form, bool withName,
-                    bool withCommand);
+enum class ShortcutFormKind {
+    create,  // name and command needed, icon optional
+    rename,  // the name only
+    edit,    // command and icon; an empty field keeps what the Shortcut has
+};
+
+// Asks for a Shortcut's fields; false when cancelled.
+bool askForShortcut(QWidget* parent, const QString& title, ShortcutForm& form,
+                    ShortcutFormKind kind);
 
 }  // namespace velopad::desktop
