@@ -8,6 +8,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "platform/linux/proc_executable.h"
@@ -32,12 +36,39 @@ bool hasExited(int pidfd) {
     return poll(&entry, 1, 0) == 1;
 }
 
+// When the process started, in clock ticks since boot (field 22 of /proc/<pid>/stat), or none
+// when it is gone.
+std::optional<unsigned long long> startTime(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) return std::nullopt;
+    // The command name (field 2) may hold spaces and parentheses: count from its closing one.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    for (int index = 3; index < 22; ++index) fields >> field;
+    unsigned long long ticks = 0;
+    if (!(fields >> ticks)) return std::nullopt;
+    return ticks;
+}
+
+// Only copies that started before this one are ended: the newest copy wins, so two copies
+// started at nearly the same moment never end each other, and no copy is ever ended by one
+// that is older.
+bool startedBefore(pid_t other, pid_t self) {
+    const auto otherStart = startTime(other);
+    const auto selfStart = startTime(self);
+    if (!otherStart || !selfStart) return false;
+    return *otherStart < *selfStart || (*otherStart == *selfStart && other < self);
+}
+
 // Ends one other copy. The pidfd pins the process, so a PID reused after the copy's exit is never
 // signalled; the executable is checked again once it is pinned.
-void terminateCopy(pid_t pid, const ExecutableFile& executable) {
+void terminateCopy(pid_t pid, const ExecutableFile& executable, pid_t self) {
     const int pidfd = openPidfd(pid);
     if (pidfd < 0) return;  // already gone
-    if (processRunsExecutable(pid, executable)) {
+    if (processRunsExecutable(pid, executable) && startedBefore(pid, self)) {
         // Ask it to quit; if that is refused, force it.
         if (signalPidfd(pidfd, SIGTERM) != 0) {
             signalPidfd(pidfd, SIGKILL);
@@ -69,13 +100,24 @@ bool portIsBindable(std::uint16_t port, bool& socketFailed) {
 
 void SingleInstanceGuard::enforce() { enforce("/proc/self/exe", defaultPort); }
 
-void SingleInstanceGuard::enforce(const std::filesystem::path& executable, std::uint16_t port) {
-    const auto file = executableFile(executable);
-    if (!file) return;
-    const auto copies = otherProcessesRunning(*file);
-    if (copies.empty()) return;
-    for (const pid_t pid : copies) terminateCopy(pid, *file);
-    waitForPortRelease(portProbeAttempts, port);
+void SingleInstanceGuard::enforce(const std::filesystem::path& executable, std::uint16_t port,
+                                  pid_t self) {
+    enforceAll({executable}, port, self);
+}
+
+void SingleInstanceGuard::enforceAll(const std::vector<std::filesystem::path>& executables,
+                                     std::uint16_t port, pid_t self) {
+    bool endedAny = false;
+    for (const auto& executable : executables) {
+        const auto file = executableFile(executable);
+        if (!file) continue;
+        auto copies = otherProcessesRunning(*file);
+        std::erase_if(copies,
+                      [self](pid_t pid) { return pid == self || !startedBefore(pid, self); });
+        for (const pid_t pid : copies) terminateCopy(pid, *file, self);
+        endedAny = endedAny || !copies.empty();
+    }
+    if (endedAny) waitForPortRelease(portProbeAttempts, port);
 }
 
 void SingleInstanceGuard::waitForPortRelease(int attempts, std::uint16_t port) {

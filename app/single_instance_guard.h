@@ -3,8 +3,11 @@
 // terminates every other running copy of the same executable and then waits a bounded time for
 // the port to become bindable. Blocking by design: it runs once, before the event loop exists.
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 namespace velopad {
 
@@ -19,9 +22,17 @@ class SingleInstanceGuard {
     static void enforce();
 
     // The same for the program at `executable` (a copy is a process of this user running the same
-    // file, or one since replaced at that path) and the given port. Each copy gets SIGTERM, 100 ms,
-    // then SIGKILL if it is still alive. With no other copy it returns at once, without probing.
-    static void enforce(const std::filesystem::path& executable, std::uint16_t port);
+    // file, or one since replaced at that path) and the given port. Only copies that started
+    // before this process are ended (the newest copy wins). Each gets SIGTERM, 100 ms, then
+    // SIGKILL if it is still alive. With no other copy it returns at once, without probing.
+    // `self` is the copy that stays: this process, or another in tests.
+    static void enforce(const std::filesystem::path& executable, std::uint16_t port,
+                        pid_t self = getpid());
+
+    // The same for copies of any of `executables` (the terminal and the desktop programs of one
+    // installation): all are ended first, then the port is waited for once.
+    static void enforceAll(const std::vector<std::filesystem::path>& executables,
+                           std::uint16_t port, pid_t self = getpid());
 
     // Tries to bind 0.0.0.0:`port` (SO_REUSEADDR) until it succeeds, sleeping 100 ms after each
     // failure, at most `attempts` times; 0 probes once without waiting. Ends at once when no socket

@@ -52,6 +52,7 @@ class Holder {
     }
 
     std::uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
     bool running() {
         if (reaped_) return false;
@@ -110,21 +111,36 @@ TEST_F(SingleInstanceGuardTest, TerminatesEveryOtherCopyAndWaitsForThePort) {
     const auto agent = installProgram("velopad-agent");
     Holder first(agent, false);
     Holder second(agent, false);
+    Holder newest(agent, false);  // the copy that enforces
 
     const auto start = Clock::now();
-    SingleInstanceGuard::enforce(agent, first.port());
+    SingleInstanceGuard::enforce(agent, first.port(), newest.pid());
     EXPECT_LT(Clock::now() - start, 1s);
 
     EXPECT_EQ(first.endingSignal(), SIGTERM);
     EXPECT_EQ(second.endingSignal(), SIGTERM);
     EXPECT_TRUE(bindable(first.port()));
+    EXPECT_TRUE(newest.running());
+}
+
+TEST_F(SingleInstanceGuardTest, AnOlderCopyNeverEndsANewerOne) {
+    const auto agent = installProgram("velopad-agent");
+    Holder older(agent, false);
+    Holder newer(agent, false);
+
+    // Both start at nearly the same moment; the older one's guard runs last.
+    SingleInstanceGuard::enforce(agent, older.port(), older.pid());
+
+    EXPECT_TRUE(newer.running());
+    EXPECT_TRUE(older.running());
 }
 
 TEST_F(SingleInstanceGuardTest, KillsACopyThatIgnoresTheRequestToQuit) {
     const auto agent = installProgram("velopad-agent");
     Holder stubborn(agent, true);
+    Holder newest(agent, false);
 
-    SingleInstanceGuard::enforce(agent, stubborn.port());
+    SingleInstanceGuard::enforce(agent, stubborn.port(), newest.pid());
 
     EXPECT_EQ(stubborn.endingSignal(), SIGKILL);
     EXPECT_TRUE(bindable(stubborn.port()));
@@ -135,8 +151,9 @@ TEST_F(SingleInstanceGuardTest, TerminatesACopyWhoseProgramWasReplacedSinceItSta
     Holder old(agent, false);
     std::filesystem::remove(agent);
     installProgram("velopad-agent");  // an update: a new file at the same path
+    Holder updated(agent, false);
 
-    SingleInstanceGuard::enforce(agent, old.port());
+    SingleInstanceGuard::enforce(agent, old.port(), updated.pid());
 
     EXPECT_EQ(old.endingSignal(), SIGTERM);
 }
