@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "app/agent.h"
-#include "app/desktop/deck_editor_launch.h"
 #include "app/desktop/desktop_shell.h"
+#include "app/desktop/editor/deck_editor_window_presenter.h"
 #include "app/desktop/fonts.h"
 #include "app/panel/autostart_entry.h"
 #include "app/panel/program_paths.h"
@@ -80,14 +80,16 @@ int main(int argc, char** argv) {
         ioDone = true;
     });
 
-    desktop::DeckEditorLaunch editor(*agent);
+    Agent* agentPointer = agent.get();
+    auto editor = std::make_unique<desktop::DeckEditorWindowPresenter>(
+        [agentPointer] { return agentPointer->deckEditorContext(); });
     bool quitting = false;
     std::atomic<bool> shutDown = false;
     desktop::DesktopShell* shellPointer = nullptr;
     const auto quit = [&] {
         if (quitting) return;
         quitting = true;
-        editor.close();
+        editor->close();
         if (shellPointer) {
             shellPointer->panel().hide();
             if (auto* tray = shellPointer->trayItem()) tray->hide();
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
     };
 
     desktop::DesktopShellActions actions;
-    actions.editDeck = [&editor] { editor.show(); };
+    actions.editDeck = [&editor] { editor->show(); };
     actions.quit = quit;
     actions.isStartAtLoginEnabled = [] { return isAutostartEnabled(); };
     actions.setStartAtLogin = [launcher](bool enabled) { setAutostartEnabled(enabled, launcher); };
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
         std::_Exit(0);
     }
     ioThread.join();
-    editor.close();
+    editor.reset();  // the editor's windows refer to the agent's store
     shellPointer = nullptr;
     pool.join();
     agent.reset();

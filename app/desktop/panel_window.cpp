@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/desktop/fonts.h"
@@ -74,12 +75,11 @@ PanelWindow::PanelWindow(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("velopadPanel"));
     setWindowTitle(QStringLiteral("Velopad Agent"));
     setAccessibleName(QStringLiteral("Velopad Agent"));
-    setFixedWidth(width);
+    setFixedWidth(panelWidth);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 14, 14, 14);
+    layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     title_ = label(QStringLiteral("title"), false, false);
     title_->setFont(typographyFont(DeckTypography::Family::ui, 600, 13));
@@ -180,7 +180,11 @@ PanelWindow::PanelWindow(QWidget* parent) : QWidget(parent) {
     connect(startAtLogin_, &QCheckBox::toggled, this, &PanelWindow::startAtLoginToggled);
     layout->addWidget(startAtLogin_);
     quit_ = commandButton(PanelCommand::quit);
-    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Ctrl+Q quits wherever the focus is in the panel.
+    auto* quitShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quitShortcut->setContext(Qt::WindowShortcut);
+    connect(quitShortcut, &QShortcut::activated, this,
+            [this] { emit commandRequested(PanelCommand::quit); });
     layout->addWidget(quit_);
 
     setFloating(true);
@@ -206,9 +210,10 @@ QPushButton* PanelWindow::commandButton(PanelCommand command) {
     auto* button = new QPushButton(this);
     button->setFlat(true);
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { text-align: left; padding: 4px 6px; border-radius: 5px; }"
-        "QPushButton:hover, QPushButton:focus { background: rgba(128, 128, 128, 50); }"));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { text-align: left; padding: 4px 6px; border-radius: 5px; }"
+                       "QPushButton:hover { background: rgba(128, 128, 128, 50); }"
+                       "QPushButton:focus { border: 1px solid rgba(128, 128, 128, 110); }"));
     connect(button, &QPushButton::clicked, this,
             [this, command] { emit commandRequested(command); });
     commands_[command] = button;
@@ -287,7 +292,10 @@ void PanelWindow::render(const MenuBarPanelContent& content) {
     }
     setShownText(startAtLogin_, text(content.startAtLoginTitle));
     setShownText(quit_, text(content.quit.title));
-    adjustSize();
+    // 300 wide; as tall as the wrapped texts need.
+    layout()->activate();
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth)
+                                                 : layout()->totalSizeHint().height());
 }
 
 void PanelWindow::setStartAtLogin(bool enabled) {

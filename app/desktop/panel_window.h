@@ -19,7 +19,7 @@ class PanelWindow : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr int width = 300;
+    static constexpr int panelWidth = 300;
 
     explicit PanelWindow(QWidget* parent = nullptr);
 
