@@ -8,7 +8,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/read_until.hpp>
-#include <boost/asio/signal_set.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <cerrno>
 #include <chrono>
@@ -25,6 +24,7 @@
 #include "app/agent.h"
 #include "app/panel/program_paths.h"
 #include "app/single_instance_guard.h"
+#include "app/stop_signals.h"
 #include "app/terminal/headless_front_end.h"
 
 namespace {
@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
     asio::io_context io(1);
     asio::thread_pool pool(4);
     Agent agent(io.get_executor(), pool);
-    asio::signal_set signals(io, SIGINT, SIGTERM);
+    StopSignals signals(io.get_executor());
+    std::string stopReason;
     asio::posix::stream_descriptor input(io);
 
     // Quitting closes the listener and every connection, then lets what is still in flight
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
         if (quitting) return;
         quitting = true;
         boost::system::error_code ignored;
-        signals.cancel(ignored);
+        signals.cancel();
         input.close(ignored);
         asio::co_spawn(io, agent.shutdown(), asio::detached);
         watchdog.emplace([&io, &drained, &abandoned] {
@@ -130,8 +131,9 @@ int main(int argc, char** argv) {
     HeadlessFrontEnd frontEnd(agent.sharedViewModel(), std::cout, quit);
     agent.viewModel().observe([&frontEnd](const AgentViewState& state) { frontEnd.render(state); });
 
-    signals.async_wait([&](const boost::system::error_code& error, int) {
-        if (!error) quit();
+    signals.asyncWait([&](const std::string& description) {
+        stopReason = description;
+        quit();
     });
 
     boost::system::error_code inputError;
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
     io.run();
     drained = true;
     std::cout << "Velopad Agent stopped." << std::endl;
+    if (!stopReason.empty()) std::cerr << "velopad-agent: stopped by " << stopReason << ".\n";
     if (abandoned) std::_Exit(0);  // work still in flight refers to the agent: leave it be
     pool.join();
     return 0;
