@@ -4,14 +4,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
+#include <QWindow>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 #include <thread>
 
 #include "app/agent.h"
 #include "app/desktop/editor/deck_editor_window_presenter.h"
+#include "app/desktop/editor/library_list.h"
 #include "app/desktop/fonts.h"
 #include "app/desktop/panel_window.h"
 #include "app/panel/menu_bar_panel_content.h"
@@ -55,13 +59,73 @@ AgentViewState failed() {
 
 }  // namespace
 
+// Milliseconds since `start`.
+long long since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Spins the event loop until `done` or 20 s have passed.
+template <class Predicate>
+void spinUntil(Predicate done) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!done() && since(start) < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// How long the panel and the editor take to appear, and the editor to list every application.
+int timings(const QDir& scratch) {
+    auto start = std::chrono::steady_clock::now();
+    {
+        desktop::PanelWindow panel;
+        panel.render(menuBarPanelContent(unpaired()));
+        panel.show();
+        spinUntil([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); });
+        QCoreApplication::processEvents();
+        std::cout << "panel shown: " << since(start) << " ms\n";
+    }
+    asio::io_context io(1);
+    auto work = asio::make_work_guard(io);
+    asio::thread_pool pool(2);
+    AgentConfig config;
+    config.port = 0;
+    config.advertise = false;
+    config.decksPath = scratch.filePath(QStringLiteral(".timing-decks.json")).toStdString();
+    auto agent = std::make_unique<Agent>(io.get_executor(), pool, config);
+    std::thread ioThread([&io] { io.run(); });
+    {
+        desktop::DeckEditorWindowPresenter editor([&agent] { return agent->deckEditorContext(); });
+        start = std::chrono::steady_clock::now();
+        editor.show();
+        spinUntil([&] {
+            return editor.window() && editor.window()->windowHandle() &&
+                   editor.window()->windowHandle()->isExposed();
+        });
+        QCoreApplication::processEvents();
+        std::cout << "editor shown: " << since(start) << " ms\n";
+        spinUntil([&] { return editor.window()->libraryModel().rowCount() >= 200; });
+        std::cout << "editor lists " << editor.window()->libraryModel().rowCount()
+                  << " applications: " << since(start) << " ms\n";
+        editor.close();
+    }
+    work.reset();
+    io.stop();
+    ioThread.join();
+    pool.join();
+    std::filesystem::remove(*config.decksPath);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc < 2) {
-        std::cerr << "usage: velopad-desktop-screenshots <directory>\n";
+        std::cerr << "usage: velopad-desktop-screenshots <directory> [--timings]\n";
         return 2;
     }
     desktop::registerFonts();
+    if (argc > 2 && std::string_view(argv[2]) == "--timings")
+        return timings(QDir(QString::fromLocal8Bit(argv[1])));
     const QDir directory(QString::fromLocal8Bit(argv[1]));
     int written = 0;
     const std::pair<const char*, AgentViewState> states[] = {
