@@ -10,6 +10,7 @@
 #include "platform/linux/desktop_entry_lookup.h"
 #include "platform/linux/gio_app_launch.h"
 #include "platform/linux/process_scan.h"
+#include "platform/linux/wayland_window_activation.h"
 #include "platform/linux/x11_window_activation.h"
 
 namespace velopad {
@@ -21,13 +22,21 @@ struct Binding {
 };
 using BindingPtr = std::shared_ptr<const Binding>;
 
+// On Wayland the compositor is asked first; X11 (also XWayland, for the windows of X11
+// applications there) keeps the EWMH request.
+bool activateBlocking(const Binding& binding, const WindowQuery& query) {
+    const auto& options = binding.options;
+    if (options.session.isWayland() &&
+        activateWaylandWindow(options.session, query, options.activationTimeout) ==
+            WaylandActivation::activated) {
+        return true;
+    }
+    return options.display && activateX11Window(*options.display, query, options.activationTimeout);
+}
+
 Task<bool> activate(BindingPtr binding, WindowQuery query) {
-    const auto& display = binding->options.display;
-    if (!display) co_return false;
-    const auto timeout = binding->options.activationTimeout;
-    co_return co_await runBlocking(*binding->pool, [&display, &query, timeout] {
-        return activateX11Window(*display, query, timeout);
-    });
+    co_return co_await runBlocking(
+        *binding->pool, [&binding, &query] { return activateBlocking(*binding, query); });
 }
 
 std::optional<WindowQuery> findRunning(const Binding& binding, const std::string& id) {
@@ -39,7 +48,7 @@ std::optional<WindowQuery> findRunning(const Binding& binding, const std::string
                                      processQuery);
     if (pids.empty()) return std::nullopt;
 
-    WindowQuery windowQuery{std::move(pids), {id}};
+    WindowQuery windowQuery{std::move(pids), {id}, id, entry && entry->dbusActivatable};
     if (entry && entry->startupWMClass) windowQuery.wmClasses.push_back(*entry->startupWMClass);
     return windowQuery;
 }
@@ -93,6 +102,7 @@ LinuxWorkspaceOptions LinuxWorkspaceOptions::fromEnvironment() {
         options.display = display;
     }
     options.uid = ::geteuid();
+    options.session = DesktopSession::fromEnvironment();
     return options;
 }
 

@@ -16,6 +16,10 @@ struct WindowQuery {
     // WM_CLASS names or classes (compared without case) that also identify the application's
     // windows, e.g. its StartupWMClass and its desktop-file ID.
     std::vector<std::string> wmClasses;
+    // The desktop-file ID (Wayland compositors name windows by it) and whether the entry is
+    // D-Bus activatable (such an application can be asked to raise its own window).
+    std::string desktopId;
+    bool dbusActivatable = false;
 };
 
 // Activates the topmost window that matches `query` on `displayName` (":0"). True once the

@@ -1,5 +1,6 @@
 // Launches report what really happened: a D-Bus activatable application over a private session
-// bus answers success only when its Activate call returns without error, and entries in folders
+// bus answers success only when its Activate call returns without error (for a launch, and for
+// raising it on a Wayland GNOME without window-calls), and entries in folders
 // of any depth below applications/ resolve and start.
 
 #include <gmock/gmock.h>
@@ -54,14 +55,14 @@ std::string readAll(const fs::path& file) {
 
 class AppLaunchTruthTest : public ::testing::Test {
   protected:
-    std::string launch(const std::string& bundleId) {
+    std::string launch(const std::string& bundleId, const std::string& type = "app.launch") {
         LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
         options.display.reset();
         const AppWireHandler wire{
             AppMessageHandler{AppLauncher{makeLinuxWorkspaceClient(io.pool(), options)}}};
         return io
             .run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
-                             bundleId + R"("},"type":"app.launch"})"))
+                             bundleId + R"("},"type":")" + type + R"("})"))
             .value_or("");
     }
 
@@ -82,6 +83,17 @@ TEST_F(AppLaunchTruthTest, ADBusActivationSucceedsOnlyWhenTheApplicationAnswers)
         EXPECT_THAT(launch(c.id), HasSubstr(c.reply)) << c.id;
     }
     EXPECT_EQ(readAll(desktop->recordPath("org.example.Served")), "activate\n");
+
+    // On a Wayland GNOME without the window-calls extension, a running D-Bus activatable
+    // application is asked to raise its own window; success is its answer.
+    desktop->sandbox().setEnv("XDG_SESSION_TYPE", "wayland");
+    desktop->sandbox().setEnv("XDG_CURRENT_DESKTOP", "GNOME");
+    EXPECT_THAT(launch("org.example.Served", "app.focus"),
+                HasSubstr(R"("payload":{"bundleId":"org.example.Served"},"type":"app.ok")"));
+    EXPECT_EQ(readAll(desktop->recordPath("org.example.Served")), "activate\nactivate\n");
+    EXPECT_THAT(launch("org.example.Refusing", "app.focus"), HasSubstr(R"("code":"focus_failed")"));
+    desktop->sandbox().setEnv("XDG_SESSION_TYPE", std::nullopt);
+    desktop->sandbox().setEnv("XDG_CURRENT_DESKTOP", std::nullopt);
 }
 
 TEST_F(AppLaunchTruthTest, EntriesAnyFoldersDeepResolveAndStart) {

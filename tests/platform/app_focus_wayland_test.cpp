@@ -1,0 +1,210 @@
+// Bringing native Wayland windows forward on a real KWin (kwin_wayland --virtual, headless) with
+// a private session bus. The windows are Qt 6 Wayland clients that record when the compositor
+// gives them focus, so success is observed on the client's side, not taken from the code under
+// test. Skipped where kwin_wayland or Qt's Wayland support is not installed.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "agent_core/app_wire_handler.h"
+#include "platform/linux/gio_workspace_client.h"
+#include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/avahi_test_services.h"
+#include "tests/support/dbus_session.h"
+#include "tests/support/io_thread.h"
+
+extern char** environ;
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::AppDesktopSandbox;
+
+constexpr const char* kId = "5A0E4C1B-2D3F-4A5B-8C6D-7E8F9A0B1C2D";
+constexpr const char* kSocket = "wl-velopad-test";
+
+const fs::path kWindowProgram = fs::path(VELOPAD_BINARY_DIR) / "tests" / "wayland_window";
+const fs::path kKWin = "/usr/bin/kwin_wayland";
+
+AppDesktopSandbox* desktop = nullptr;
+
+std::string windowEntry(AppDesktopSandbox& d, const std::string& id) {
+    const fs::path program = d.programPath(id);
+    fs::create_directories(program.parent_path());
+    fs::copy_file(kWindowProgram, program, fs::copy_options::overwrite_existing);
+    return "[Desktop Entry]\nType=Application\nName=" + id + "\nExec=" + program.string() + " " +
+           id + " " + d.recordPath(id).string() + "\n";
+}
+
+const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(
+    new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
+        if (!fs::exists(kWindowProgram)) return;
+        for (const char* id : {"org.example.Front", "org.example.Back"}) {
+            d.writeEntry(d.userApplications(), id, windowEntry(d, id));
+        }
+        d.writeEntry(d.userApplications(), "org.example.Windowless",
+                     d.fakeAppEntry("org.example.Windowless", "Windowless"));
+    }));
+
+// Starts `argv` as our child; the kernel ends it should the test die. Standard output and
+// error go to `log`.
+pid_t start(const std::vector<std::string>& argv, const fs::path& log) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int in = ::open("/dev/null", O_RDONLY);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::execve(args[0], args.data(), environ);
+        ::_exit(127);
+    }
+    return pid;
+}
+
+bool kwinOnTheBus() {
+    std::string output;
+    testing::runProgram(
+        {"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+         "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
+        &output);
+    return output.find("boolean true") != std::string::npos;
+}
+
+// A private KWin Wayland session: its own bus, headless output, and the session variables a
+// Plasma desktop sets.
+class KWinSession {
+  public:
+    explicit KWinSession(testing::Sandbox& sandbox) : bus_(sandbox) {
+        // kwin_wayland's file capability is refused in containers; a copy has none. Its Qt
+        // platform plugin loads only for a program named kwin_wayland.
+        const fs::path copy = sandbox.root() / "kwin" / "kwin_wayland";
+        fs::create_directories(copy.parent_path());
+        fs::copy_file(kKWin, copy, fs::copy_options::overwrite_existing);
+        sandbox.setEnv("KWIN_COMPOSE", "Q");
+        sandbox.setEnv("DISPLAY", std::nullopt);
+        sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
+        log_ = sandbox.root() / "kwin.log";
+        pid_ = start(
+            {copy.string(), "--virtual", "--socket", kSocket, "--width", "1024", "--height", "768"},
+            log_);
+        ready_ = testing::waitUntil(
+            [&] { return fs::exists(sandbox.runtimeDir() / kSocket) && kwinOnTheBus(); },
+            std::chrono::seconds(30));
+        sandbox.setEnv("WAYLAND_DISPLAY", kSocket);
+        sandbox.setEnv("QT_QPA_PLATFORM", "wayland");
+        sandbox.setEnv("XDG_SESSION_TYPE", "wayland");
+        sandbox.setEnv("XDG_CURRENT_DESKTOP", "KDE");
+    }
+    ~KWinSession() { testing::stopProcess(pid_); }
+    KWinSession(const KWinSession&) = delete;
+    KWinSession& operator=(const KWinSession&) = delete;
+
+    bool ready() const { return ready_; }
+    std::string log() const {
+        std::ifstream in(log_);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+  private:
+    testing::DBusSession bus_;
+    fs::path log_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+std::string lastLine(const fs::path& record) {
+    std::ifstream in(record);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) last = line;
+    return last;
+}
+
+class AppFocusWaylandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(kKWin) || !fs::exists(kWindowProgram)) {
+            GTEST_SKIP() << "kwin_wayland or the Qt Wayland window helper is not installed";
+        }
+        kwin = std::make_unique<KWinSession>(desktop->sandbox());
+        ASSERT_TRUE(kwin->ready()) << kwin->log();
+    }
+    void TearDown() override {
+        for (const pid_t pid : started) testing::stopProcess(pid);
+        kwin.reset();
+    }
+
+    // Opens the entry's window and waits until the compositor has given it focus.
+    void open(const std::string& id) {
+        fs::remove(desktop->recordPath(id));
+        started.push_back(
+            start({desktop->programPath(id).string(), id, desktop->recordPath(id).string()},
+                  desktop->sandbox().root() / (id + ".log")));
+        ASSERT_TRUE(testing::waitUntil([&] {
+            return lastLine(desktop->recordPath(id)) == "active";
+        })) << id
+            << "\n"
+            << kwin->log();
+    }
+
+    std::string send(const std::string& type, const std::string& bundleId) {
+        LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
+        options.activationTimeout = std::chrono::milliseconds(3000);
+        const AppWireHandler wire{
+            AppMessageHandler{AppLauncher{makeLinuxWorkspaceClient(io.pool(), options)}}};
+        return io
+            .run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
+                             bundleId + R"("},"type":")" + type + R"("})"))
+            .value_or("");
+    }
+
+    static std::string ok(const std::string& bundleId) {
+        return R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" + bundleId +
+               R"("},"type":"app.ok"})";
+    }
+
+    std::unique_ptr<KWinSession> kwin;
+    std::vector<pid_t> started;
+    test::IoThread io;
+};
+
+TEST_F(AppFocusWaylandTest, RaisesNativeWaylandWindowsThroughKWin) {
+    open("org.example.Front");
+    open("org.example.Back");
+    ASSERT_TRUE(testing::waitUntil(
+        [] { return lastLine(desktop->recordPath("org.example.Front")) == "inactive"; }));
+
+    EXPECT_EQ(send("app.focus", "org.example.Front"), ok("org.example.Front")) << kwin->log();
+    EXPECT_TRUE(testing::waitUntil(
+        [] { return lastLine(desktop->recordPath("org.example.Front")) == "active"; }));
+
+    // A running application is brought forward by a launch too, not started again.
+    EXPECT_EQ(send("app.launch", "org.example.Back"), ok("org.example.Back"));
+    EXPECT_TRUE(testing::waitUntil(
+        [] { return lastLine(desktop->recordPath("org.example.Back")) == "active"; }));
+
+    // Running, but with no window KWin knows.
+    started.push_back(
+        start({desktop->programPath("org.example.Windowless").string(), "--record",
+               desktop->recordPath("org.example.Windowless").string(), "--window", "no"},
+              "/dev/null"));
+    ASSERT_TRUE(testing::waitForRecord(desktop->recordPath("org.example.Windowless")));
+    EXPECT_THAT(send("app.focus", "org.example.Windowless"),
+                ::testing::HasSubstr(R"("code":"focus_failed")"));
+}
+
+}  // namespace
+}  // namespace velopad
