@@ -41,22 +41,15 @@ std::string quotedExecArgument(const std::string& argument) {
     return quoted + "\"";
 }
 
-bool keyIsTrue(const std::string& content, const std::string& key) {
+// The value of `key`; a key given twice takes its last value, as desktop key files do.
+std::optional<std::string> valueOf(const std::string& content, const std::string& key) {
     std::istringstream lines(content);
     std::string line;
+    std::optional<std::string> value;
     while (std::getline(lines, line)) {
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1) == "true";
+        if (line.rfind(key + "=", 0) == 0) value = line.substr(key.size() + 1);
     }
-    return false;
-}
-
-bool keyIsFalse(const std::string& content, const std::string& key) {
-    std::istringstream lines(content);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1) == "false";
-    }
-    return false;
+    return value;
 }
 
 }  // namespace
@@ -79,7 +72,8 @@ bool isAutostartEnabled(const std::filesystem::path& entry) {
         return false;
     }
     if (!content) return false;
-    return !keyIsTrue(*content, "Hidden") && !keyIsFalse(*content, "X-GNOME-Autostart-enabled");
+    return valueOf(*content, "Hidden") != "true" &&
+           valueOf(*content, "X-GNOME-Autostart-enabled") != "false";
 }
 
 void setAutostartEnabled(bool enabled, const std::filesystem::path& program,
