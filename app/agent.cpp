@@ -1,5 +1,9 @@
 #include "app/agent.h"
 
+#include <boost/asio/strand.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "agent_core/action_message_handler.h"
@@ -31,18 +35,29 @@ namespace velopad {
 namespace {
 
 // The listener's DNS-SD advertisement through Avahi, with its notice for the view model.
+// Starting and stopping Avahi's thread can wait on the bus, so both run in order on the pool,
+// never on the listener's strand: a quit never waits for Avahi.
 class AvahiAdvertising final : public ServiceAdvertising {
   public:
-    AvahiAdvertising()
-        : advertiser_([this](const AdvertisementStatus& status) {
+    explicit AvahiAdvertising(asio::thread_pool& pool)
+        : serial_(asio::make_strand(pool)), advertiser_([this](const AdvertisementStatus& status) {
               std::lock_guard lock(mutex_);
               notice_ = status.notice;
           }) {}
 
-    void advertise(const std::string& name, std::uint16_t port) override {
-        advertiser_.start(name, port);
+    // Lets the calls already handed to the pool finish first (the pool normally runs them at
+    // once; a pool that no longer runs anything is not waited for long).
+    ~AvahiAdvertising() override {
+        std::unique_lock lock(pendingMutex_);
+        drained_.wait_for(lock, std::chrono::seconds(2), [this] { return pending_ == 0; });
     }
-    void withdraw() override { advertiser_.stop(); }
+
+    void advertise(const std::string& name, std::uint16_t port) override {
+        inOrder([this, name, port] { advertiser_.start(name, port); });
+    }
+    void withdraw() override {
+        inOrder([this] { advertiser_.stop(); });
+    }
 
     std::optional<std::string> notice() const {
         std::lock_guard lock(mutex_);
@@ -50,6 +65,23 @@ class AvahiAdvertising final : public ServiceAdvertising {
     }
 
   private:
+    void inOrder(std::function<void()> call) {
+        {
+            std::lock_guard lock(pendingMutex_);
+            ++pending_;
+        }
+        asio::post(serial_, [this, call = std::move(call)] {
+            call();
+            std::lock_guard lock(pendingMutex_);
+            --pending_;
+            drained_.notify_all();
+        });
+    }
+
+    asio::strand<asio::thread_pool::executor_type> serial_;
+    std::mutex pendingMutex_;
+    std::condition_variable drained_;
+    int pending_ = 0;
     mutable std::mutex mutex_;
     std::optional<std::string> notice_;
     AvahiServiceAdvertiser advertiser_;  // last: its callback uses the fields above
@@ -84,7 +116,7 @@ struct Agent::Parts {
         listenerOptions.port = config.port;
         listenerOptions.serviceName = [] { return computerName(); };
         if (config.advertise) {
-            advertising = std::make_unique<AvahiAdvertising>();
+            advertising = std::make_unique<AvahiAdvertising>(pool);
             listenerOptions.advertiser = advertising.get();
         }
         listener = ListenerService::create(executor, router, listenerOptions);
