@@ -16,6 +16,7 @@
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
 #include "tests/support/sandbox_fixture.h"
+#include "tests/support/ws_client.h"
 #include "tests/support/xvfb_server.h"
 
 extern char** environ;
@@ -88,28 +89,49 @@ class AgentQuitTest : public SandboxTest, public ::testing::WithParamInterface<F
     }
 
     std::unique_ptr<XvfbServer> xvfb;
+
+    // Sends SIGTERM; expects a clean exit within a second.
+    void expectPromptQuit(AgentProcess& agent) {
+        const auto sent = std::chrono::steady_clock::now();
+        kill(agent.pid(), SIGTERM);
+        const auto status = agent.waitForExit(3s);
+        const auto took = std::chrono::steady_clock::now() - sent;
+        ASSERT_TRUE(status) << "still running 3 s after SIGTERM\n" << agent.output();
+        EXPECT_EQ(*status, 0) << agent.output();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+        RecordProperty("quit_ms", static_cast<int>(ms));
+        EXPECT_LT(took, 1s) << ms << " ms";
+    }
+
+    std::vector<std::string> arguments() const {
+        return GetParam().desktop ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"--headless"};
+    }
 };
 
 TEST_P(AgentQuitTest, EndsWithinOneSecondWhileAPortConflictRetryIsPending) {
     PortHolder holder;
-    AgentProcess agent(GetParam().desktop ? std::vector<std::string>{}
-                                          : std::vector<std::string>{"--headless"});
+    AgentProcess agent(arguments());
     const auto error = agent.waitForLine("Error: ", 15s);
     ASSERT_EQ(error, "Port 9847 is already in use. Quit the other Velopad Agent first.")
         << agent.output();
-
     // The retry after the conflict is now scheduled; quitting must not wait for it.
-    const auto sent = std::chrono::steady_clock::now();
-    kill(agent.pid(), SIGTERM);
-    const auto status = agent.waitForExit(3s);
-    const auto took = std::chrono::steady_clock::now() - sent;
-    ASSERT_TRUE(status) << "still running 3 s after SIGTERM\n" << agent.output();
-    EXPECT_EQ(*status, 0) << agent.output();
-    RecordProperty(
-        "quit_ms",
-        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
-                        << " ms";
+    expectPromptQuit(agent);
+}
+
+TEST_P(AgentQuitTest, EndsWithinOneSecondWithPhonesConnected) {
+    AgentProcess agent(arguments());
+    std::optional<std::string> status;
+    do {
+        status = agent.waitForLine("Status: ", 15s);
+    } while (status && *status == "Starting\u2026");
+    ASSERT_EQ(status, "Ready for iPhone") << agent.output();
+    WsClient first(9847);
+    WsClient second(9847);
+    first.ping();
+    second.ping();
+    expectPromptQuit(agent);
+    EXPECT_TRUE(first.closedByServer(1s));
 }
 
 INSTANTIATE_TEST_SUITE_P(FrontEnds, AgentQuitTest,
