@@ -4,12 +4,11 @@
 
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <utility>
 
 #include "platform/linux/desktop_entry_lookup.h"
 #include "platform/linux/gio_app_launch.h"
-#include "platform/linux/process_scan.h"
+#include "platform/linux/running_applications_monitor.h"
 #include "platform/linux/wayland_window_activation.h"
 #include "platform/linux/x11_window_activation.h"
 
@@ -19,6 +18,7 @@ namespace {
 struct Binding {
     asio::thread_pool* pool;
     LinuxWorkspaceOptions options;
+    std::unique_ptr<RunningApplicationsMonitor> monitor;
 };
 using BindingPtr = std::shared_ptr<const Binding>;
 
@@ -39,58 +39,48 @@ Task<bool> activate(BindingPtr binding, WindowQuery query) {
         *binding->pool, [&binding, &query] { return activateBlocking(*binding, query); });
 }
 
-std::optional<WindowQuery> findRunning(const Binding& binding, const std::string& id) {
-    if (!isAcceptableDesktopId(id)) return std::nullopt;
-    const auto entry = findDesktopEntry(id);
-    const ApplicationProcessQuery processQuery{
-        id, entry ? entry->executable : std::optional<std::filesystem::path>()};
-    auto pids = applicationProcesses(scanProcesses(binding.options.procRoot, binding.options.uid),
-                                     processQuery);
-    if (pids.empty()) return std::nullopt;
-
-    WindowQuery windowQuery{std::move(pids), {id}, id, entry && entry->dbusActivatable};
+std::optional<WindowQuery> windowQueryFor(const std::string& id, ApplicationState state) {
+    if (!isAcceptableDesktopId(id) || state.pids.empty()) return std::nullopt;
+    const auto& entry = state.entry;
+    WindowQuery windowQuery{std::move(state.pids), {id}, id, entry && entry->dbusActivatable};
     if (entry && entry->startupWMClass) windowQuery.wmClasses.push_back(*entry->startupWMClass);
     return windowQuery;
 }
 
+// The monitor's view when it is current, else brought up to date on the pool.
+Task<ApplicationState> applicationState(BindingPtr binding, std::string id) {
+    auto known = binding->monitor->current(id);
+    if (known) co_return std::move(*known);
+    co_return co_await runBlocking(*binding->pool,
+                                   [&binding, &id] { return binding->monitor->refresh(id); });
+}
+
 Task<std::optional<RunningApplicationClient>> runningApplication(BindingPtr binding,
                                                                  std::string id) {
-    auto query =
-        co_await runBlocking(*binding->pool, [&binding, &id] { return findRunning(*binding, id); });
+    auto state = co_await applicationState(binding, id);
+    auto query = windowQueryFor(id, std::move(state));
     if (!query) co_return std::nullopt;
     co_return RunningApplicationClient{
         [binding, query = std::move(*query)] { return activate(binding, query); }};
 }
 
 Task<std::optional<std::filesystem::path>> urlForApplication(BindingPtr binding, std::string id) {
-    co_return co_await runBlocking(*binding->pool, [&id]() -> std::optional<std::filesystem::path> {
-        auto entry = findDesktopEntry(id);
-        if (!entry) return std::nullopt;
-        return std::move(entry->file);
-    });
+    auto state = co_await applicationState(binding, id);
+    if (!state.entry) co_return std::nullopt;
+    co_return std::move(state.entry->file);
 }
 
 Task<bool> openApplication(BindingPtr binding, std::filesystem::path url) {
-    co_return co_await runBlocking(*binding->pool, [&binding, &url] {
+    const bool launched = co_await runBlocking(*binding->pool, [&binding, &url] {
         return launchDesktopEntry(url, binding->options.display);
     });
+    binding->monitor->invalidate();
+    co_return launched;
 }
 
 Task<std::vector<std::string>> runningApplicationIds(BindingPtr binding) {
     co_return co_await runBlocking(*binding->pool, [&binding] {
-        const auto entries = listDesktopEntries();
-        std::vector<std::string> ids;
-        std::set<std::string> seen;
-        for (const auto& process : scanProcesses(binding->options.procRoot, binding->options.uid)) {
-            for (const auto& entry : entries) {
-                if (seen.contains(entry.id)) continue;
-                if (processBelongsTo(process, {entry.id, entry.executable})) {
-                    seen.insert(entry.id);
-                    ids.push_back(entry.id);
-                }
-            }
-        }
-        return ids;
+        return binding->monitor->runningAmong(listDesktopEntries());
     });
 }
 
@@ -107,7 +97,12 @@ LinuxWorkspaceOptions LinuxWorkspaceOptions::fromEnvironment() {
 }
 
 WorkspaceClient makeLinuxWorkspaceClient(asio::thread_pool& pool, LinuxWorkspaceOptions options) {
-    auto binding = std::make_shared<const Binding>(Binding{&pool, std::move(options)});
+    RunningApplicationsOptions monitoring;
+    monitoring.procRoot = options.procRoot;
+    monitoring.uid = options.uid;
+    auto monitor = std::make_unique<RunningApplicationsMonitor>(std::move(monitoring));
+    auto binding =
+        std::make_shared<const Binding>(Binding{&pool, std::move(options), std::move(monitor)});
     WorkspaceClient client;
     client.urlForApplication = [binding](std::string id) {
         return velopad::urlForApplication(binding, std::move(id));

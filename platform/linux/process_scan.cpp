@@ -1,6 +1,10 @@
 #include "platform/linux/process_scan.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -130,7 +134,93 @@ bool bodyNamesApplication(std::string_view body, std::string_view id) {
            launcher.find('-') == std::string_view::npos;
 }
 
+// Up to `size` bytes of a small file, read with one system call; what was read.
+std::string_view readInto(int dirFd, const char* name, char* buffer, std::size_t size) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    const ssize_t count = ::read(fd, buffer, size);
+    ::close(fd);
+    return count > 0 ? std::string_view(buffer, static_cast<std::size_t>(count))
+                     : std::string_view();
+}
+
+struct StatLine {
+    bool zombie = false;
+    unsigned long long startTime = 0;  // 0 when the line does not say
+};
+
+StatLine parseStat(std::string_view stat) {
+    StatLine line;
+    const auto close = stat.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= stat.size()) return line;
+    line.zombie = stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+    // Fields after the command: state is the 3rd field of the line, the start time the 22nd.
+    std::size_t position = close + 2;
+    for (int field = 3; field < 22 && position != std::string_view::npos; ++field) {
+        position = stat.find(' ', position);
+        if (position != std::string_view::npos) ++position;
+    }
+    if (position == std::string_view::npos) return line;
+    const auto* end = stat.data() + stat.size();
+    std::from_chars(stat.data() + position, end, line.startTime);
+    return line;
+}
+
 }  // namespace
+
+ProcessScanner::ProcessScanner(fs::path procRoot, uid_t uid)
+    : procRoot_(std::move(procRoot)), uid_(uid) {}
+
+std::vector<ProcessInfo> ProcessScanner::scan() {
+    std::vector<ProcessInfo> processes;
+    for (auto& [pid, known] : known_) known.seen = false;
+    DIR* dir = ::opendir(procRoot_.c_str());
+    if (!dir) {
+        known_.clear();
+        return processes;
+    }
+    const int rootFd = ::dirfd(dir);
+    char buffer[512];
+    char link[PATH_MAX];
+    while (const dirent* item = ::readdir(dir)) {
+        if (item->d_name[0] < '1' || item->d_name[0] > '9') continue;
+        const auto pid = parsePid(item->d_name);
+        if (!pid) continue;
+        const int processFd = ::openat(rootFd, item->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (processFd < 0) continue;
+        struct stat status {};
+        const StatLine stat = ::fstat(processFd, &status) == 0 && status.st_uid == uid_
+                                  ? parseStat(readInto(processFd, "stat", buffer, sizeof buffer))
+                                  : StatLine{true, 0};
+        if (stat.zombie) {
+            ::close(processFd);
+            continue;
+        }
+        const ssize_t linkSize = ::readlinkat(processFd, "exe", link, sizeof link);
+        const std::string_view exeLink(link, linkSize > 0 ? static_cast<std::size_t>(linkSize) : 0);
+        Known& known = known_[*pid];
+        const bool same = known.passes > 0 && stat.startTime != 0 &&
+                          known.startTime == stat.startTime && known.exeLink == exeLink;
+        if (!same) {
+            const fs::path processDir = procRoot_ / item->d_name;
+            known = Known{stat.startTime, std::string(exeLink), {}, 0, false};
+            known.info.pid = *pid;
+            known.info.executable = executableOf(processDir);
+            known.info.scriptPaths = scriptPaths(processDir, known.info.executable);
+            known.info.flatpakApplicationId = flatpakApplicationId(processDir);
+        }
+        if (known.passes < 3) known.info.cgroupUnits = cgroupUnits(procRoot_ / item->d_name);
+        ++known.passes;
+        known.seen = true;
+        ::close(processFd);
+        processes.push_back(known.info);
+    }
+    ::closedir(dir);
+    std::erase_if(known_, [](const auto& item) { return !item.second.seen; });
+    std::sort(processes.begin(), processes.end(),
+              [](const ProcessInfo& a, const ProcessInfo& b) { return a.pid < b.pid; });
+    return processes;
+}
 
 std::vector<ProcessInfo> scanProcesses(const fs::path& procRoot, uid_t uid) {
     std::vector<ProcessInfo> processes;
@@ -156,7 +246,25 @@ std::vector<ProcessInfo> scanProcesses(const fs::path& procRoot, uid_t uid) {
     return processes;
 }
 
+namespace {
+
+// Snap applications run in "snap.<snap>.<app>-<uuid>.scope" (or a ".service" of that name);
+// their desktop-file ID is "<snap>_<app>".
+bool snapUnitNamesApplication(std::string_view unit, std::string_view applicationId) {
+    const auto underscore = applicationId.find('_');
+    if (underscore == std::string_view::npos || !unit.starts_with("snap.")) return false;
+    const std::string prefix = "snap." + std::string(applicationId.substr(0, underscore)) + "." +
+                               std::string(applicationId.substr(underscore + 1));
+    if (!unit.starts_with(prefix)) return false;
+    const std::string_view rest = unit.substr(prefix.size());
+    return rest == ".service" || (rest.starts_with("-") && rest.ends_with(".scope") &&
+                                  rest.size() > std::string_view("-.scope").size());
+}
+
+}  // namespace
+
 bool unitNamesApplication(std::string_view unit, std::string_view applicationId) {
+    if (snapUnitNamesApplication(unit, applicationId)) return true;
     if (applicationId.empty() || !unit.starts_with("app-")) return false;
     std::string_view body = unit.substr(4);
     if (body.ends_with(".scope")) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velopad {
@@ -25,6 +26,27 @@ struct ProcessInfo {
 // Live processes owned by `uid` (zombies left out), in ascending process ID order.
 // `procRoot` is "/proc" except in tests.
 std::vector<ProcessInfo> scanProcesses(const std::filesystem::path& procRoot, uid_t uid);
+
+// scanProcesses that remembers what it read: a process seen before (same ID, start time and
+// program) costs a stat, a read of its stat line and a readlink, plus its control groups while it
+// is young (systemd moves a new process into its scope just after it starts). Not thread-safe.
+class ProcessScanner {
+  public:
+    ProcessScanner(std::filesystem::path procRoot, uid_t uid);
+    std::vector<ProcessInfo> scan();
+
+  private:
+    struct Known {
+        unsigned long long startTime = 0;
+        std::string exeLink;
+        ProcessInfo info;
+        int passes = 0;
+        bool seen = false;
+    };
+    std::filesystem::path procRoot_;
+    uid_t uid_;
+    std::unordered_map<pid_t, Known> known_;
+};
 
 // Whether a systemd unit name is one that desktops use for an instance of `applicationId`:
 // "app[-<launcher>]-<id>-<random>.scope" or "app[-<launcher>]-<id>[@<random>].service", with

@@ -46,6 +46,11 @@ TEST(AppUnitNames, DesktopScopesAndServices) {
         {"session-2.scope", "firefox", false},
         {"app.slice", "app", false},
         {"app-gnome-firefox-1234.scope", "", false},
+        {"snap.firefox.firefox-6f1e2a.scope", "firefox_firefox", true},
+        {"snap.code.code.service", "code_code", true},
+        {"snap.firefox.firefox-6f1e2a.scope", "firefox_geckodriver", false},
+        {"snap.firefox.firefox.scope", "firefox_firefox", false},
+        {"snap.firefox.firefox-6f1e2a.scope", "firefox", false},
     };
     for (const auto& test : cases) {
         EXPECT_EQ(unitNamesApplication(test.unit, test.id), test.names)

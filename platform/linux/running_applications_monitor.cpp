@@ -1,0 +1,341 @@
+#include "platform/linux/running_applications_monitor.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/linux/process_scan.h"
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t maxWatchedIds = 512;
+constexpr std::size_t maxPidfds = 256;
+constexpr std::size_t maxCgroupWatches = 4096;
+// A scope's directory appears just before its first process is moved into it.
+constexpr auto settleAfterEvent = std::chrono::milliseconds(30);
+constexpr auto minimumBetweenEventPasses = std::chrono::milliseconds(100);
+
+fs::path defaultCgroupTree(uid_t uid) {
+    const std::string user = std::to_string(uid);
+    return fs::path("/sys/fs/cgroup/user.slice") / ("user-" + user + ".slice") /
+           ("user@" + user + ".service");
+}
+
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+struct Watched {
+    std::optional<DesktopEntry> entry;
+    std::vector<pid_t> pids;
+    Clock::time_point asked;
+    bool lookedUp = false;  // `entry` says what is listed
+};
+
+}  // namespace
+
+struct RunningApplicationsMonitor::State {
+    explicit State(RunningApplicationsOptions options)
+        : options(std::move(options)), scanner(this->options.procRoot, this->options.uid) {}
+
+    const RunningApplicationsOptions options;
+
+    // Held for a whole pass; passes run on the monitor thread or on a caller's worker.
+    std::mutex passMutex;
+    ProcessScanner scanner;              // under passMutex
+    std::vector<ProcessInfo> processes;  // under passMutex: the last pass's
+    Clock::time_point processesRead;     // under passMutex
+
+    std::mutex mutex;  // guards what follows
+    std::unordered_map<std::string, Watched> watched;
+    bool currentView = false;  // a pass ran since the view was last given up or invalidated
+    Clock::time_point lastQuestion;
+    Clock::time_point lastPass;
+    std::set<pid_t> reported;  // processes of watched applications, for pidfds
+
+    std::atomic<bool> stopping{false};
+    int wakeFd = -1;
+
+    bool active(Clock::time_point now) const { return now - lastQuestion < options.activeFor; }
+
+    void wake() const {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    static ApplicationProcessQuery queryFor(const std::string& id, const Watched& watched) {
+        return {id, watched.entry ? watched.entry->executable : std::nullopt};
+    }
+
+    // Reads /proc (when the last reading is older than `fresh`) and the entries of the watched
+    // IDs (all when `entries`, else only those not yet looked up), then matches them.
+    void pass(bool entries, Clock::duration fresh) {
+        std::lock_guard passLock(passMutex);
+        const auto now = Clock::now();
+        std::vector<std::pair<std::string, bool>> ids;  // and whether its entry is needed
+        {
+            std::lock_guard lock(mutex);
+            std::erase_if(watched, [&](const auto& item) {
+                return now - item.second.asked > 2 * options.activeFor;
+            });
+            for (const auto& [id, state] : watched) {
+                ids.emplace_back(id, entries || !state.lookedUp);
+            }
+        }
+        std::map<std::string, std::optional<DesktopEntry>> found;
+        for (const auto& [id, needed] : ids) {
+            if (needed) found[id] = findDesktopEntry(id);
+        }
+        if (processes.empty() || now - processesRead >= fresh) {
+            processes = scanner.scan();
+            processesRead = now;
+        }
+
+        std::lock_guard lock(mutex);
+        reported.clear();
+        for (auto& [id, state] : watched) {
+            if (auto it = found.find(id); it != found.end()) {
+                state.entry = std::move(it->second);
+                state.lookedUp = true;
+            }
+            state.pids = isAcceptableDesktopId(id)
+                             ? applicationProcesses(processes, queryFor(id, state))
+                             : std::vector<pid_t>{};
+            for (const pid_t pid : state.pids) {
+                if (reported.size() < maxPidfds) reported.insert(pid);
+            }
+        }
+        currentView = true;
+        if (entries) lastPass = now;
+    }
+
+    void run();
+};
+
+namespace {
+
+// Watches `directory` and the directories below it (a user's cgroup tree is small).
+void watchTree(int inotifyFd, const fs::path& directory, std::map<int, fs::path>& watches) {
+    constexpr auto mask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO |
+                          IN_ONLYDIR | IN_DONT_FOLLOW;
+    if (watches.size() >= maxCgroupWatches) return;
+    const int watch = ::inotify_add_watch(inotifyFd, directory.c_str(), mask);
+    if (watch < 0) return;
+    watches[watch] = directory;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) {
+            watchTree(inotifyFd, it->path(), watches);
+        }
+    }
+}
+
+}  // namespace
+
+void RunningApplicationsMonitor::State::run() {
+    const int inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::map<int, fs::path> watches;
+    bool treeWatched = false;
+    std::map<pid_t, int> pidfds;
+    Clock::time_point eventPassAt = Clock::time_point::max();
+    Clock::time_point lastEventPass;
+
+    while (!stopping) {
+        auto now = Clock::now();
+        int timeout = -1;
+        {
+            std::lock_guard lock(mutex);
+            if (active(now)) {
+                auto due = std::min(lastPass + options.period, eventPassAt);
+                if (lastPass == Clock::time_point{}) due = now;
+                timeout = static_cast<int>(std::max<long long>(
+                    0, std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+            }
+            // Follow the processes last reported, and only them.
+            for (auto it = pidfds.begin(); it != pidfds.end();) {
+                if (reported.contains(it->first) && timeout >= 0) {
+                    ++it;
+                } else {
+                    ::close(it->second);
+                    it = pidfds.erase(it);
+                }
+            }
+            if (timeout >= 0) {
+                for (const pid_t pid : reported) {
+                    if (pidfds.contains(pid)) continue;
+                    if (const int fd = openPidfd(pid); fd >= 0) pidfds[pid] = fd;
+                }
+            }
+        }
+        if (timeout >= 0 && !treeWatched && inotifyFd >= 0) {
+            watchTree(inotifyFd, options.cgroupTree.value_or(defaultCgroupTree(options.uid)),
+                      watches);
+            treeWatched = true;
+        }
+
+        std::vector<pollfd> fds{{wakeFd, POLLIN, 0}};
+        if (inotifyFd >= 0) fds.push_back({inotifyFd, POLLIN, 0});
+        for (const auto& [pid, fd] : pidfds) fds.push_back({fd, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+        if (stopping) break;
+
+        bool changed = false;
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(wakeFd, &count, sizeof count);
+        }
+        if (inotifyFd >= 0 && (fds[1].revents & POLLIN)) {
+            alignas(inotify_event) char buffer[4096];
+            ssize_t size = 0;
+            while ((size = ::read(inotifyFd, buffer, sizeof buffer)) > 0) {
+                for (char* at = buffer; at < buffer + size;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(at);
+                    at += sizeof(inotify_event) + event->len;
+                    changed = true;
+                    if (event->mask & IN_IGNORED) {
+                        watches.erase(event->wd);
+                    } else if ((event->mask & IN_CREATE) && (event->mask & IN_ISDIR) &&
+                               event->len > 0) {
+                        if (auto it = watches.find(event->wd); it != watches.end()) {
+                            watchTree(inotifyFd, it->second / event->name, watches);
+                        }
+                    }
+                }
+            }
+        }
+        for (std::size_t index = inotifyFd >= 0 ? 2 : 1; index < fds.size(); ++index) {
+            if (fds[index].revents) changed = true;
+        }
+
+        now = Clock::now();
+        bool due = false;
+        {
+            std::lock_guard lock(mutex);
+            if (!active(now)) {
+                currentView = false;
+                eventPassAt = Clock::time_point::max();
+                continue;
+            }
+            if (changed) {
+                eventPassAt = std::min(
+                    eventPassAt,
+                    std::max(now + settleAfterEvent, lastEventPass + minimumBetweenEventPasses));
+            }
+            due = now >= lastPass + options.period || now >= eventPassAt ||
+                  lastPass == Clock::time_point{};
+        }
+        if (due) {
+            if (now >= eventPassAt) lastEventPass = now;
+            eventPassAt = Clock::time_point::max();
+            pass(true, Clock::duration::zero());
+        }
+    }
+    for (const auto& [pid, fd] : pidfds) ::close(fd);
+    if (inotifyFd >= 0) ::close(inotifyFd);
+}
+
+RunningApplicationsMonitor::RunningApplicationsMonitor(RunningApplicationsOptions options)
+    : state_(std::make_shared<State>(std::move(options))) {
+    state_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([state = state_] { state->run(); });
+}
+
+RunningApplicationsMonitor::~RunningApplicationsMonitor() {
+    state_->stopping = true;
+    state_->wake();
+    thread_.join();
+    ::close(state_->wakeFd);
+}
+
+std::optional<ApplicationState> RunningApplicationsMonitor::current(const std::string& id) {
+    auto& state = *state_;
+    std::lock_guard lock(state.mutex);
+    const auto now = Clock::now();
+    const bool wasActive = state.active(now);
+    state.lastQuestion = now;
+    if (!wasActive) state.wake();
+    auto it = state.watched.find(id);
+    if (it == state.watched.end()) {
+        if (state.watched.size() >= maxWatchedIds) return std::nullopt;
+        state.watched[id].asked = now;
+        return std::nullopt;
+    }
+    it->second.asked = now;
+    if (!state.currentView || !wasActive || !it->second.lookedUp) return std::nullopt;
+    return ApplicationState{it->second.entry, it->second.pids};
+}
+
+ApplicationState RunningApplicationsMonitor::refresh(const std::string& id) {
+    auto& state = *state_;
+    bool current = false;
+    {
+        std::lock_guard lock(state.mutex);
+        const auto now = Clock::now();
+        current = state.currentView && state.active(now);
+        state.lastQuestion = now;
+        state.watched[id].asked = now;
+    }
+    // A current view lacks at most this ID's entry; otherwise everything is read again.
+    state.pass(!current, current ? Clock::duration(state.options.period) : Clock::duration::zero());
+    state.wake();
+    std::lock_guard lock(state.mutex);
+    const auto it = state.watched.find(id);
+    if (it == state.watched.end()) return {};
+    return ApplicationState{it->second.entry, it->second.pids};
+}
+
+std::vector<std::string> RunningApplicationsMonitor::runningAmong(
+    const std::vector<DesktopEntry>& entries) {
+    auto& state = *state_;
+    std::lock_guard passLock(state.passMutex);
+    const auto now = Clock::now();
+    bool current = false;
+    {
+        std::lock_guard lock(state.mutex);
+        current = state.currentView && state.active(now);
+        state.lastQuestion = now;
+    }
+    if (!current || state.processes.empty() || now - state.processesRead >= state.options.period) {
+        state.processes = state.scanner.scan();
+        state.processesRead = now;
+    }
+    std::vector<std::string> ids;
+    std::set<std::string> seen;
+    for (const auto& process : state.processes) {
+        for (const auto& entry : entries) {
+            if (seen.contains(entry.id)) continue;
+            if (processBelongsTo(process, {entry.id, entry.executable})) {
+                seen.insert(entry.id);
+                ids.push_back(entry.id);
+            }
+        }
+    }
+    return ids;
+}
+
+void RunningApplicationsMonitor::invalidate() {
+    std::lock_guard lock(state_->mutex);
+    state_->currentView = false;
+}
+
+}  // namespace velopad

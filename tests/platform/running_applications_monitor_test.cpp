@@ -1,0 +1,157 @@
+// The background view of running applications, on real processes: starts and exits show within
+// a second, application scopes are noticed as they fill, and a shell never stands for an entry
+// that is started through a shell.
+
+#include "platform/linux/running_applications_monitor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "tests/support/app_desktop_sandbox.h"
+
+namespace velopad {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::Not;
+
+testing::AppDesktopSandbox* desktop = nullptr;
+const auto* const environment = ::testing::AddGlobalTestEnvironment(
+    new testing::AppDesktopEnvironment(desktop, [](testing::AppDesktopSandbox& sandbox) {
+        sandbox.writeEntry(sandbox.userApplications(), "org.example.Plain",
+                           "[Desktop Entry]\nType=Application\nName=Plain\nExec=" +
+                               testing::fakeAppPath().string() + " --plain\n");
+        sandbox.writeEntry(sandbox.userApplications(), "org.example.Shell",
+                           "[Desktop Entry]\nType=Application\nName=Shell\nExec=/bin/sh -c "
+                           "\"exec true\"\n");
+    }));
+
+RunningApplicationsOptions optionsWithPeriod(std::chrono::milliseconds period) {
+    RunningApplicationsOptions options;
+    options.uid = ::geteuid();
+    options.period = period;
+    return options;
+}
+
+// Asks the way a connected phone does (the view answers when current, else it is refreshed)
+// until `pids` satisfies `done`; whether it did before `deadline`.
+template <typename Done>
+bool answersWithin(RunningApplicationsMonitor& monitor, const std::string& id,
+                   std::chrono::milliseconds deadline, Done done) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    do {
+        auto state = monitor.current(id);
+        if (!state) state = monitor.refresh(id);
+        if (done(state->pids)) return true;
+        std::this_thread::sleep_for(10ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+}
+
+// A second of slack on top of the promised second, for loaded and sanitizer builds.
+constexpr auto withinASecond = 2000ms;
+
+TEST(RunningApplicationsMonitor, APlainProcessShowsAndGoesWithinASecondAndAShellStandsForNothing) {
+    RunningApplicationsMonitor monitor(optionsWithPeriod(1000ms));
+    // A shell that waits on a pipe, so killing it leaves nothing behind.
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    const pid_t shell = ::fork();
+    if (shell == 0) {
+        ::dup2(input[0], 0);
+        ::execl("/bin/sh", "sh", "-c", "read line; exit 0", nullptr);
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    ASSERT_TRUE(monitor.refresh("org.example.Shell").entry);
+    ASSERT_TRUE(monitor.refresh("org.example.Plain").entry);
+
+    const pid_t app = testing::spawnFakeApp({}, std::nullopt);
+    const bool seen =
+        answersWithin(monitor, "org.example.Plain", withinASecond,
+                      [&](const auto& pids) { return pids.size() == 1 && pids[0] == app; });
+    // The pass that found the program also read the shell: it does not make the entry run.
+    const auto shellState = monitor.current("org.example.Shell");
+    testing::stopProcess(app);
+    const bool gone = answersWithin(monitor, "org.example.Plain", withinASecond,
+                                    [&](const auto& pids) { return pids.empty(); });
+    testing::stopProcess(shell);
+    ::close(input[1]);
+
+    EXPECT_TRUE(seen);
+    ASSERT_TRUE(shellState);
+    EXPECT_THAT(shellState->pids, Not(Contains(shell)));
+    EXPECT_TRUE(gone);
+}
+
+// The writable cgroup v2 hierarchy, when this test may create groups in it (root in a
+// container or a delegated hierarchy).
+std::optional<fs::path> writableCgroupRoot() {
+    for (const fs::path root : {"/sys/fs/cgroup/unified", "/sys/fs/cgroup"}) {
+        if (fs::exists(root / "cgroup.procs") && ::access(root.c_str(), W_OK) == 0) return root;
+    }
+    return std::nullopt;
+}
+
+void removeGroup(const fs::path& group) {
+    std::error_code error;
+    for (int attempt = 0; attempt < 200 && fs::exists(group) && !fs::remove(group, error);
+         ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+// With passes ten seconds apart, only the scope's own events and the process's pidfd can make
+// the view follow within a second.
+TEST(RunningApplicationsMonitor, ScopesAreNoticedAsTheyFillAndExitsAsTheyHappen) {
+    const auto root = writableCgroupRoot();
+    if (!root) GTEST_SKIP() << "no writable cgroup v2 hierarchy";
+    const fs::path tree = *root / ("velopad-monitor-test-" + std::to_string(::getpid()));
+    const fs::path snapScope = tree / "app.slice" / "snap.example.viewer-1a2b.scope";
+    const fs::path scope = tree / "app.slice" / "app-gnome-org.example.Scoped-77.scope";
+    std::error_code error;
+    if (!fs::create_directories(scope, error)) GTEST_SKIP() << "cannot create " << scope;
+    fs::create_directories(snapScope, error);
+
+    auto options = optionsWithPeriod(10s);
+    options.cgroupTree = tree;
+    RunningApplicationsMonitor monitor(options);
+    EXPECT_TRUE(monitor.refresh("org.example.Scoped").pids.empty());
+    EXPECT_TRUE(monitor.refresh("example_viewer").pids.empty());
+
+    const pid_t pid = testing::spawnFakeApp({}, std::nullopt);
+    const auto holds = [&](const std::string& id) {
+        return answersWithin(monitor, id, withinASecond,
+                             [&](const auto& pids) { return pids.size() == 1 && pids[0] == pid; });
+    };
+    const auto empty = [&](const std::string& id) {
+        return answersWithin(monitor, id, withinASecond,
+                             [](const auto& pids) { return pids.empty(); });
+    };
+    std::ofstream(snapScope / "cgroup.procs") << pid << std::flush;
+    const bool seenInSnap = holds("example_viewer");
+    std::ofstream(scope / "cgroup.procs") << pid << std::flush;
+    const bool seenInScope = holds("org.example.Scoped");
+    const bool leftSnap = empty("example_viewer");
+    ::kill(pid, SIGKILL);
+    const bool gone = empty("org.example.Scoped");
+    testing::stopProcess(pid);
+    removeGroup(scope);
+    removeGroup(snapScope);
+    removeGroup(tree / "app.slice");
+    removeGroup(tree);
+
+    EXPECT_TRUE(seenInSnap);
+    EXPECT_TRUE(seenInScope);
+    EXPECT_TRUE(leftSnap);
+    EXPECT_TRUE(gone);
+}
+
+}  // namespace
+}  // namespace velopad
