@@ -1,5 +1,6 @@
 #include "app/desktop/panel_window.h"
 
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -318,6 +319,17 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    if (floating_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // Without a tray this window is the only way back to the agent: closing it keeps it in the
+    // task bar; "Quit" ends the agent.
+    event->ignore();
+    showMinimized();
 }
 
 }  // namespace velopad::desktop

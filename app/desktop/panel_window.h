@@ -42,6 +42,7 @@ class PanelWindow : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     QLabel* label(const QString& objectName, bool secondary = false, bool wrap = true);
