@@ -1,0 +1,89 @@
+// The editor on the whole agent: what the user saves is stored, reaches the paired phone at once
+// and is what the phone's next sync gets.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/agent.h"
+#include "app/editor/deck_editor_model.h"
+#include "tests/support/io_thread.h"
+#include "tests/support/sandbox_fixture.h"
+#include "tests/support/ws_client.h"
+
+namespace velopad::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* pairId = "A1A1A1A1-0000-4000-8000-000000000001";
+constexpr const char* syncId = "A1A1A1A1-0000-4000-8000-000000000002";
+
+template <class Value, class Read>
+Value eventually(Read read) {
+    Value value = read();
+    for (int i = 0; i < 300 && value == Value{}; ++i) {
+        std::this_thread::sleep_for(10ms);
+        value = read();
+    }
+    return value;
+}
+
+nlohmann::json parsed(const std::optional<std::string>& text) {
+    return text ? nlohmann::json::parse(*text) : nlohmann::json();
+}
+
+// Whether any deck of a snapshot message holds the key with this action id.
+bool holdsAction(const nlohmann::json& message, const std::string& actionId) {
+    return message.dump().find("\"actionId\":\"" + actionId + "\"") != std::string::npos;
+}
+
+TEST(DeckEditorOnTheAgent, ASavedDeckIsStoredPushedAndServedByTheNextSync) {
+    testing::Sandbox sandbox;
+    sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);  // pairings go to the file
+    IoThread io;
+    const auto decksFile = sandbox.dataHome() / "HarborlinkAgent" / "decks.json";
+    auto agent =
+        std::make_unique<Agent>(io.executor(), io.pool(),
+                                AgentConfig{.port = 0, .decksPath = decksFile, .advertise = false});
+    agent->start();
+    const auto port =
+        eventually<std::uint16_t>([&] { return io.run(agent->listener().boundPort()); });
+    ASSERT_NE(port, 0);
+    const auto pin = eventually<std::string>([&] { return agent->viewModel().state().currentPIN; });
+
+    WsClient newcomer(port);
+    newcomer.send(
+        std::string(R"({"type":"pair.request","id":")") + pairId +
+        R"(","payload":{"method":"pin","secret":")" + pin +
+        R"(","deviceName":"Test Phone","deviceId":"6F9619FF-8B86-4D11-B42D-00C04FC964FF"}})");
+    const auto paired = parsed(newcomer.receive(5s));
+    ASSERT_EQ(paired["type"], "pair.ok") << paired.dump();
+    WsClient phone(port, {{"X-Harborlink-Token", paired["payload"]["token"].get<std::string>()}});
+    const std::string sync =
+        std::string(R"({"type":"deck.sync","id":")") + syncId + R"(","payload":{}})";
+    phone.send(sync);
+    ASSERT_FALSE(holdsAction(parsed(phone.receive(5s)), "system.volume.mute"));
+
+    auto editor = DeckEditorModel::create(agent->deckEditorContext());
+    io.run(editor->load());
+    auto addMute = [](DeckEditorState& state) { return state.drop({"system.volume.mute"}, 0); };
+    ASSERT_TRUE(io.run(editor->update(addMute)));
+    io.run(editor->save());
+    EXPECT_EQ(editor->state().errorMessage, std::nullopt);
+
+    const auto pushed = parsed(phone.receive(5s));
+    EXPECT_EQ(pushed["type"], "decks.snapshot");
+    EXPECT_TRUE(holdsAction(pushed, "system.volume.mute")) << pushed.dump();
+    EXPECT_NE(testing::readTextFile(decksFile).find("system.volume.mute"), std::string::npos);
+    phone.send(sync);
+    EXPECT_TRUE(holdsAction(parsed(phone.receive(5s)), "system.volume.mute"));
+
+    editor->close();
+    io.run(agent->shutdown());
+    io.drain();
+}
+
+}  // namespace
+}  // namespace velopad::test
