@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -51,6 +52,22 @@ std::optional<unsigned long long> startTime(pid_t pid) {
     unsigned long long ticks = 0;
     if (!(fields >> ticks)) return std::nullopt;
     return ticks;
+}
+
+// The network namespace a process lives in (the inode of /proc/<pid>/ns/net), or none when it
+// cannot be read. Copies in other namespaces (containers, test sandboxes) never compete for
+// this copy's port and are left alone.
+std::optional<ino_t> networkNamespace(pid_t pid) {
+    struct stat info {};
+    if (::stat(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return info.st_ino;
+}
+
+bool sharesNetwork(pid_t other, pid_t self) {
+    const auto otherNamespace = networkNamespace(other);
+    return otherNamespace && otherNamespace == networkNamespace(self);
 }
 
 // Only copies that started before this one are ended: the newest copy wins, so two copies
@@ -112,8 +129,9 @@ void SingleInstanceGuard::enforceAll(const std::vector<std::filesystem::path>& e
         const auto file = executableFile(executable);
         if (!file) continue;
         auto copies = otherProcessesRunning(*file);
-        std::erase_if(copies,
-                      [self](pid_t pid) { return pid == self || !startedBefore(pid, self); });
+        std::erase_if(copies, [self](pid_t pid) {
+            return pid == self || !startedBefore(pid, self) || !sharesNetwork(pid, self);
+        });
         for (const pid_t pid : copies) terminateCopy(pid, *file, self);
         endedAny = endedAny || !copies.empty();
     }

@@ -22,8 +22,9 @@ class SingleInstanceGuard {
     static void enforce();
 
     // The same for the program at `executable` (a copy is a process of this user running the same
-    // file, or one since replaced at that path) and the given port. Only copies that started
-    // before this process are ended (the newest copy wins). Each gets SIGTERM, 100 ms, then
+    // file, or one since replaced at that path, in the same network namespace, since only such a
+    // copy can hold the port) and the given port. Only copies that started before this process
+    // are ended (the newest copy wins). Each gets SIGTERM, 100 ms, then
     // SIGKILL if it is still alive. With no other copy it returns at once, without probing.
     // `self` is the copy that stays: this process, or another in tests.
     static void enforce(const std::filesystem::path& executable, std::uint16_t port,

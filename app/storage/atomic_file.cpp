@@ -48,6 +48,22 @@ void writeAll(int fd, std::string_view content, const std::filesystem::path& pat
     }
 }
 
+// Temporary files of earlier writes of `path` that never reached their rename (the process was
+// killed in between). Writes of one file are never concurrent, so none of them is in use.
+void removeAbandonedTemporaries(const std::filesystem::path& directory,
+                                const std::filesystem::path& path) {
+    const std::string prefix = "." + path.filename().string() + ".";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            std::filesystem::remove(it->path(), error);
+            error.clear();
+        }
+    }
+}
+
 }  // namespace
 
 void flushDirectory(const std::filesystem::path& directory) {
@@ -77,6 +93,7 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
                                                const DirectoryFlush& flush) {
     const std::filesystem::path directory =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    removeAbandonedTemporaries(directory, path);
     std::string pattern = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');

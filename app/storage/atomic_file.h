@@ -24,7 +24,9 @@ using DirectoryFlush = std::function<void(const std::filesystem::path&)>;
 
 // Replaces `path` with `content`. The new file gets exactly the permission bits `mode`
 // (independent of the umask). The directory must exist. On failure the previous file is
-// untouched, no temporary file is left behind, and std::system_error is thrown.
+// untouched, no temporary file is left behind, and std::system_error is thrown. Temporary files
+// that earlier writes of `path` left when the process was killed are removed first; the caller
+// must not write one file from two places at once.
 //
 // Once the rename has happened the new content is what every reader sees, so the write counts
 // as done: a failure to flush the directory afterwards is returned as a description for the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -27,6 +28,7 @@ class AtomicFileTest : public testing::SandboxTest {
         for (const auto& entry : fs::directory_iterator(dir())) {
             if (entry.path() != file()) names.push_back(entry.path().filename().string());
         }
+        std::sort(names.begin(), names.end());
         return names;
     }
 };
@@ -45,6 +47,19 @@ TEST_F(AtomicFileTest, WritesTheContentWithExactlyTheRequestedMode) {
                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read);
     EXPECT_EQ(permissionBits(file()), 0644u);
+}
+
+TEST_F(AtomicFileTest, RemovesWhatAWriteKilledHalfwayLeftBehind) {
+    createPrivateDirectories(dir());
+    writeTextFile(dir() / ".decks.json.Ab12Cd", "{\"half\":");  // killed before its rename
+    writeTextFile(dir() / ".paired-devices.json.Ab12Cd", "[");  // another file's: kept
+    writeTextFile(dir() / ".decks.json.notes", "kept");         // not a temporary name
+
+    writeFileAtomically(file(), "new");
+
+    EXPECT_EQ(readTextFile(file()), "new");
+    EXPECT_EQ(strayEntries(),
+              (std::vector<std::string>{".decks.json.notes", ".paired-devices.json.Ab12Cd"}));
 }
 
 TEST_F(AtomicFileTest, ReplacesTheFileInsteadOfRewritingItInPlace) {

@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/sandbox_fixture.h"
 
@@ -24,7 +26,9 @@ using namespace std::chrono_literals;
 // A running port_holder: a stand-in for an agent that owns a port.
 class Holder {
   public:
-    Holder(const std::filesystem::path& program, bool ignoreTerm) {
+    // With `ownNetwork` it runs in a network namespace of its own (through unshare), as an agent
+    // in a container or a test sandbox does.
+    Holder(const std::filesystem::path& program, bool ignoreTerm, bool ownNetwork = false) {
         int out[2];
         EXPECT_EQ(pipe(out), 0);
         posix_spawn_file_actions_t actions;
@@ -34,8 +38,15 @@ class Holder {
         std::string path = program.string();
         std::string zero = "0";
         std::string ignore = "ignore-term";
-        char* argv[] = {path.data(), zero.data(), ignoreTerm ? ignore.data() : nullptr, nullptr};
-        EXPECT_EQ(posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ), 0);
+        std::string unshare = "/usr/bin/unshare";
+        std::string network = "--net";
+        std::string execute = "--";
+        std::vector<char*> argv;
+        if (ownNetwork) argv = {unshare.data(), network.data(), execute.data()};
+        argv.insert(argv.end(), {path.data(), zero.data()});
+        if (ignoreTerm) argv.push_back(ignore.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         FILE* reader = fdopen(out[0], "r");
@@ -68,8 +79,14 @@ class Holder {
 
     // The signal that ended the holder, waiting for it to end.
     int endingSignal() {
-        if (!reaped_) waitpid(pid_, &status_, 0);
-        reaped_ = true;
+        for (int i = 0; i < 500 && !reaped_; ++i) {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+            if (!reaped_) std::this_thread::sleep_for(10ms);
+        }
+        if (!reaped_) {
+            ADD_FAILURE() << "the holder did not end";
+            return -1;
+        }
         return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
     }
 
@@ -133,6 +150,19 @@ TEST_F(SingleInstanceGuardTest, AnOlderCopyNeverEndsANewerOne) {
 
     EXPECT_TRUE(newer.running());
     EXPECT_TRUE(older.running());
+}
+
+TEST_F(SingleInstanceGuardTest, LeavesCopiesInOtherNetworkNamespacesAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "a network namespace of its own needs root";
+    const auto agent = installProgram("velopad-agent");
+    Holder elsewhere(agent, false, true);  // a sandboxed copy: its port is not ours
+    Holder older(agent, false);
+    Holder newest(agent, false);
+
+    SingleInstanceGuard::enforce(agent, older.port(), newest.pid());
+
+    EXPECT_EQ(older.endingSignal(), SIGTERM);
+    EXPECT_TRUE(elsewhere.running());
 }
 
 TEST_F(SingleInstanceGuardTest, KillsACopyThatIgnoresTheRequestToQuit) {
