@@ -55,17 +55,21 @@ Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundle
     struct Stamp {
         std::optional<std::filesystem::file_time_type> modified;
         std::string appearance;
+        std::string iconStamp;
     };
     const auto readStamp = [this, &url] {
-        return Stamp{
+        Stamp stamp{
             source_.contentModificationDate ? source_.contentModificationDate(*url) : std::nullopt,
-            source_.appearance ? source_.appearance() : std::string()};
+            source_.appearance ? source_.appearance() : std::string(), std::string()};
+        if (source_.iconStamp) stamp.iconStamp = source_.iconStamp(*url, stamp.appearance);
+        return stamp;
     };
     Stamp stamp = co_await runBlocking(pool_, readStamp);
 
     if (const auto cached = cache_.find(bundleId);
         cached != cache_.end() && cached->second.contentModificationDate == stamp.modified &&
-        cached->second.appearance == stamp.appearance) {
+        cached->second.appearance == stamp.appearance &&
+        cached->second.iconStamp == stamp.iconStamp) {
         co_return IconPng{cached->second.revision, cached->second.pngData};
     }
 
@@ -81,8 +85,9 @@ Task<std::optional<IconPng>> AppIconProvider::lookUpInSection(std::string bundle
     if (!rendered) {
         co_return std::nullopt;
     }
-    cache_.insert_or_assign(bundleId, CacheEntry{rendered->revision, rendered->pngData,
-                                                 stamp.modified, std::move(stamp.appearance)});
+    cache_.insert_or_assign(bundleId,
+                            CacheEntry{rendered->revision, rendered->pngData, stamp.modified,
+                                       std::move(stamp.appearance), std::move(stamp.iconStamp)});
     co_return rendered;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Application icons for the phone's keys: PNG bytes and their revision, cached per bundle
-// identifier and rendered again when the installed application changes on disk or the icon
-// theme changes.
+// identifier and rendered again when the installed application or its icon file changes on disk
+// or the icon theme changes.
 //
 // An actor: its cache lives on its own strand, and callers go through one at a time in the
 // order they came (rendering included), so one icon is never rendered twice at once.
@@ -33,6 +33,12 @@ struct AppIconSource {
     // The look icons are drawn in now (the icon theme's name). Cached icons drawn in another
     // look are drawn again. May be left empty: then the look never changes.
     std::function<std::string()> appearance;
+    // What identifies the icon file the application at `url` shows in the look `appearance`
+    // (its path, size and modification time, say); a cached icon is drawn again when this
+    // changes, so a replaced icon file gets a new revision even though the application's entry
+    // stayed the same. May be left empty.
+    std::function<std::string(const std::filesystem::path& url, const std::string& appearance)>
+        iconStamp;
 };
 
 class AppIconProvider {
@@ -42,6 +48,7 @@ class AppIconProvider {
         PngBytes pngData;
         std::optional<std::filesystem::file_time_type> contentModificationDate;
         std::string appearance;  // the source's appearance when the icon was drawn
+        std::string iconStamp;   // the source's icon stamp when the icon was drawn
     };
 
     AppIconProvider(Executor executor, asio::thread_pool& pool, AppIconSource source);

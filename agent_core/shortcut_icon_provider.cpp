@@ -58,12 +58,18 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
     co_return icons;
 }
 
+std::string ShortcutIconProvider::lookOf(const std::string& identifier) const {
+    std::string look = source_.appearance ? source_.appearance() : std::string();
+    if (source_.stamp) look += '\n' + source_.stamp(identifier);
+    return look;
+}
+
 Task<std::optional<IconPng>> ShortcutIconProvider::lookUp(std::string identifier) {
     const std::string key = normalizedKey(identifier);
     std::string appearance;
-    if (source_.appearance) {
-        const auto readAppearance = [this] { return source_.appearance(); };
-        appearance = co_await runBlocking(pool_, readAppearance);
+    if (source_.appearance || source_.stamp) {
+        const auto readLook = [this, &identifier] { return lookOf(identifier); };
+        appearance = co_await runBlocking(pool_, readLook);
     }
     if (const auto cached = cache_.find(key);
         cached != cache_.end() && cached->second.appearance == appearance) {
@@ -92,12 +98,9 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preload() {
     struct Fetched {
         std::string identifier;
         IconPng icon;
+        std::string look;
     };
-    std::string appearance;
-    const auto fetchAll = [this, &appearance] {
-        if (source_.appearance) {
-            appearance = source_.appearance();
-        }
+    const auto fetchAll = [this] {
         std::map<std::string, PngBytes> latest;  // a later entry for the same identifier wins
         if (source_.fetchAllIcons) {
             for (auto& [identifier, png] : source_.fetchAllIcons()) {
@@ -109,7 +112,9 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preload() {
         std::vector<Fetched> icons;
         for (auto& [identifier, png] : latest) {
             std::string revision = iconRevision(png);
-            icons.push_back({identifier, IconPng{std::move(revision), std::move(png)}});
+            std::string look = lookOf(identifier);
+            icons.push_back(
+                {identifier, IconPng{std::move(revision), std::move(png)}, std::move(look)});
         }
         return icons;
     };
@@ -118,7 +123,7 @@ Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preload() {
     std::map<std::string, PngBytes> result;
     for (auto& entry : fetched) {
         std::string key = normalizedKey(entry.identifier);
-        cache_.insert_or_assign(key, CacheEntry{entry.icon, appearance});
+        cache_.insert_or_assign(key, CacheEntry{entry.icon, std::move(entry.look)});
         result.insert_or_assign(std::move(key), entry.icon.pngData);
         result.insert_or_assign(std::move(entry.identifier), std::move(entry.icon.pngData));
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Shortcut icons for the phone's keys and the deck editor: PNG bytes and their revision,
-// cached per Shortcut identifier (letter case ignored) for the provider's whole life, or until
-// the icon theme changes.
+// cached per Shortcut identifier (letter case ignored) until the icon theme or the Shortcut's
+// entry or icon file changes.
 //
 // An actor: its cache lives on its own strand. While an icon is being fetched the provider
 // serves other callers, so two requests for the same missing icon may both fetch it.
@@ -31,6 +31,10 @@ struct ShortcutIconSource {
     // The look icons are drawn in now (the icon theme's name). Cached icons drawn in another
     // look are fetched again. May be left empty: then the look never changes.
     std::function<std::string()> appearance;
+    // What identifies the Shortcut's icon as it is now (its entry's and its icon file's paths
+    // and modification times, say). A cached icon whose stamp changed is fetched again. May be
+    // left empty: then a cached icon stays until the look changes.
+    std::function<std::string(const std::string& identifier)> stamp;
 };
 
 class ShortcutIconProvider {
@@ -59,9 +63,12 @@ class ShortcutIconProvider {
     Task<std::map<std::string, PngBytes>> preload();
     Task<std::optional<PngBytes>> readCache(std::string key);
 
+    // The appearance and the Shortcut's stamp, as one text. Blocks; runs on the pool.
+    std::string lookOf(const std::string& identifier) const;
+
     struct CacheEntry {
         IconPng icon;
-        std::string appearance;
+        std::string appearance;  // lookOf when it was fetched
     };
 
     Strand strand_;

@@ -1,5 +1,7 @@
 #include "app/decks/deck_store.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
 #include <iostream>
@@ -92,6 +94,38 @@ struct DeckStore::FileState {
     std::optional<std::vector<DeckTemplate>> decks;  // none when absent or unreadable
 };
 
+namespace {
+
+// What identifies one version of the decks file: any write or replacement changes it.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static std::optional<FileStamp> of(const fs::path& path) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+        return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
+                         status.st_ctim};
+    }
+    bool operator==(const FileStamp& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+}  // namespace
+
+// The decks file as last read, so that pings and syncs do not read and decode it each time.
+struct DeckStore::DecksCache {
+    FileStamp stamp;
+    FileState state;
+};
+
 DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
                      std::optional<fs::path> storagePath, ProblemReporter report)
     : strand_(asio::make_strand(std::move(executor))),
@@ -124,8 +158,14 @@ void DeckStore::writeDecks(const std::vector<DeckTemplate>& decks) {
 }
 
 Task<DeckStore::FileState> DeckStore::readDecksFile() {
-    auto read = [this] {
+    // A stat of a local file is cheap enough for the strand; it saves a trip to the pool.
+    if (decksCache_ && FileStamp::of(storagePath_) == decksCache_->stamp) {
+        co_return decksCache_->state;
+    }
+    std::optional<FileStamp> stamp;
+    auto read = [this, &stamp] {
         FileState state;
+        stamp = FileStamp::of(storagePath_);
         try {
             const std::optional<std::string> text = readWholeFile(storagePath_);
             state.exists = text.has_value();
@@ -135,7 +175,13 @@ Task<DeckStore::FileState> DeckStore::readDecksFile() {
         }
         return state;
     };
-    co_return co_await runBlocking(pool_, std::move(read));
+    FileState state = co_await runBlocking(pool_, std::move(read));
+    if (stamp && state.decks) {
+        decksCache_ = std::make_unique<DecksCache>(DecksCache{*stamp, state});
+    } else {
+        decksCache_.reset();
+    }
+    co_return state;
 }
 
 // Runs with the gate held.
@@ -160,6 +206,7 @@ Task<void> DeckStore::prepareStorage(const WorkspaceClient& workspace) {
         }
         return result;
     };
+    if (decksCache_ && FileStamp::of(storagePath_)) co_return;  // there, and read before
     const Inspection inspection = co_await runBlocking(pool_, std::move(inspect));
     if (inspection.storageExists) co_return;
 

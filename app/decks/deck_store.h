@@ -89,6 +89,7 @@ class DeckStore {
 
   private:
     struct FileState;
+    struct DecksCache;
 
     Task<void> prepareStorage(const WorkspaceClient& workspace);
     Task<FileState> readDecksFile();
@@ -104,6 +105,7 @@ class DeckStore {
     std::filesystem::path legacyPath_;
     ProblemReporter report_;
     std::unique_ptr<SerialGate> gate_;
+    std::unique_ptr<DecksCache> decksCache_;  // touched on strand_ only
 };
 
 }  // namespace velopad

@@ -67,7 +67,7 @@ Task<std::optional<RunningApplicationClient>> runningApplication(BindingPtr bind
 Task<std::optional<std::filesystem::path>> urlForApplication(BindingPtr binding, std::string id) {
     auto state = co_await applicationState(binding, id);
     if (!state.entry) co_return std::nullopt;
-    co_return std::move(state.entry->file);
+    co_return state.entry->file;
 }
 
 Task<bool> openApplication(BindingPtr binding, std::filesystem::path url) {

@@ -1,10 +1,14 @@
 #include "platform/linux/icon_render_sources.h"
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,6 +71,76 @@ std::optional<PngBytes> renderShortcutEntry(const fs::path& desktopFile,
     }
     const auto iconFile = theme.find(iconName, kIconSide);
     return iconFile ? renderIconPng(*iconFile) : std::nullopt;
+}
+
+// Path, size and modification time of a file; empty text when it cannot be examined.
+std::string fileStamp(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return {};
+    return file.string() + '\n' + std::to_string(status.st_size) + '\n' +
+           std::to_string(status.st_mtim.tv_sec) + '.' + std::to_string(status.st_mtim.tv_nsec);
+}
+
+// The stamp of the icon file the entry at `desktopFile` shows, resolved lately: a theme lookup
+// examines hundreds of folders, so which file an entry shows is looked up again only when the entry
+// or the theme changed or after a few seconds; the file itself is examined every time.
+std::string recentEntryIconStamp(const fs::path& desktopFile, const std::string& themeName) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto trustFor = std::chrono::seconds(5);
+    static std::mutex mutex;
+    static std::map<std::string, std::pair<Clock::time_point, std::optional<fs::path>>> resolved;
+
+    std::error_code error;
+    const auto modified = fs::last_write_time(desktopFile, error);
+    const std::string key = desktopFile.string() + '\n' + themeName + '\n' +
+                            std::to_string(modified.time_since_epoch().count());
+    const auto now = Clock::now();
+    std::optional<fs::path> iconFile;
+    bool known = false;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = resolved.find(key);
+            it != resolved.end() && now - it->second.first < trustFor) {
+            iconFile = it->second.second;
+            known = true;
+        }
+    }
+    if (!known) {
+        const std::string iconName = desktopEntryIconName(desktopFile);
+        if (!iconName.empty()) {
+            iconFile = IconThemeLookup(IconSearchPaths::fromEnvironment(), themeName)
+                           .find(iconName, kIconSide);
+        }
+        std::lock_guard lock(mutex);
+        if (resolved.size() >= 512) resolved.clear();
+        resolved.insert_or_assign(key, std::make_pair(now, iconFile));
+    }
+    return iconFile ? fileStamp(*iconFile) : std::string();
+}
+
+// The entry a Shortcut identifier names: the first spelling that is a file, else any file whose
+// name matches ignoring case.
+std::optional<fs::path> shortcutEntryFile(const fs::path& directory,
+                                          const std::string& identifier) {
+    if (!isSafeStem(identifier)) return std::nullopt;
+    std::error_code error;
+    for (const std::string& candidate :
+         {identifier, changeCase(identifier, ::tolower), changeCase(identifier, ::toupper)}) {
+        const fs::path file = directory / (candidate + std::string(kDesktopSuffix));
+        if (fs::is_regular_file(file, error)) return file;
+    }
+    const std::string wanted = changeCase(identifier, ::tolower);
+    for (const auto& file : desktopEntries(directory)) {
+        if (changeCase(file.stem().string(), ::tolower) == wanted) return file;
+    }
+    return std::nullopt;
+}
+
+std::string shortcutStamp(const fs::path& directory, const std::string& identifier) {
+    const auto file = shortcutEntryFile(directory, identifier);
+    if (!file) return {};
+    return fileStamp(*file) + '\n' +
+           recentEntryIconStamp(*file, IconThemeLookup::currentThemeName());
 }
 
 std::optional<PngBytes> fetchShortcutIcon(const fs::path& directory,
@@ -153,6 +227,9 @@ AppIconSource desktopAppIconSource() {
         return renderGenericApplicationIcon(theme);
     };
     source.appearance = [] { return IconThemeLookup::currentThemeName(); };
+    source.iconStamp = [](const fs::path& url, const std::string& appearance) {
+        return recentEntryIconStamp(url, appearance);
+    };
     return source;
 }
 
@@ -161,8 +238,11 @@ ShortcutIconSource desktopShortcutIconSource(fs::path shortcutsDirectory) {
     source.fetchIcon = [directory = shortcutsDirectory](const std::string& identifier) {
         return fetchShortcutIcon(directory, identifier);
     };
-    source.fetchAllIcons = [directory = std::move(shortcutsDirectory)] {
+    source.fetchAllIcons = [directory = shortcutsDirectory] {
         return fetchAllShortcutIcons(directory);
+    };
+    source.stamp = [directory = std::move(shortcutsDirectory)](const std::string& identifier) {
+        return shortcutStamp(directory, identifier);
     };
     source.appearance = [] { return IconThemeLookup::currentThemeName(); };
     return source;

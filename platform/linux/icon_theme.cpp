@@ -2,12 +2,15 @@
 
 #include <gio/gio.h>
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 namespace velopad {
@@ -147,29 +150,93 @@ std::optional<ThemeIndex> loadTheme(const IconSearchPaths& paths, const std::str
     return std::nullopt;
 }
 
+bool isDirectory(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Theme indexes as last read, each checked against its index.theme file on every use (a stat
+// per base folder), so a batch of lookups parses each index once.
+std::shared_ptr<const ThemeIndex> cachedTheme(const IconSearchPaths& paths,
+                                              const std::string& theme) {
+    struct Entry {
+        std::string file;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        std::shared_ptr<const ThemeIndex> index;
+    };
+    static std::mutex mutex;
+    static std::map<std::string, Entry> cache;
+
+    std::string key = theme;
+    Entry current;
+    for (const auto& base : paths.baseDirs) {
+        key += '\n' + base.string();
+        if (!current.file.empty()) continue;
+        const std::string file = base.string() + '/' + theme + "/index.theme";
+        struct stat status {};
+        if (::stat(file.c_str(), &status) == 0) {
+            current = {file, status.st_dev, status.st_ino, status.st_size, status.st_mtim, nullptr};
+        }
+    }
+    if (current.file.empty()) return nullptr;
+    const auto same = [&current](const Entry& entry) {
+        return entry.file == current.file && entry.device == current.device &&
+               entry.inode == current.inode && entry.size == current.size &&
+               entry.modified.tv_sec == current.modified.tv_sec &&
+               entry.modified.tv_nsec == current.modified.tv_nsec;
+    };
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = cache.find(key); it != cache.end() && same(it->second)) {
+            return it->second.index;
+        }
+    }
+    auto index = loadTheme(paths, theme);
+    if (!index) return nullptr;
+    current.index = std::make_shared<const ThemeIndex>(std::move(*index));
+    std::lock_guard lock(mutex);
+    if (cache.size() > 64) cache.clear();
+    cache.insert_or_assign(key, current);
+    return current.index;
+}
+
 std::optional<fs::path> lookupInTheme(const IconSearchPaths& paths, const std::string& theme,
                                       const ThemeIndex& index, const std::string& name, int size) {
+    // Only the base folders that hold this theme at all.
+    std::vector<std::string> themeFolders;
+    for (const auto& base : paths.baseDirs) {
+        std::string folder = base.string() + '/' + theme + '/';
+        if (isDirectory(folder)) themeFolders.push_back(std::move(folder));
+    }
     std::optional<fs::path> closest;
     int closestDistance = INT_MAX;
-    std::error_code error;
     for (const auto& directory : index.directories) {
-        for (const auto& base : paths.baseDirs) {
-            const fs::path folder = base / theme / directory.subdir;
-            if (!fs::is_directory(folder, error)) {
+        for (const auto& themeFolder : themeFolders) {
+            const std::string folder = themeFolder + directory.subdir + '/';
+            if (!isDirectory(folder)) {
                 continue;
             }
             for (const auto extension : kExtensions) {
-                fs::path candidate = folder / (name + std::string(extension));
-                if (!fs::is_regular_file(candidate, error)) {
+                std::string candidate = folder + name;
+                candidate += extension;
+                if (!isRegularFile(candidate)) {
                     continue;
                 }
                 const int distance = directory.distanceTo(size);
                 if (distance == 0) {
-                    return candidate;
+                    return fs::path(candidate);
                 }
                 if (distance < closestDistance) {
                     closestDistance = distance;
-                    closest = std::move(candidate);
+                    closest = fs::path(candidate);
                 }
             }
         }
@@ -183,7 +250,7 @@ std::optional<fs::path> findInThemeChain(const IconSearchPaths& paths, const std
     if (!isPlainName(theme) || !visited.insert(theme).second) {
         return std::nullopt;
     }
-    const auto index = loadTheme(paths, theme);
+    const auto index = cachedTheme(paths, theme);
     if (!index) {
         return std::nullopt;
     }

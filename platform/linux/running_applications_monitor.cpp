@@ -3,11 +3,13 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -28,11 +30,46 @@ constexpr std::size_t maxCgroupWatches = 4096;
 // A scope's directory appears just before its first process is moved into it.
 constexpr auto settleAfterEvent = std::chrono::milliseconds(30);
 constexpr auto minimumBetweenEventPasses = std::chrono::milliseconds(100);
+// Entries are read again when their folders change, and at least this often besides.
+constexpr int passesBetweenEntryReads = 10;
 
 fs::path defaultCgroupTree(uid_t uid) {
     const std::string user = std::to_string(uid);
     return fs::path("/sys/fs/cgroup/user.slice") / ("user-" + user + ".slice") /
            ("user@" + user + ".service");
+}
+
+// The folders desktop entries are listed from. Installing, removing or rewriting an entry (by
+// renaming a new file into place, as package managers and editors do) changes their times.
+std::vector<fs::path> applicationFolders() {
+    std::vector<fs::path> folders;
+    const char* home = std::getenv("HOME");
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && *dataHome) {
+        folders.push_back(fs::path(dataHome) / "applications");
+    } else if (home && *home) {
+        folders.push_back(fs::path(home) / ".local/share/applications");
+    }
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::string_view dirs = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
+    while (!dirs.empty()) {
+        const auto colon = dirs.find(':');
+        const auto dir = dirs.substr(0, colon);
+        if (!dir.empty()) folders.push_back(fs::path(dir) / "applications");
+        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    }
+    return folders;
+}
+
+std::vector<std::int64_t> folderTimes(const std::vector<fs::path>& folders) {
+    std::vector<std::int64_t> times;
+    for (const auto& folder : folders) {
+        struct stat status {};
+        times.push_back(::stat(folder.c_str(), &status) == 0
+                            ? status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec
+                            : -1);
+    }
+    return times;
 }
 
 int openPidfd(pid_t pid) {
@@ -45,7 +82,7 @@ int openPidfd(pid_t pid) {
 }
 
 struct Watched {
-    std::optional<DesktopEntry> entry;
+    std::shared_ptr<const DesktopEntry> entry;
     std::vector<pid_t> pids;
     Clock::time_point asked;
     bool lookedUp = false;  // `entry` says what is listed
@@ -64,6 +101,9 @@ struct RunningApplicationsMonitor::State {
     ProcessScanner scanner;              // under passMutex
     std::vector<ProcessInfo> processes;  // under passMutex: the last pass's
     Clock::time_point processesRead;     // under passMutex
+    const std::vector<fs::path> folders = applicationFolders();
+    std::vector<std::int64_t> foldersSeen;  // under passMutex: their times at the last reading
+    int passesSinceEntries = 0;             // under passMutex
 
     std::mutex mutex;  // guards what follows
     std::unordered_map<std::string, Watched> watched;
@@ -91,6 +131,14 @@ struct RunningApplicationsMonitor::State {
     void pass(bool entries, Clock::duration fresh) {
         std::lock_guard passLock(passMutex);
         const auto now = Clock::now();
+        auto times = folderTimes(folders);
+        if (times != foldersSeen || ++passesSinceEntries >= passesBetweenEntryReads) {
+            entries = true;
+        }
+        if (entries) {
+            foldersSeen = std::move(times);
+            passesSinceEntries = 0;
+        }
         std::vector<std::pair<std::string, bool>> ids;  // and whether its entry is needed
         {
             std::lock_guard lock(mutex);
@@ -101,9 +149,11 @@ struct RunningApplicationsMonitor::State {
                 ids.emplace_back(id, entries || !state.lookedUp);
             }
         }
-        std::map<std::string, std::optional<DesktopEntry>> found;
+        std::map<std::string, std::shared_ptr<const DesktopEntry>> found;
         for (const auto& [id, needed] : ids) {
-            if (needed) found[id] = findDesktopEntry(id);
+            if (!needed) continue;
+            auto entry = findDesktopEntry(id);
+            found[id] = entry ? std::make_shared<const DesktopEntry>(std::move(*entry)) : nullptr;
         }
         if (processes.empty() || now - processesRead >= fresh) {
             processes = scanner.scan();
@@ -125,7 +175,7 @@ struct RunningApplicationsMonitor::State {
             }
         }
         currentView = true;
-        if (entries) lastPass = now;
+        if (fresh == Clock::duration::zero()) lastPass = now;
     }
 
     void run();
@@ -247,7 +297,7 @@ void RunningApplicationsMonitor::State::run() {
         if (due) {
             if (now >= eventPassAt) lastEventPass = now;
             eventPassAt = Clock::time_point::max();
-            pass(true, Clock::duration::zero());
+            pass(false, Clock::duration::zero());
         }
     }
     for (const auto& [pid, fd] : pidfds) ::close(fd);
@@ -307,18 +357,10 @@ ApplicationState RunningApplicationsMonitor::refresh(const std::string& id) {
 std::vector<std::string> RunningApplicationsMonitor::runningAmong(
     const std::vector<DesktopEntry>& entries) {
     auto& state = *state_;
+    // A full listing is rare and reads every entry anyway: it reads /proc afresh too.
     std::lock_guard passLock(state.passMutex);
-    const auto now = Clock::now();
-    bool current = false;
-    {
-        std::lock_guard lock(state.mutex);
-        current = state.currentView && state.active(now);
-        state.lastQuestion = now;
-    }
-    if (!current || state.processes.empty() || now - state.processesRead >= state.options.period) {
-        state.processes = state.scanner.scan();
-        state.processesRead = now;
-    }
+    state.processes = state.scanner.scan();
+    state.processesRead = Clock::now();
     std::vector<std::string> ids;
     std::set<std::string> seen;
     for (const auto& process : state.processes) {

@@ -34,8 +34,8 @@ struct RunningApplicationsOptions {
 };
 
 struct ApplicationState {
-    std::optional<DesktopEntry> entry;  // nothing when no listed entry has the ID
-    std::vector<pid_t> pids;            // its running processes; empty when it does not run
+    std::shared_ptr<const DesktopEntry> entry;  // none when no listed entry has the ID
+    std::vector<pid_t> pids;                    // its running processes; empty when it does not run
 };
 
 class RunningApplicationsMonitor {
@@ -54,7 +54,8 @@ class RunningApplicationsMonitor {
     // desktop entry, so call it on a worker thread.
     ApplicationState refresh(const std::string& id);
 
-    // The IDs of `entries` that run now, each once, in the order of the processes found.
+    // The IDs of `entries` that run now, each once, in the order of the processes found; reads
+    // /proc now (blocks).
     std::vector<std::string> runningAmong(const std::vector<DesktopEntry>& entries);
 
     // Something may have been started: the next question reads /proc again.

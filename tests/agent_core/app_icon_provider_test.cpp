@@ -49,6 +49,7 @@ class AppIconProviderTest : public testing::SandboxTest {
             return live.renderIcon(url);
         };
         source.appearance = live.appearance;
+        source.iconStamp = live.iconStamp;
         return source;
     }
     AppIconProvider provider{io.executor(), pool, countingSource()};
@@ -106,6 +107,21 @@ TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryChang
     ASSERT_TRUE(changed);
     EXPECT_NE(changed->revision, first->revision);
     EXPECT_EQ(renders, 3);
+}
+
+TEST_F(AppIconProviderTest, AReplacedIconFileGivesANewRevisionThoughTheEntryStayedTheSame) {
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x00AA00);
+    install("org.example.Player", "player");
+    const auto first = icon("org.example.Player");
+    ASSERT_TRUE(first);
+
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x0000AA);
+    const auto replaced = icon("org.example.Player");
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(testing::decodePng(replaced->pngData)->pixel(64, 64), 0x0000AAFFU);
+    EXPECT_NE(replaced->revision, first->revision);
+    EXPECT_EQ(icon("org.example.Player"), replaced);
+    EXPECT_EQ(renders, 2);
 }
 
 TEST_F(AppIconProviderTest, AThemeChangeGivesNewIconsWithoutARestart) {

@@ -40,6 +40,7 @@ class ShortcutIconProviderTest : public testing::SandboxTest {
             ++listings;
             return live.fetchAllIcons();
         };
+        source.stamp = live.stamp;
         return source;
     }
     ShortcutIconProvider provider{io.executor(), pool, countingSource()};
@@ -95,7 +96,7 @@ TEST_F(ShortcutIconProviderTest, CachedPngNeverAsksTheSource) {
     EXPECT_EQ(fetches, 1);
 }
 
-TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndCachedOnesNeverRefresh) {
+TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndAChangedEntryIsFetchedAgain) {
     EXPECT_EQ(icon(kLower), std::nullopt);
     addShortcut(kOther, std::nullopt);  // a Shortcut without an icon
     EXPECT_EQ(icon(kOther), std::nullopt);
@@ -103,8 +104,14 @@ TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndCachedOnesNeverR
     addShortcut(kLower, "#ff8800");
     const auto found = icon(kLower);
     ASSERT_TRUE(found);
-    addShortcut(kLower, "#0000ff");
     EXPECT_EQ(icon(kLower), found);
+    EXPECT_EQ(fetches, 3);
+
+    addShortcut(kLower, "#0000ff");  // as an edit of its icon rewrites the entry
+    const auto edited = icon(kLower);
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(testing::decodePng(edited->pngData)->pixel(64, 64), 0x0000FFFFU);
+    EXPECT_NE(edited->revision, found->revision);
 }
 
 TEST_F(ShortcutIconProviderTest, IdentifiersThatAreNotPlainNamesFindNothing) {

@@ -69,8 +69,8 @@ TEST(RunningApplicationsMonitor, APlainProcessShowsAndGoesWithinASecondAndAShell
         ::_exit(127);
     }
     ::close(input[0]);
-    ASSERT_TRUE(monitor.refresh("org.example.Shell").entry);
-    ASSERT_TRUE(monitor.refresh("org.example.Plain").entry);
+    ASSERT_NE(monitor.refresh("org.example.Shell").entry, nullptr);
+    ASSERT_NE(monitor.refresh("org.example.Plain").entry, nullptr);
 
     const pid_t app = testing::spawnFakeApp({}, std::nullopt);
     const bool seen =
