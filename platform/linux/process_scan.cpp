@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -134,16 +135,6 @@ bool bodyNamesApplication(std::string_view body, std::string_view id) {
            launcher.find('-') == std::string_view::npos;
 }
 
-// Up to `size` bytes of a small file, read with one system call; what was read.
-std::string_view readInto(int dirFd, const char* name, char* buffer, std::size_t size) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    const ssize_t count = ::read(fd, buffer, size);
-    ::close(fd);
-    return count > 0 ? std::string_view(buffer, static_cast<std::size_t>(count))
-                     : std::string_view();
-}
-
 struct StatLine {
     bool zombie = false;
     unsigned long long startTime = 0;  // 0 when the line does not say
@@ -182,37 +173,45 @@ std::vector<ProcessInfo> ProcessScanner::scan() {
     const int rootFd = ::dirfd(dir);
     char buffer[512];
     char link[PATH_MAX];
+    char name[64];
     while (const dirent* item = ::readdir(dir)) {
         if (item->d_name[0] < '1' || item->d_name[0] > '9') continue;
         const auto pid = parsePid(item->d_name);
         if (!pid) continue;
-        const int processFd = ::openat(rootFd, item->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (processFd < 0) continue;
         struct stat status {};
-        const StatLine stat = ::fstat(processFd, &status) == 0 && status.st_uid == uid_
-                                  ? parseStat(readInto(processFd, "stat", buffer, sizeof buffer))
-                                  : StatLine{true, 0};
-        if (stat.zombie) {
-            ::close(processFd);
-            continue;
-        }
-        const ssize_t linkSize = ::readlinkat(processFd, "exe", link, sizeof link);
+        if (::fstatat(rootFd, item->d_name, &status, 0) != 0 || status.st_uid != uid_) continue;
+        std::snprintf(name, sizeof name, "%s/exe", item->d_name);
+        const ssize_t linkSize = ::readlinkat(rootFd, name, link, sizeof link);
         const std::string_view exeLink(link, linkSize > 0 ? static_cast<std::size_t>(linkSize) : 0);
         Known& known = known_[*pid];
-        const bool same = known.passes > 0 && stat.startTime != 0 &&
-                          known.startTime == stat.startTime && known.exeLink == exeLink;
+        // A process seen for a while that still runs the same program is the same process.
+        bool same = known.passes >= 3 && linkSize > 0 && known.exeLink == exeLink;
         if (!same) {
-            const fs::path processDir = procRoot_ / item->d_name;
-            known = Known{stat.startTime, std::string(exeLink), {}, 0, false};
-            known.info.pid = *pid;
-            known.info.executable = executableOf(processDir);
-            known.info.scriptPaths = scriptPaths(processDir, known.info.executable);
-            known.info.flatpakApplicationId = flatpakApplicationId(processDir);
+            std::snprintf(name, sizeof name, "%s/stat", item->d_name);
+            const int statFd = ::openat(rootFd, name, O_RDONLY | O_CLOEXEC);
+            const ssize_t count = statFd >= 0 ? ::read(statFd, buffer, sizeof buffer) : -1;
+            if (statFd >= 0) ::close(statFd);
+            const StatLine stat =
+                count > 0 ? parseStat(std::string_view(buffer, static_cast<std::size_t>(count)))
+                          : StatLine{true, 0};
+            if (stat.zombie) {
+                known_.erase(*pid);
+                continue;
+            }
+            same = known.passes > 0 && stat.startTime != 0 && known.startTime == stat.startTime &&
+                   known.exeLink == exeLink;
+            if (!same) {
+                const fs::path processDir = procRoot_ / item->d_name;
+                known = Known{stat.startTime, std::string(exeLink), {}, 0, false};
+                known.info.pid = *pid;
+                known.info.executable = executableOf(processDir);
+                known.info.scriptPaths = scriptPaths(processDir, known.info.executable);
+                known.info.flatpakApplicationId = flatpakApplicationId(processDir);
+            }
         }
         if (known.passes < 3) known.info.cgroupUnits = cgroupUnits(procRoot_ / item->d_name);
         ++known.passes;
         known.seen = true;
-        ::close(processFd);
         processes.push_back(known.info);
     }
     ::closedir(dir);
