@@ -284,8 +284,13 @@ double iconRound(Client& phone, const std::vector<std::string>& ids, int round) 
     const auto start = Clock::now();
     phone.send(proof::frame("app.icon.request", proof::messageId(0xC0000000, round),
                             R"({"bundleIds":[)" + list + "]}"));
-    for (std::size_t received = 0; received < ids.size(); ++received) phone.receive();
-    return millisecondsSince(start);
+    std::size_t bytes = 0;
+    for (std::size_t received = 0; received < ids.size(); ++received) {
+        bytes += phone.receive().size();
+    }
+    const double elapsed = millisecondsSince(start);
+    std::printf("  (%zu icon messages, %.0f KiB)\n", ids.size(), static_cast<double>(bytes) / 1024);
+    return elapsed;
 }
 
 }  // namespace

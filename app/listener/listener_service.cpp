@@ -123,6 +123,10 @@ Task<void> ListenerService::runListener(std::uint64_t generation,
             handleListenerState(generation, {ListenerStateKind::failed, acceptError});
             co_return;
         }
+        // Replies are small and often several in a row (icons): send each at once rather
+        // than waiting for the phone's delayed acknowledgement.
+        boost::system::error_code ignored;
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
         asio::co_spawn(strand_, serveConnection(std::move(socket)), asio::detached);
     }
 }
