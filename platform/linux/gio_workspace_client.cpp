@@ -47,27 +47,31 @@ std::optional<WindowQuery> windowQueryFor(const std::string& id, ApplicationStat
     return windowQuery;
 }
 
-// The monitor's view when it is current, else brought up to date on the pool.
-Task<ApplicationState> applicationState(BindingPtr binding, std::string id) {
-    auto known = binding->monitor->current(id);
-    if (known) co_return std::move(*known);
-    co_return co_await runBlocking(*binding->pool,
-                                   [&binding, &id] { return binding->monitor->refresh(id); });
-}
-
 Task<std::optional<RunningApplicationClient>> runningApplication(BindingPtr binding,
                                                                  std::string id) {
-    auto state = co_await applicationState(binding, id);
-    auto query = windowQueryFor(id, std::move(state));
+    // The monitor's view when it is current, else brought up to date on the pool (written out
+    // here rather than awaited from a helper: pings ask it for every deck application).
+    std::optional<ApplicationState> state = binding->monitor->current(id);
+    if (!state) {
+        state = co_await runBlocking(*binding->pool,
+                                     [&binding, &id] { return binding->monitor->refresh(id); });
+    }
+    auto query = windowQueryFor(id, std::move(*state));
     if (!query) co_return std::nullopt;
     co_return RunningApplicationClient{
         [binding, query = std::move(*query)] { return activate(binding, query); }};
 }
 
 Task<std::optional<std::filesystem::path>> urlForApplication(BindingPtr binding, std::string id) {
-    auto state = co_await applicationState(binding, id);
-    if (!state.entry) co_return std::nullopt;
-    co_return state.entry->file;
+    // The monitor's view when it is current, else brought up to date on the pool (written out
+    // here rather than awaited from a helper: pings ask it for every deck application).
+    std::optional<ApplicationState> state = binding->monitor->current(id);
+    if (!state) {
+        state = co_await runBlocking(*binding->pool,
+                                     [&binding, &id] { return binding->monitor->refresh(id); });
+    }
+    if (!state->entry) co_return std::nullopt;
+    co_return state->entry->file;
 }
 
 Task<bool> openApplication(BindingPtr binding, std::filesystem::path url) {
