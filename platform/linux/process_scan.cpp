@@ -173,7 +173,7 @@ std::vector<ProcessInfo> ProcessScanner::scan() {
     const int rootFd = ::dirfd(dir);
     char buffer[512];
     char link[PATH_MAX];
-    char name[64];
+    char name[sizeof(dirent::d_name) + 8];  // "<pid>/stat"
     while (const dirent* item = ::readdir(dir)) {
         if (item->d_name[0] < '1' || item->d_name[0] > '9') continue;
         const auto pid = parsePid(item->d_name);
