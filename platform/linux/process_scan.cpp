@@ -174,10 +174,18 @@ std::vector<ProcessInfo> ProcessScanner::scan() {
     char buffer[512];
     char link[PATH_MAX];
     char name[sizeof(dirent::d_name) + 8];  // "<pid>/stat"
+    const bool recheck = ++passCount_ % 10 == 0;
     while (const dirent* item = ::readdir(dir)) {
         if (item->d_name[0] < '1' || item->d_name[0] > '9') continue;
         const auto pid = parsePid(item->d_name);
         if (!pid) continue;
+        if (const auto it = known_.find(*pid); it != known_.end() && !recheck &&
+                                               it->second.passes >= 3 &&
+                                               it->second.inode == item->d_ino) {
+            it->second.seen = true;
+            processes.push_back(it->second.info);
+            continue;
+        }
         struct stat status {};
         if (::fstatat(rootFd, item->d_name, &status, 0) != 0 || status.st_uid != uid_) continue;
         std::snprintf(name, sizeof name, "%s/exe", item->d_name);
@@ -209,6 +217,7 @@ std::vector<ProcessInfo> ProcessScanner::scan() {
                 known.info.flatpakApplicationId = flatpakApplicationId(processDir);
             }
         }
+        known.inode = status.st_ino;
         if (known.passes < 3) known.info.cgroupUnits = cgroupUnits(procRoot_ / item->d_name);
         ++known.passes;
         known.seen = true;
@@ -277,7 +286,8 @@ bool unitNamesApplication(std::string_view unit, std::string_view applicationId)
     } else {
         return false;
     }
-    return bodyNamesApplication(body, applicationId) ||
+    if (bodyNamesApplication(body, applicationId)) return true;
+    return applicationId.find('-') != std::string_view::npos &&
            bodyNamesApplication(body, systemdEscaped(applicationId));
 }
 
@@ -286,7 +296,10 @@ bool isGenericLauncher(const fs::path& executable) {
         "env",  "sh",      "bash", "dash", "zsh",      "fish",   "ksh",      "csh",
         "tcsh", "flatpak", "snap", "sudo", "pkexec",   "python", "python3",  "perl",
         "ruby", "java",    "node", "gjs",  "xdg-open", "gio",    "exo-open", "busybox"};
-    const std::string name = executable.filename().string();
+    std::string_view name = executable.native();
+    if (const auto slash = name.rfind('/'); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
+    }
     if (std::find(launchers.begin(), launchers.end(), name) != launchers.end()) return true;
     return name.starts_with("python") || name.starts_with("perl");
 }
@@ -298,9 +311,11 @@ bool processBelongsTo(const ProcessInfo& process, const ApplicationProcessQuery&
         if (unitNamesApplication(unit, id)) return true;
     }
     if (!query.executable || isGenericLauncher(*query.executable)) return false;
-    if (process.executable == query.executable) return true;
-    return std::find(process.scriptPaths.begin(), process.scriptPaths.end(), *query.executable) !=
-           process.scriptPaths.end();
+    // Canonical paths on both sides: comparing their texts is enough (and much cheaper).
+    const std::string& wanted = query.executable->native();
+    if (process.executable && process.executable->native() == wanted) return true;
+    return std::any_of(process.scriptPaths.begin(), process.scriptPaths.end(),
+                       [&wanted](const fs::path& script) { return script.native() == wanted; });
 }
 
 std::vector<pid_t> applicationProcesses(const std::vector<ProcessInfo>& processes,

@@ -27,9 +27,11 @@ struct ProcessInfo {
 // `procRoot` is "/proc" except in tests.
 std::vector<ProcessInfo> scanProcesses(const std::filesystem::path& procRoot, uid_t uid);
 
-// scanProcesses that remembers what it read: a process seen before (same ID, start time and
-// program) costs a stat, a read of its stat line and a readlink, plus its control groups while it
-// is young (systemd moves a new process into its scope just after it starts). Not thread-safe.
+// scanProcesses that remembers what it read. A process seen for a few passes whose /proc
+// directory is the same (the directory listing gives its inode) costs nothing beyond the
+// listing; every tenth pass checks its owner and program again (an exec). New processes are read
+// in full, and their control groups again while they are young (systemd moves a new process
+// into its scope just after it starts). Not thread-safe.
 class ProcessScanner {
   public:
     ProcessScanner(std::filesystem::path procRoot, uid_t uid);
@@ -42,9 +44,11 @@ class ProcessScanner {
         ProcessInfo info;
         int passes = 0;
         bool seen = false;
+        ino_t inode = 0;  // of its /proc directory: a new process under a reused ID has another
     };
     std::filesystem::path procRoot_;
     uid_t uid_;
+    unsigned passCount_ = 0;
     std::unordered_map<pid_t, Known> known_;
 };
 
