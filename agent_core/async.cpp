@@ -17,10 +17,13 @@ Task<void> runOnPool(asio::thread_pool& pool, const std::function<void()>& work)
             } catch (...) {
                 error = std::current_exception();
             }
+            // The exception travels whole to the caller's thread; this thread keeps no share
+            // of it, so it is freed where it was last used.
             auto executor = asio::get_associated_executor(handler);
-            asio::dispatch(executor, [handler = std::move(handler), error]() mutable {
-                std::move(handler)(error);
-            });
+            asio::dispatch(executor,
+                           [handler = std::move(handler), error = std::move(error)]() mutable {
+                               std::move(handler)(std::move(error));
+                           });
         });
     };
     co_await asio::async_initiate<const asio::use_awaitable_t<>, void(std::exception_ptr)>(
