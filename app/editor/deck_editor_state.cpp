@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "app/editor/deck_editor_texts.h"
 #include "protocol/builtin_action.h"
@@ -268,75 +269,74 @@ void moveTile(std::vector<DeckTile>& tiles, std::size_t from, int index) {
 
 }  // namespace
 
-bool DeckEditorState::addOrMoveApp(std::string_view bundleId, int index) {
-    const auto existing = std::find_if(tiles.begin(), tiles.end(), [&](const DeckTile& tile) {
-        return tile.kind == DeckTileKind::app && tile.bundleId == bundleId;
-    });
+// The one rule of adding or moving: the deck never holds two keys for one application, action
+// or Shortcut, so the same tile moves; a full deck refuses additions but still moves.
+template <class SameTile, class MakeTile>
+bool addOrMoveTile(DeckEditorState& state, SameTile sameTile, MakeTile makeTile, int index) {
+    auto& tiles = state.tiles;
+    const auto existing = std::find_if(tiles.begin(), tiles.end(), sameTile);
     if (existing != tiles.end()) {
         moveTile(tiles, static_cast<std::size_t>(existing - tiles.begin()), index);
-        renumber(tiles);
-        dropTargetIndex.reset();
+        DeckEditorState::renumber(tiles);
+        state.dropTargetIndex.reset();
         return true;
     }
-    if (isFull()) return false;
-    const InstalledApp* app = installedApp(bundleId);
-    if (!app) return false;
+    if (state.isFull()) return false;
+    std::optional<DeckTile> tile = makeTile();
+    if (!tile) return false;
     const std::size_t at = clampedIndex(index, tiles.size());
-    tiles.insert(tiles.begin() + static_cast<std::ptrdiff_t>(at),
-                 appTile(0, app->label, app->bundleId, app->iconName));
-    renumber(tiles);
-    errorMessage.reset();
-    infoMessage.reset();
+    tiles.insert(tiles.begin() + static_cast<std::ptrdiff_t>(at), std::move(*tile));
+    DeckEditorState::renumber(tiles);
+    state.errorMessage.reset();
+    state.infoMessage.reset();
     return true;
+}
+
+bool DeckEditorState::addOrMoveApp(std::string_view bundleId, int index) {
+    return addOrMoveTile(
+        *this,
+        [&](const DeckTile& tile) {
+            return tile.kind == DeckTileKind::app && tile.bundleId == bundleId;
+        },
+        [&]() -> std::optional<DeckTile> {
+            const InstalledApp* app = installedApp(bundleId);
+            if (!app) return std::nullopt;
+            return appTile(0, app->label, app->bundleId, app->iconName);
+        },
+        index);
 }
 
 bool DeckEditorState::addOrMoveAction(std::string_view actionId, int index) {
     const auto action = builtinActionFromRawValue(actionId);
     if (!action) return false;
-    const auto existing = std::find_if(tiles.begin(), tiles.end(), [&](const DeckTile& tile) {
-        return tile.kind == DeckTileKind::action && tile.actionId == actionId;
-    });
-    if (existing != tiles.end()) {
-        moveTile(tiles, static_cast<std::size_t>(existing - tiles.begin()), index);
-        renumber(tiles);
-        dropTargetIndex.reset();
-        return true;
-    }
-    if (isFull()) return false;
-    const std::size_t at = clampedIndex(index, tiles.size());
-    tiles.insert(tiles.begin() + static_cast<std::ptrdiff_t>(at), actionTile(*action, 0));
-    renumber(tiles);
-    errorMessage.reset();
-    infoMessage.reset();
-    return true;
+    return addOrMoveTile(
+        *this,
+        [&](const DeckTile& tile) {
+            return tile.kind == DeckTileKind::action && tile.actionId == actionId;
+        },
+        [&]() -> std::optional<DeckTile> { return actionTile(*action, 0); }, index);
 }
 
 bool DeckEditorState::addOrMoveShortcut(std::string_view identifier, const std::string& label,
                                         int index) {
     if (identifier.empty()) return false;
-    const auto existing = std::find_if(tiles.begin(), tiles.end(), [&](const DeckTile& tile) {
-        return tile.kind == DeckTileKind::shortcut &&
-               sameShortcut(tile.shortcutIdentifier, identifier);
-    });
-    if (existing != tiles.end()) {
-        moveTile(tiles, static_cast<std::size_t>(existing - tiles.begin()), index);
-        renumber(tiles);
-        dropTargetIndex.reset();
-        return true;
-    }
-    if (isFull()) return false;
     const bool hadShortcut = std::any_of(tiles.begin(), tiles.end(), [](const DeckTile& tile) {
         return tile.kind == DeckTileKind::shortcut;
     });
-    const std::size_t at = clampedIndex(index, tiles.size());
-    tiles.insert(
-        tiles.begin() + static_cast<std::ptrdiff_t>(at),
-        shortcutTile(0, label, std::string(identifier), std::string(defaultShortcutSymbol)));
-    renumber(tiles);
-    errorMessage.reset();
-    infoMessage.reset();
-    if (!hadShortcut) showFirstShortcutTip = true;
-    return true;
+    const bool changed = addOrMoveTile(
+        *this,
+        [&](const DeckTile& tile) {
+            return tile.kind == DeckTileKind::shortcut &&
+                   sameShortcut(tile.shortcutIdentifier, identifier);
+        },
+        [&]() -> std::optional<DeckTile> {
+            return shortcutTile(0, label, std::string(identifier),
+                                std::string(defaultShortcutSymbol));
+        },
+        index);
+    // A move needs a Shortcut key already there; only the deck's first one shows the tip.
+    if (changed && !hadShortcut) showFirstShortcutTip = true;
+    return changed;
 }
 
 bool DeckEditorState::removeTile(int index) {
