@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/echo_server.h"
 #include "bench/proof_support.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/io_thread.h"
@@ -46,30 +47,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string pingText = proof::ping("00000000-0000-4000-8000-000000000001");
 
-Task<void> echoSession(tcp::socket socket) {
-    websocket::stream<beast::tcp_stream> ws(std::move(socket));
-    auto [acceptError] = co_await ws.async_accept(asio::as_tuple(asio::use_awaitable));
-    if (acceptError) co_return;
-    beast::flat_buffer buffer;
-    for (;;) {
-        auto [readError, n] = co_await ws.async_read(buffer, asio::as_tuple(asio::use_awaitable));
-        if (readError) co_return;
-        ws.text(ws.got_text());
-        auto [writeError, m] =
-            co_await ws.async_write(buffer.data(), asio::as_tuple(asio::use_awaitable));
-        if (writeError) co_return;
-        buffer.consume(n);
-        (void)m;
-    }
-}
-
-Task<void> echoServer(tcp::acceptor& acceptor) {
-    for (;;) {
-        auto [error, socket] = co_await acceptor.async_accept(asio::as_tuple(asio::use_awaitable));
-        if (error) co_return;
-        asio::co_spawn(acceptor.get_executor(), echoSession(std::move(socket)), asio::detached);
-    }
-}
+using bench::echoServer;
 
 // A phone on a blocking socket of its own.
 class Client {

@@ -19,6 +19,7 @@
 
 #include "app/listener/listener_service.h"
 #include "app/listener/request_router.h"
+#include "bench/echo_server.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
 
@@ -34,31 +35,7 @@ const std::string token = "5E0C1D2A-3B4C-4D5E-8F60-718293A4B5C6";
 const std::string pingText =
     R"({"id":"00000000-0000-4000-8000-000000000001","payload":{"ts":"2024-05-01T10:00:00Z"},"type":"ping"})";
 
-// The simplest Beast WebSocket server: echoes every message.
-Task<void> echoSession(tcp::socket socket) {
-    websocket::stream<beast::tcp_stream> ws(std::move(socket));
-    auto [acceptError] = co_await ws.async_accept(asio::as_tuple(asio::use_awaitable));
-    if (acceptError) co_return;
-    beast::flat_buffer buffer;
-    for (;;) {
-        auto [readError, n] = co_await ws.async_read(buffer, asio::as_tuple(asio::use_awaitable));
-        if (readError) co_return;
-        ws.text(ws.got_text());
-        auto [writeError, m] =
-            co_await ws.async_write(buffer.data(), asio::as_tuple(asio::use_awaitable));
-        if (writeError) co_return;
-        buffer.consume(n);
-        (void)m;
-    }
-}
-
-Task<void> echoServer(tcp::acceptor& acceptor) {
-    for (;;) {
-        auto [error, socket] = co_await acceptor.async_accept(asio::as_tuple(asio::use_awaitable));
-        if (error) co_return;
-        asio::co_spawn(acceptor.get_executor(), echoSession(std::move(socket)), asio::detached);
-    }
-}
+using bench::echoServer;
 
 class Client {
   public:
