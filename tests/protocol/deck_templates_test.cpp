@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -16,82 +15,110 @@ namespace velopad {
 namespace {
 
 using Ids = std::vector<std::string>;
+constexpr auto none = std::nullopt;
 
 TEST(BuiltinActionTest, RawValuesLabelsAndSymbols) {
-    EXPECT_EQ(rawValue(BuiltinAction::volumeDown), "system.volume.down");
-    EXPECT_EQ(label(BuiltinAction::volumeDown), "Vol \xe2\x88\x92");  // U+2212 MINUS SIGN
-    EXPECT_NE(label(BuiltinAction::volumeDown), "Vol -");
-    EXPECT_EQ(label(BuiltinAction::volumeUp), "Vol +");
-    EXPECT_EQ(symbolName(BuiltinAction::volumeMute), "speaker.slash.fill");
-    EXPECT_EQ(builtinActionFromRawValue("system.volume.up"), BuiltinAction::volumeUp);
-    EXPECT_EQ(builtinActionFromRawValue("system.volume.UP"), std::nullopt);
-    EXPECT_EQ(builtinActionFromRawValue(""), std::nullopt);
+    const struct {
+        BuiltinAction action;
+        const char *raw, *label, *symbol;
+    } cases[] = {
+        {BuiltinAction::volumeDown, "system.volume.down", "Vol \xe2\x88\x92",
+         "speaker.wave.1.fill"},
+        {BuiltinAction::volumeUp, "system.volume.up", "Vol +", "speaker.wave.3.fill"},
+        {BuiltinAction::volumeMute, "system.volume.mute", "Mute", "speaker.slash.fill"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rawValue(c.action), c.raw);
+        EXPECT_EQ(label(c.action), c.label);
+        EXPECT_EQ(symbolName(c.action), c.symbol);
+        EXPECT_EQ(builtinActionFromRawValue(c.raw), c.action);
+    }
+    EXPECT_EQ(builtinActionFromRawValue("system.volume.UP"), none);
+    EXPECT_EQ(builtinActionFromRawValue(""), none);
 }
 
 TEST(DeckCategoryTest, RawValuesAndDisplayNames) {
     EXPECT_EQ(rawValue(DeckCategoryID::gaming), "gaming");
+    EXPECT_EQ(displayName(DeckCategoryID::gaming), "Gaming");
+    EXPECT_EQ(rawValue(DeckCategoryID::streaming), "streaming");
     EXPECT_EQ(displayName(DeckCategoryID::streaming), "Streaming");
     EXPECT_EQ(deckCategoryFromRawValue("streaming"), DeckCategoryID::streaming);
-    EXPECT_EQ(deckCategoryFromRawValue("Gaming"), std::nullopt);
+    EXPECT_EQ(deckCategoryFromRawValue("gaming"), DeckCategoryID::gaming);
+    EXPECT_EQ(deckCategoryFromRawValue("Gaming"), none);
 }
 
 TEST(DeckTileFactoriesTest, TilesOfEachKindKeepTheirInvariants) {
-    const DeckTile action = actionTile(BuiltinAction::volumeUp, 3);
-    EXPECT_EQ(action.id, "system.volume.up");
-    EXPECT_EQ(action.actionId, "system.volume.up");
-    EXPECT_EQ(action.bundleId, "");
-    EXPECT_EQ(action.iconSymbol, "speaker.wave.3.fill");
-    EXPECT_EQ(action.iconName, std::nullopt);
-
-    const DeckTile shortcut = shortcutTile(4, "Lights", "0A1B2C3D-0000-4000-8000-00000000000A",
-                                           std::string(defaultShortcutSymbol));
-    EXPECT_EQ(shortcut.id, "0A1B2C3D-0000-4000-8000-00000000000A");
-    EXPECT_EQ(shortcut.kind, DeckTileKind::shortcut);
-    EXPECT_EQ(shortcut.iconSymbol, "arrow.triangle.turn.up.right.diamond.fill");
+    EXPECT_EQ(actionTile(BuiltinAction::volumeUp, 3),
+              (DeckTile{"system.volume.up", 3, DeckTileKind::action, "Vol +", "",
+                        "system.volume.up", none, none, "speaker.wave.3.fill", none}));
+    const char* id = "0A1B2C3D-0000-4000-8000-00000000000A";
+    EXPECT_EQ(shortcutTile(4, "Lights", id, std::string(defaultShortcutSymbol)),
+              (DeckTile{id, 4, DeckTileKind::shortcut, "Lights", "", none, id, none,
+                        "arrow.triangle.turn.up.right.diamond.fill", none}));
+    EXPECT_EQ(appTile(5, "Files", "org.gnome.Nautilus", "files", Ids{"nautilus"}),
+              (DeckTile{"org.gnome.Nautilus", 5, DeckTileKind::app, "Files", "org.gnome.Nautilus",
+                        none, none, "files", none, Ids{"nautilus"}}));
 }
 
-TEST(DeckTemplatesTest, StreamingTemplateIsTheTableWithLinuxAlternates) {
-    const DeckTemplate& deck = DeckTemplates::templateFor(DeckCategoryID::streaming);
-    ASSERT_EQ(deck.tiles.size(), 12u);
-    EXPECT_EQ(deck.id, "streaming");
-    EXPECT_EQ(deck.name, "Streaming");
-    const char* labels[] = {"OBS",        "Discord",  "Chrome", "Safari",   "Spotify", "Twitch",
-                            "Streamlabs", "Messages", "Music",  "Terminal", "Finder",  "Settings"};
-    for (int i = 0; i < 12; ++i) {
-        const DeckTile& tile = deck.tiles[i];
-        EXPECT_EQ(tile.slot, i + 1);
-        EXPECT_EQ(tile.label, labels[i]);
-        EXPECT_EQ(tile.kind, DeckTileKind::app);
-        EXPECT_EQ(tile.id, tile.bundleId);
-        EXPECT_EQ(tile.actionId, std::nullopt);
-        EXPECT_EQ(tile.iconSymbol, std::nullopt);
+// The two templates key by key: the macOS bundle identifiers first, then the desktop-file IDs
+// of the same application on Linux.
+struct Row {
+    const char *label, *bundleId, *iconName;
+    std::optional<Ids> alternates;
+};
+
+void expectDeck(const DeckTemplate& deck, const char* id, const char* name,
+                const std::vector<Row>& rows) {
+    EXPECT_EQ(deck.id, id);
+    EXPECT_EQ(deck.name, name);
+    ASSERT_EQ(deck.tiles.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.label);
+        EXPECT_EQ(deck.tiles[i],
+                  (DeckTile{r.bundleId, std::int64_t(i + 1), DeckTileKind::app, r.label, r.bundleId,
+                            none, none, r.iconName, none, r.alternates}));
     }
-    EXPECT_EQ(deck.tiles[0].bundleId, "com.obsproject.obs-studio");
-    EXPECT_EQ(deck.tiles[0].alternateBundleIds,
-              (Ids{"com.obsproject.OBS", "com.obsproject.Studio"}));
-    EXPECT_EQ(deck.tiles[2].alternateBundleIds, Ids{"google-chrome"});
-    EXPECT_EQ(deck.tiles[3].alternateBundleIds, std::nullopt);  // Safari
-    EXPECT_EQ(deck.tiles[11].bundleId, "com.apple.systempreferences");
-    EXPECT_EQ(deck.tiles[11].alternateBundleIds,
-              (Ids{"com.apple.SystemPreferences", "org.gnome.Settings", "gnome-control-center",
-                   "systemsettings"}));
 }
 
-TEST(DeckTemplatesTest, GamingTemplateStartsWithSteam) {
-    const DeckTemplate& deck = DeckTemplates::templateFor(DeckCategoryID::gaming);
-    ASSERT_EQ(deck.tiles.size(), 12u);
-    EXPECT_EQ(deck.id, "gaming");
-    EXPECT_EQ(deck.tiles[0].label, "Steam");
-    EXPECT_EQ(deck.tiles[0].slot, 1);
-    EXPECT_EQ(deck.tiles[0].alternateBundleIds, (Ids{"com.valvesoftware.Steam", "steam"}));
-    EXPECT_EQ(deck.tiles[1].alternateBundleIds,
-              (Ids{"com.discord.Discord", "com.discordapp.Discord", "discord"}));
-    EXPECT_EQ(deck.tiles[2].label, "GeForce NOW");
-    EXPECT_EQ(deck.tiles[3].iconName, "epic");
-    EXPECT_EQ(deck.tiles[7].label, "OBS");
-    EXPECT_EQ(deck.tiles[8].alternateBundleIds,
-              (Ids{"org.gnome.Terminal", "org.gnome.Console", "org.kde.konsole"}));
-    EXPECT_EQ(deck.tiles[11].label, "Settings");
+const Ids kObs{"com.obsproject.OBS", "com.obsproject.Studio"};
+const Ids kDiscord{"com.discord.Discord", "com.discordapp.Discord", "discord"};
+const Ids kSpotify{"com.spotify.Client", "spotify"};
+const Ids kTerminal{"org.gnome.Terminal", "org.gnome.Console", "org.kde.konsole"};
+const Ids kSettings{"com.apple.SystemPreferences", "org.gnome.Settings", "gnome-control-center",
+                    "systemsettings"};
+
+TEST(DeckTemplatesTest, StreamingTemplateIsTheTable) {
+    expectDeck(DeckTemplates::templateFor(DeckCategoryID::streaming), "streaming", "Streaming",
+               {{"OBS", "com.obsproject.obs-studio", "obs", kObs},
+                {"Discord", "com.hnc.Discord", "discord", kDiscord},
+                {"Chrome", "com.google.Chrome", "chrome", Ids{"google-chrome"}},
+                {"Safari", "com.apple.Safari", "safari", none},
+                {"Spotify", "com.spotify.client", "spotify", kSpotify},
+                {"Twitch", "com.twitch.desktop", "twitch", none},
+                {"Streamlabs", "com.streamlabs.desktop", "streamlabs", none},
+                {"Messages", "com.apple.MobileSMS", "messages", none},
+                {"Music", "com.apple.Music", "music", none},
+                {"Terminal", "com.apple.Terminal", "terminal", kTerminal},
+                {"Finder", "com.apple.finder", "finder", none},
+                {"Settings", "com.apple.systempreferences", "settings", kSettings}});
+}
+
+TEST(DeckTemplatesTest, GamingTemplateIsTheTable) {
+    expectDeck(
+        DeckTemplates::templateFor(DeckCategoryID::gaming), "gaming", "Gaming",
+        {{"Steam", "com.valvesoftware.steam", "steam", Ids{"com.valvesoftware.Steam", "steam"}},
+         {"Discord", "com.hnc.Discord", "discord", kDiscord},
+         {"GeForce NOW", "com.nvidia.geforcenow", "geforcenow", none},
+         {"Epic Games", "com.epicgames.EpicGamesLauncher", "epic", none},
+         {"Safari", "com.apple.Safari", "safari", none},
+         {"Messages", "com.apple.MobileSMS", "messages", none},
+         {"Spotify", "com.spotify.client", "spotify", kSpotify},
+         {"OBS", "com.obsproject.obs-studio", "obs", kObs},
+         {"Terminal", "com.apple.Terminal", "terminal", kTerminal},
+         {"Finder", "com.apple.finder", "finder", none},
+         {"Music", "com.apple.Music", "music", none},
+         {"Settings", "com.apple.systempreferences", "settings", kSettings}});
 }
 
 TEST(DeckTemplateTest, ConstructionSortsBySlotStablyButDecodingKeepsOrder) {
@@ -109,21 +136,16 @@ TEST(DeckTemplateTest, ConstructionSortsBySlotStablyButDecodingKeepsOrder) {
 }
 
 TEST(DeckTemplateTest, DecodingRequiresAllThreeKeys) {
-    const char* cases[] = {
-        R"({"name":"D","tiles":[]})",
-        R"({"id":"d","tiles":[]})",
-        R"({"id":"d","name":"D"})",
-        R"({"id":"d","name":"D","tiles":{}})",
-        R"([])",
-        R"({"id":"d",)",
-    };
-    for (const char* text : cases) EXPECT_THROW(decodeDeckTemplate(text), DecodeError) << text;
+    for (const char* text :
+         {R"({"name":"D","tiles":[]})", R"({"id":"d","tiles":[]})", R"({"id":"d","name":"D"})",
+          R"({"id":"d","name":"D","tiles":{}})", R"([])", R"({"id":"d",)"})
+        EXPECT_THROW(decodeDeckTemplate(text), DecodeError) << text;
 }
 
-TEST(DeckTemplateTest, StreamingTemplateRoundTripsThroughItsJSON) {
+TEST(DeckTemplateTest, StreamingTemplateReadsBackFromItsIndentedJSON) {
     const std::string text = DeckTemplates::streamingTemplateJSON();
     EXPECT_EQ(decodeDeckTemplate(text), DeckTemplates::streaming());
-    EXPECT_LT(text.find("\"id\""), text.find("\"name\""));  // sorted keys
+    EXPECT_EQ(text.rfind("{\n  \"id\": \"streaming\",\n  \"name\": \"Streaming\",\n", 0), 0u);
 }
 
 }  // namespace
