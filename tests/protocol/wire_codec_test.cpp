@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
+#include "protocol/deck_tile_factories.h"
 #include "protocol/message_factory.h"
 #include "protocol/message_type.h"
 
@@ -37,16 +39,8 @@ TEST(WireCodecBytes, WholeSecondsAreWrittenWithoutAFraction) {
 }
 
 TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
-    DeckTile tile{"com.obsproject.obs-studio",
-                  1,
-                  DeckTileKind::app,
-                  "OBS",
-                  "com.obsproject.obs-studio",
-                  std::nullopt,
-                  std::nullopt,
-                  "obs",
-                  std::nullopt,
-                  std::vector<std::string>{"com.obsproject.OBS"}};
+    const DeckTile tile = appTile(1, "OBS", "com.obsproject.obs-studio", "obs",
+                                  std::vector<std::string>{"com.obsproject.OBS"});
     const auto message = MessageFactory::decksSnapshot(
         {DeckSnapshotPayload{"streaming", "Streaming", {tile}, {}, {{"b.id", "2"}, {"a.id", "1"}}}},
         kZero);
@@ -104,16 +98,7 @@ void expectRoundTrip(const WireMessage<Payload>& message) {
 TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
     const auto id = Uuid::random();
     const auto device = Uuid::random();
-    const DeckTile action{"system.volume.up",
-                          3,
-                          DeckTileKind::action,
-                          "Vol +",
-                          "",
-                          "system.volume.up",
-                          std::nullopt,
-                          std::nullopt,
-                          "speaker.wave.3.fill",
-                          std::nullopt};
+    const DeckTile action = actionTile(BuiltinAction::volumeUp, 3);
     const DeckSnapshotPayload deck{"gaming",
                                    "Gaming",
                                    {action},
@@ -150,28 +135,26 @@ TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
 }
 
 TEST(WireCodecRoundTrip, ErrorCodesTravelAsRawValues) {
-    const auto text = [](auto message) { return WireCodec::encode(message); };
-    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero))
-                  .find(R"("code":"not_found")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero))
-                  .find(R"("code":"focus_failed")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero))
-                  .find(R"("code":"failed")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero))
-                  .find(R"("code":"run_failed")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero))
-                  .find(R"("code":"cancelled")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero))
-                  .find(R"("reason":"invalid_pin")"),
-              std::string::npos);
-    EXPECT_NE(text(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero))
-                  .find(R"("reason":"invalid_code")"),
-              std::string::npos);
+    const std::pair<std::string, const char*> cases[] = {
+        {WireCodec::encode(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero)),
+         R"("code":"not_found")"},
+        {WireCodec::encode(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero)),
+         R"("code":"focus_failed")"},
+        {WireCodec::encode(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero)),
+         R"("code":"failed")"},
+        {WireCodec::encode(
+             MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero)),
+         R"("code":"run_failed")"},
+        {WireCodec::encode(
+             MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero)),
+         R"("code":"cancelled")"},
+        {WireCodec::encode(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero)),
+         R"("reason":"invalid_pin")"},
+        {WireCodec::encode(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero)),
+         R"("reason":"invalid_code")"},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
 }
 
 TEST(MessageTypeText, MatchesRawStringsExactly) {
@@ -198,27 +181,22 @@ TEST(WireCodecEnvelope, ReadsTypeAndIdOnly) {
     EXPECT_THROW(WireCodec::decodeEnvelope("[]"), DecodeError);
 }
 
-TEST(WireCodecErrors, NonFiniteRttCannotBeEncoded) {
-    const auto pong =
-        MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
+void expectCodecError(const std::function<void()>& encode, WireCodecError expected) {
     try {
-        (void)WireCodec::encode(pong);
-        FAIL() << "encoded a NaN";
+        encode();
+        ADD_FAILURE() << "encoded";
     } catch (const WireCodecException& error) {
-        EXPECT_EQ(error.error(), WireCodecError::nonFiniteNumber);
+        EXPECT_EQ(error.error(), expected);
     }
 }
 
-TEST(WireCodecErrors, InvalidUtf8InARecordIsReportedAsInvalidUtf8) {
-    const auto message = MessageFactory::appOK(std::string("bad\xC3(", 5), kZero);
-    for (int pass = 0; pass < 2; ++pass) {
-        try {
-            (void)(pass == 0 ? WireCodec::encode(message) : WireCodec::encodeString(message));
-            FAIL() << "encoded invalid UTF-8";
-        } catch (const WireCodecException& error) {
-            EXPECT_EQ(error.error(), WireCodecError::invalidUTF8);
-        }
-    }
+TEST(WireCodecErrors, NonFiniteNumbersAndInvalidUtf8CannotBeEncoded) {
+    const auto nan =
+        MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
+    expectCodecError([&] { (void)WireCodec::encode(nan); }, WireCodecError::nonFiniteNumber);
+    const auto bad = MessageFactory::appOK(std::string("bad\xC3(", 5), kZero);
+    expectCodecError([&] { (void)WireCodec::encode(bad); }, WireCodecError::invalidUTF8);
+    expectCodecError([&] { (void)WireCodec::encodeString(bad); }, WireCodecError::invalidUTF8);
 }
 
 }  // namespace
