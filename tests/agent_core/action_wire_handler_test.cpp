@@ -1,4 +1,4 @@
-// "action.run" from bytes to reply bytes, against a private PulseAudio server and a mock.
+// "action.run" from bytes to reply bytes, against a private PulseAudio server and a fake.
 
 #include "agent_core/action_wire_handler.h"
 
@@ -14,30 +14,24 @@
 namespace velopad {
 namespace {
 
-// A volume controller that touches no device: counts calls, fails each when told to.
-class MockVolumeController final : public VolumeControlling {
+// Records the volume operations it is asked for; fails each one when told to.
+class FakeVolumeController final : public VolumeControlling {
   public:
-    struct MockVolumeError : std::runtime_error {
-        MockVolumeError() : std::runtime_error("Simulated volume failure.") {}
-    };
-    int volumeUpCount = 0;
-    int volumeDownCount = 0;
-    int toggleMuteCount = 0;
+    std::string calls;
     bool shouldThrow = false;
 
-    void volumeUp() override { count(volumeUpCount); }
-    void volumeDown() override { count(volumeDownCount); }
-    void toggleMute() override { count(toggleMuteCount); }
+    void volumeUp() override { record("up "); }
+    void volumeDown() override { record("down "); }
+    void toggleMute() override { record("mute "); }
 
   private:
-    void count(int& counter) {
-        ++counter;
-        if (shouldThrow) throw MockVolumeError();
+    void record(const char* call) {
+        calls += call;
+        if (shouldThrow) throw std::runtime_error("Simulated volume failure.");
     }
 };
 
 constexpr const char* kId = "6c1b2f0e-93a4-4d5e-8f70-1a2b3c4d5e6f";
-constexpr const char* kReplyId = R"("id":"6C1B2F0E-93A4-4D5E-8F70-1A2B3C4D5E6F")";
 
 std::string actionRun(const std::string& actionId) {
     return std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":")" +
@@ -45,64 +39,39 @@ std::string actionRun(const std::string& actionId) {
 }
 
 std::string reply(const std::string& payload, const std::string& type) {
-    return std::string("{") + kReplyId + ",\"payload\":" + payload + ",\"type\":\"" + type + "\"}";
+    return R"({"id":"6C1B2F0E-93A4-4D5E-8F70-1A2B3C4D5E6F","payload":)" + payload + ",\"type\":\"" +
+           type + "\"}";
 }
 
-ActionWireHandler pulseHandler() {
-    return ActionWireHandler(
-        ActionMessageHandler(SystemActionRunner(std::make_shared<PulseAudioVolumeController>())));
+ActionWireHandler handlerOver(std::shared_ptr<VolumeControlling> volume) {
+    return ActionWireHandler(ActionMessageHandler(SystemActionRunner(std::move(volume))));
 }
 
-class ActionWireHandlerPulseTest : public testing::SandboxTest {
-  protected:
-    testing::PulseAudioServer server{sandbox};
-};
-
-TEST_F(ActionWireHandlerPulseTest, VolumeUpAnswersOkAndChangesTheSink) {
-    server.setSinkVolume("97%");
-    server.setSinkMuted(true);
-    EXPECT_EQ(pulseHandler().handle(actionRun("system.volume.up")),
-              reply(R"({"actionId":"system.volume.up"})", "action.ok"));
-    EXPECT_EQ(server.sinkVolumes(), (std::vector<long>{65536, 65536}));
-    EXPECT_FALSE(server.sinkMuted());
+TEST(ActionWireHandlerTest, EachVolumeActionAnswersOkOrItsFailure) {
+    const struct {
+        const char *actionId, *call;
+    } cases[] = {{"system.volume.up", "up "},
+                 {"system.volume.down", "down "},
+                 {"system.volume.mute", "mute "}};
+    for (const bool fails : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.actionId);
+            const auto volume = std::make_shared<FakeVolumeController>();
+            volume->shouldThrow = fails;
+            const std::string id = R"({"actionId":")" + std::string(c.actionId);
+            EXPECT_EQ(
+                handlerOver(volume).handle(actionRun(c.actionId)),
+                fails ? reply(id + R"(","code":"failed","message":"Simulated volume failure."})",
+                              "action.error")
+                      : reply(id + "\"}", "action.ok"));
+            EXPECT_EQ(volume->calls, c.call);
+        }
+    }
 }
 
-TEST_F(ActionWireHandlerPulseTest, MuteAndDownAnswerOk) {
-    server.setSinkVolume("32768");
-    server.setSinkMuted(false);
-    const auto handler = pulseHandler();
-    EXPECT_EQ(handler.handle(actionRun("system.volume.mute")),
-              reply(R"({"actionId":"system.volume.mute"})", "action.ok"));
-    EXPECT_TRUE(server.sinkMuted());
-    EXPECT_EQ(handler.handle(actionRun("system.volume.down")),
-              reply(R"({"actionId":"system.volume.down"})", "action.ok"));
-    EXPECT_EQ(server.sinkVolumes(), (std::vector<long>{28672, 28672}));
-}
-
-TEST_F(ActionWireHandlerPulseTest, RunsOnAThreadPoolWhenAskedTo) {
-    server.setSinkVolume("32768");
-    test::IoThread io;
-    asio::thread_pool& pool = io.pool();
-    const auto handler = pulseHandler();
-    EXPECT_EQ(io.run(handler.handle(actionRun("system.volume.up"), pool)),
-              reply(R"({"actionId":"system.volume.up"})", "action.ok"));
-    EXPECT_EQ(server.sinkVolumes(), (std::vector<long>{36864, 36864}));
-}
-
-TEST(ActionWireHandlerTest, NoServerAnswersFailedWithNoOutputDevice) {
-    testing::Sandbox sandbox;  // empty runtime directory, no server
-    sandbox.setEnv("PULSE_SERVER", std::nullopt);
-    sandbox.setEnv("DISPLAY", std::nullopt);
-    EXPECT_EQ(
-        pulseHandler().handle(actionRun("system.volume.up")),
-        reply(
-            R"({"actionId":"system.volume.up","code":"failed","message":"No audio output device found."})",
-            "action.error"));
-}
-
-TEST(ActionWireHandlerTest, UnknownIdentifiersAnswerUnknownWithoutTouchingTheVolume) {
-    auto mock = std::make_shared<MockVolumeController>();
-    const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
+TEST(ActionWireHandlerTest, UnknownActionsAndOtherTypesLeaveTheVolumeAlone) {
+    const auto volume = std::make_shared<FakeVolumeController>();
+    const ActionWireHandler handler = handlerOver(volume);
     for (const std::string actionId :
          {"SYSTEM.VOLUME.UP", " system.volume.up", "system.volume", ""}) {
         EXPECT_EQ(handler.handle(actionRun(actionId)),
@@ -110,52 +79,44 @@ TEST(ActionWireHandlerTest, UnknownIdentifiersAnswerUnknownWithoutTouchingTheVol
                             R"(","code":"unknown","message":"Unknown action"})",
                         "action.error"));
     }
-    EXPECT_EQ(mock->volumeUpCount + mock->volumeDownCount + mock->toggleMuteCount, 0);
-}
-
-TEST(ActionWireHandlerTest, AFailingControllerAnswersFailedForEveryVolumeAction) {
-    auto mock = std::make_shared<MockVolumeController>();
-    mock->shouldThrow = true;
-    const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
-    for (const std::string actionId :
-         {"system.volume.up", "system.volume.down", "system.volume.mute"}) {
-        EXPECT_EQ(handler.handle(actionRun(actionId)),
-                  reply(R"({"actionId":")" + actionId +
-                            R"(","code":"failed","message":"Simulated volume failure."})",
-                        "action.error"));
-    }
-    EXPECT_EQ(mock->volumeUpCount, 1);
-    EXPECT_EQ(mock->volumeDownCount, 1);
-    EXPECT_EQ(mock->toggleMuteCount, 1);
-}
-
-TEST(ActionWireHandlerTest, OtherMessageTypesGetNoReply) {
-    auto mock = std::make_shared<MockVolumeController>();
-    const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
     EXPECT_EQ(handler.handle(std::string(R"({"type":"ping","id":")") + kId +
                              R"(","payload":{"ts":"2024-05-01T10:00:00Z"}})"),
               std::nullopt);
     EXPECT_EQ(handler.handle(std::string(R"({"type":"Action.run","id":")") + kId +
-                             R"(","payload":{"actionId":"x"}})"),
+                             R"(","payload":{"actionId":"system.volume.up"}})"),
               std::nullopt);
-    EXPECT_EQ(mock->volumeUpCount + mock->volumeDownCount + mock->toggleMuteCount, 0);
+    for (const std::string& input :
+         {std::string("not json"),
+          std::string(R"({"type":"action.run","payload":{"actionId":"system.volume.up"}})"),
+          std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{}})",
+          std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":7}})"})
+        EXPECT_THROW((void)handler.handle(input), DecodeError) << input;
+    EXPECT_EQ(volume->calls, "");
 }
 
-TEST(ActionWireHandlerTest, UndecodableInputFails) {
-    auto mock = std::make_shared<MockVolumeController>();
-    const ActionWireHandler handler{ActionMessageHandler{SystemActionRunner{mock}}};
-    const std::string cases[] = {
-        "not json",
-        R"({"type":"action.run","payload":{"actionId":"system.volume.up"}})",
-        R"({"type":"action.run","id":"nope","payload":{"actionId":"system.volume.up"}})",
-        std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{}})",
-        std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":7}})",
-        std::string(R"({"type":"action.run","id":")") + kId + R"("})",
-    };
-    for (const auto& input : cases) {
-        EXPECT_THROW((void)handler.handle(input), DecodeError) << input;
-    }
-    EXPECT_EQ(mock->volumeUpCount, 0);
+TEST(ActionWireHandlerTest, RunsOnAThreadPoolAndChangesTheRealSink) {
+    testing::Sandbox sandbox;
+    const testing::PulseAudioServer server{sandbox};
+    server.setSinkVolume("32768");
+    server.setSinkMuted(true);
+    test::IoThread io;
+    const auto handler = handlerOver(std::make_shared<PulseAudioVolumeController>());
+    EXPECT_EQ(io.run(handler.handle(actionRun("system.volume.up"), io.pool())),
+              reply(R"({"actionId":"system.volume.up"})", "action.ok"));
+    EXPECT_EQ(server.sinkVolumes(), (std::vector<long>{36864, 36864}));
+    EXPECT_FALSE(server.sinkMuted());
+}
+
+TEST(ActionWireHandlerTest, NoServerAnswersFailedWithNoOutputDevice) {
+    testing::Sandbox sandbox;  // empty runtime directory, no server
+    sandbox.setEnv("PULSE_SERVER", std::nullopt);
+    sandbox.setEnv("DISPLAY", std::nullopt);
+    EXPECT_EQ(
+        handlerOver(std::make_shared<PulseAudioVolumeController>())
+            .handle(actionRun("system.volume.up")),
+        reply(
+            R"({"actionId":"system.volume.up","code":"failed","message":"No audio output device found."})",
+            "action.error"));
 }
 
 }  // namespace
