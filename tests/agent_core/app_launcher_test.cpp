@@ -65,7 +65,13 @@ WorkspaceClient scriptedWorkspace(const Script& script) {
     return client;
 }
 
-const Uuid kRequestId = *Uuid::parse("6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F");
+Task<std::vector<std::string>> listIn(std::vector<std::string> ids) { co_return ids; }
+
+// A request or reply as the phone and the agent write it, with the given type and payload.
+std::string wire(const std::string& type, const std::string& payload,
+                 const std::string& id = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F") {
+    return R"({"id":")" + id + R"(","payload":)" + payload + R"(,"type":")" + type + "\"}";
+}
 
 class AppLauncherTest : public ::testing::Test {
   protected:
@@ -93,7 +99,6 @@ TEST_F(AppLauncherTest, LaunchOfARunningApplicationActivatesItWithoutOpeningAgai
     script->running["org.example.Editor"] = true;
     EXPECT_EQ(launch("org.example.Editor"), AppLauncherOutcome::ok("org.example.Editor"));
     EXPECT_THAT(script->activated, ElementsAre("org.example.Editor"));
-    EXPECT_THAT(script->opened, IsEmpty());
 
     script->running["org.example.Editor"] = false;
     EXPECT_EQ(launch("org.example.Editor"), failure("org.example.Editor", AppErrorCode::focusFailed,
@@ -101,23 +106,17 @@ TEST_F(AppLauncherTest, LaunchOfARunningApplicationActivatesItWithoutOpeningAgai
     EXPECT_THAT(script->opened, IsEmpty());
 }
 
-TEST_F(AppLauncherTest, LaunchOpensTheInstalledApplication) {
+TEST_F(AppLauncherTest, LaunchOpensTheInstalledApplicationOrSaysWhyNot) {
     script->installed["firefox"] = "/apps/firefox.desktop";
     EXPECT_EQ(launch("firefox"), AppLauncherOutcome::ok("firefox"));
     EXPECT_THAT(script->opened, ElementsAre("/apps/firefox.desktop"));
-}
 
-TEST_F(AppLauncherTest, LaunchFailures) {
-    script->installed["firefox"] = "/apps/firefox.desktop";
-    EXPECT_EQ(launch("Firefox"), failure("Firefox", AppErrorCode::notFound,
-                                         "No application found for bundle identifier"));
-    EXPECT_EQ(launch(" firefox"), failure(" firefox", AppErrorCode::notFound,
-                                          "No application found for bundle identifier"));
-
+    for (const char* id : {"Firefox", " firefox"})
+        EXPECT_EQ(launch(id), failure(id, AppErrorCode::notFound,
+                                      "No application found for bundle identifier"));
     script->openAnswer = false;
     EXPECT_EQ(launch("firefox"),
               failure("firefox", AppErrorCode::launchFailed, "Failed to launch application"));
-
     script->openFailure = "Failed to execute child process \xe2\x80\x9c/nope\xe2\x80\x9d";
     EXPECT_EQ(launch("firefox"),
               failure("firefox", AppErrorCode::launchFailed,
@@ -128,99 +127,74 @@ TEST_F(AppLauncherTest, FocusNeverOpens) {
     script->installed["firefox"] = "/apps/firefox.desktop";
     EXPECT_EQ(focus("firefox"),
               failure("firefox", AppErrorCode::notFound, "Application is not running"));
-    EXPECT_THAT(script->opened, IsEmpty());
-
     script->running["firefox"] = true;
     EXPECT_EQ(focus("firefox"), AppLauncherOutcome::ok("firefox"));
     script->running["firefox"] = false;
     EXPECT_EQ(focus("firefox"),
               failure("firefox", AppErrorCode::focusFailed, "Failed to activate application"));
     EXPECT_THAT(script->opened, IsEmpty());
-}
 
-TEST_F(AppLauncherTest, PerformChoosesTheRules) {
-    script->installed["firefox"] = "/apps/firefox.desktop";
+    script->running.erase("firefox");
     const AppLauncher launcher{scriptedWorkspace(script)};
-    EXPECT_TRUE(io.run(launcher.perform(AppLauncherAction::launch, "firefox")).isOK());
     EXPECT_FALSE(io.run(launcher.perform(AppLauncherAction::focus, "firefox")).isOK());
+    EXPECT_TRUE(io.run(launcher.perform(AppLauncherAction::launch, "firefox")).isOK());
 }
 
 TEST_F(AppLauncherTest, DerivedQueries) {
     script->installed["a"] = "/apps/a.desktop";
     script->installed["b"] = "/apps/b.desktop";
     script->running["b"] = true;
-    const auto workspace = scriptedWorkspace(script);
+    auto workspace = scriptedWorkspace(script);
     EXPECT_EQ(io.run(workspace.installedBundleIds({"a", "b", "c", "a"})),
               (std::set<std::string>{"a", "b"}));
     EXPECT_EQ(io.run(workspace.runningBundleIds({"a", "b", "c"})), (std::set<std::string>{"b"}));
     EXPECT_THAT(io.run(workspace.listRunningApplicationIds()), IsEmpty());
+    workspace.runningApplicationIds = [] { return listIn({"b", "a"}); };
+    EXPECT_THAT(io.run(workspace.listRunningApplicationIds()), ElementsAre("b", "a"));
 }
 
 TEST_F(AppLauncherTest, RepliesCarryTheRequestIdAndBundleId) {
     script->installed["org.example.Editor"] = "/apps/org.example.Editor.desktop";
-    EXPECT_EQ(
-        handle(
-            R"({"id":"6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f","payload":{"bundleId":"org.example.Editor"},"type":"app.launch"})"),
-        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.ok"})");
-    EXPECT_EQ(
-        handle(
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor"},"type":"app.focus"})"),
-        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"org.example.Editor","code":"not_found","message":"Application is not running"},"type":"app.error"})");
-    EXPECT_EQ(
-        handle(
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x/y"},"type":"app.launch"})"),
-        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"},"type":"app.error"})");
-}
-
-TEST_F(AppLauncherTest, MessageHandlerBuildsTypedReplies) {
+    script->installed["a"] = "/apps/a.desktop";
     script->running["a"] = false;
-    const AppMessageHandler handler{AppLauncher{scriptedWorkspace(script)}};
-    const auto response = io.run(handler.handleLaunch("a", kRequestId));
-    ASSERT_TRUE(std::holds_alternative<WireMessage<AppErrorPayload>>(response));
-    const auto& reply = std::get<WireMessage<AppErrorPayload>>(response);
-    EXPECT_EQ(reply.type, "app.error");
-    EXPECT_EQ(reply.id, kRequestId);
-    EXPECT_EQ(reply.payload.code, AppErrorCode::focusFailed);
-}
-
-TEST_F(AppLauncherTest, OtherTypesGetNoReply) {
-    script->installed["a"] = "/apps/a.desktop";
-    EXPECT_EQ(
-        handle(
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"ts":"2024-05-01T10:00:00Z"},"type":"ping"})"),
-        std::nullopt);
-    EXPECT_EQ(
-        handle(
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"App.Launch"})"),
-        std::nullopt);
-    EXPECT_THAT(script->opened, IsEmpty());
-}
-
-TEST_F(AppLauncherTest, UndecodableRequestsFailAndLaunchNothing) {
-    script->installed["a"] = "/apps/a.desktop";
-    for (
-        const char* bytes : {
-            "not json",
-            R"({"payload":{"bundleId":"a"},"type":"app.launch"})",
-            R"({"id":"not-a-uuid","payload":{"bundleId":"a"},"type":"app.launch"})",
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"}})",
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{},"type":"app.launch"})",
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":7},"type":"app.focus"})",
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","type":"app.launch"})",
-        }) {
-        EXPECT_ANY_THROW(handle(bytes)) << bytes;
-    }
-    EXPECT_THAT(script->opened, IsEmpty());
-}
-
-TEST_F(AppLauncherTest, ListenerStubRoutesToTheWireHandler) {
-    script->installed["a"] = "/apps/a.desktop";
+    const std::pair<std::string, std::string> cases[] = {
+        {wire("app.launch", R"({"bundleId":"org.example.Editor"})",
+              "6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f"),
+         wire("app.ok", R"({"bundleId":"org.example.Editor"})")},
+        {wire("app.focus", R"({"bundleId":"org.example.Editor"})"),
+         wire(
+             "app.error",
+             R"({"bundleId":"org.example.Editor","code":"not_found","message":"Application is not running"})")},
+        {wire("app.launch", R"({"bundleId":"x/y"})"),
+         wire(
+             "app.error",
+             R"({"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"})")},
+        {wire("app.launch", R"({"bundleId":"a"})"),
+         wire(
+             "app.error",
+             R"({"bundleId":"a","code":"focus_failed","message":"Failed to activate application"})")},
+    };
+    for (const auto& [request, reply] : cases) EXPECT_EQ(handle(request), reply);
     ListenerServiceStub stub(
         io.executor(), AppWireHandler{AppMessageHandler{AppLauncher{scriptedWorkspace(script)}}});
     EXPECT_EQ(
-        io.run(stub.route(
-            R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.launch"})")),
-        R"({"id":"6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F","payload":{"bundleId":"a"},"type":"app.ok"})");
+        io.run(stub.route(wire("app.focus", R"({"bundleId":"a"})"))),
+        wire(
+            "app.error",
+            R"({"bundleId":"a","code":"focus_failed","message":"Failed to activate application"})"));
+}
+
+TEST_F(AppLauncherTest, OtherTypesGetNoReplyAndUndecodableRequestsFail) {
+    script->installed["a"] = "/apps/a.desktop";
+    EXPECT_EQ(handle(wire("ping", R"({"ts":"2024-05-01T10:00:00Z"})")), std::nullopt);
+    EXPECT_EQ(handle(wire("App.Launch", R"({"bundleId":"a"})")), std::nullopt);
+    for (const std::string& bytes :
+         {std::string("not json"),
+          std::string(R"({"payload":{"bundleId":"a"},"type":"app.launch"})"),
+          wire("app.launch", R"({"bundleId":"a"})", "not-a-uuid"), wire("app.launch", "{}"),
+          wire("app.focus", R"({"bundleId":7})")})
+        EXPECT_ANY_THROW(handle(bytes)) << bytes;
+    EXPECT_THAT(script->opened, IsEmpty());
 }
 
 }  // namespace
