@@ -152,6 +152,9 @@ TEST(WireCodecRoundTrip, ErrorCodesTravelAsRawValues) {
          R"("reason":"invalid_pin")"},
         {WireCodec::encode(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero)),
          R"("reason":"invalid_code")"},
+        {WireCodec::encode(
+             MessageFactory::pairFail(PairingFailureReason::alreadyPaired, {}, kZero)),
+         R"("reason":"already_paired")"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_NE(text.find(expected), std::string::npos) << text;
@@ -161,10 +164,8 @@ TEST(MessageTypeText, MatchesRawStringsExactly) {
     EXPECT_EQ(messageTypeFromRawValue("ping"), MessageType::ping);
     EXPECT_EQ(messageTypeFromRawValue("app.icon.request"), MessageType::appIconRequest);
     EXPECT_EQ(messageTypeFromRawValue("decks.snapshot"), MessageType::decksSnapshot);
-    EXPECT_EQ(messageTypeFromRawValue("Ping"), std::nullopt);
-    EXPECT_EQ(messageTypeFromRawValue(" ping"), std::nullopt);
-    EXPECT_EQ(messageTypeFromRawValue("ping "), std::nullopt);
-    EXPECT_EQ(messageTypeFromRawValue(""), std::nullopt);
+    for (const char* text : {"Ping", " ping", "ping ", ""})
+        EXPECT_EQ(messageTypeFromRawValue(text), std::nullopt) << text;
     for (MessageType type : allMessageTypes)
         EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
 }

@@ -1,4 +1,6 @@
-// Input rules of the codec: what decodes and what fails, one line per case.
+// Input rules of the codec: what decodes and what fails, one line per case. Whatever arrives
+// from the network either decodes or throws DecodeError: no crash, no stack exhaustion, no
+// unbounded allocation.
 
 #include <gtest/gtest.h>
 
@@ -144,6 +146,77 @@ TEST(WireDecodeAccepts, DatesWithFractionsAndOffsets) {
     EXPECT_EQ(formatWireDate(tenOClock + 999ms), "2024-05-01T10:00:00Z");
     EXPECT_EQ(formatWireDate(sys_days{1969y / December / 31} + 23h + 59min + 59s + 500ms),
               "1969-12-31T23:59:59Z");
+}
+
+std::string launch(const std::string& payload) { return message("app.launch", payload); }
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+TEST(WireHostileInput, DeepNestingIsRefused) {
+    for (std::size_t depth : {65u, 1000u, 1'000'000u}) {
+        EXPECT_THROW(WireCodec::decodeEnvelope(nested(depth)), DecodeError) << depth;
+        expectRejected<AppActionPayload>({launch(R"({"bundleId":"b","x":)" + nested(depth) + "}")});
+    }
+    // Unclosed nesting is refused too, before the end of the text is reached.
+    EXPECT_THROW(WireCodec::decodeEnvelope(std::string(5'000'000, '{')), DecodeError);
+    // envelope (1) + payload (2) + "x" value: 62 more levels = 64 in all, read and ignored.
+    const auto moderate =
+        WireCodec::decode<AppActionPayload>(launch(R"({"bundleId":"b","x":)" + nested(62) + "}"));
+    EXPECT_EQ(moderate.payload.bundleId, "b");
+}
+
+TEST(WireHostileInput, HugeStringDecodesAndEncodes) {
+    const std::string bundleId(10 * 1024 * 1024, 'a');
+    const auto message =
+        WireCodec::decode<AppActionPayload>(launch(R"({"bundleId":")" + bundleId + "\"}"));
+    EXPECT_EQ(message.payload.bundleId.size(), bundleId.size());
+    const auto empty =
+        WireCodec::encodeString(WireMessage<AppActionPayload>{message.type, message.id, {}});
+    EXPECT_EQ(WireCodec::encodeString(message).size(), bundleId.size() + empty.size());
+}
+
+TEST(WireHostileInput, InvalidUtf8AndRawNulBytesAreRefused) {
+    using namespace std::string_literals;
+    for (std::string bad :
+         {"\xC3(", "\xFF", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", "\xE2\x82"}) {
+        expectRejected<AppActionPayload>({launch(R"({"bundleId":")" + bad + "\"}")});
+        EXPECT_THROW(WireCodec::decodeEnvelope(launch("{}," + bad)), DecodeError);
+    }
+    // An escaped lone surrogate is not a character either.
+    expectRejected<AppActionPayload>({launch(R"({"bundleId":"\ud800"})"),
+                                      launch("{\"bundleId\":\"a\0b\"}"s),
+                                      launch(R"({"bundleId":"ab"})") + "\0"s});
+    EXPECT_THROW(WireCodec::decodeEnvelope("\0"s), DecodeError);
+    // An escaped NUL is a legal character and survives a round trip.
+    const auto message = WireCodec::decode<AppActionPayload>(launch(R"({"bundleId":"a\u0000b"})"));
+    EXPECT_EQ(message.payload.bundleId, "a\0b"s);
+    EXPECT_EQ(WireCodec::decode<AppActionPayload>(WireCodec::encodeString(message)), message);
+}
+
+TEST(WireHostileInput, HugeNumbers) {
+    const std::string pong =
+        R"({"type":"pong","id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","payload":{"ts":"2024-05-01T10:00:00Z","rtt":)";
+    for (const std::string& rtt :
+         {std::string("1e999"), std::string("-1e999"), std::string(400, '9')})
+        EXPECT_THROW(WireCodec::decode<PongPayload>(pong + rtt + "}}"), DecodeError) << rtt;
+    EXPECT_EQ(WireCodec::decode<PongPayload>(pong + "18446744073709551616}}").payload.rtt,
+              18446744073709551616.0);
+    const std::string deck =
+        R"({"type":"deck.snapshot","id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","payload":{"deckId":"d","name":"n","tiles":[{"label":"l","bundleId":"b","slot":)";
+    for (const char* slot : {"9223372036854775808", "1e300", "1.5", "true"})
+        EXPECT_THROW(WireCodec::decode<DeckSnapshotPayload>(deck + slot + "}]}}"), DecodeError)
+            << slot;
+    const auto big = WireCodec::decode<DeckSnapshotPayload>(deck + "-9223372036854775808}]}}");
+    EXPECT_EQ(big.payload.tiles.at(0).slot, std::numeric_limits<std::int64_t>::min());
+}
+
+TEST(WireHostileInput, ErrorTextDoesNotEchoTheInput) {
+    const std::string junk(1'000'000, 'x');
+    try {
+        (void)WireCodec::decodeEnvelope("\"" + junk);
+        FAIL();
+    } catch (const DecodeError& error) {
+        EXPECT_LT(std::string_view(error.what()).size(), 200u);
+    }
 }
 
 }  // namespace
