@@ -1,0 +1,298 @@
+// The deck model: built-in actions, categories, keys and their JSON form, the built-in decks and
+// how they are fitted to the installed applications.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "protocol/builtin_action.h"
+#include "protocol/deck_category.h"
+#include "protocol/deck_template_filter.h"
+#include "protocol/deck_templates.h"
+#include "protocol/deck_tile_factories.h"
+#include "protocol/json_fields.h"
+#include "protocol/json_text.h"
+#include "protocol/shortcut_symbol.h"
+
+namespace velopad {
+namespace {
+
+using Ids = std::vector<std::string>;
+constexpr auto none = std::nullopt;
+
+TEST(BuiltinActionTest, RawValuesLabelsAndSymbols) {
+    const struct {
+        BuiltinAction action;
+        const char *raw, *label, *symbol;
+    } cases[] = {
+        {BuiltinAction::volumeDown, "system.volume.down", "Vol \xe2\x88\x92",
+         "speaker.wave.1.fill"},
+        {BuiltinAction::volumeUp, "system.volume.up", "Vol +", "speaker.wave.3.fill"},
+        {BuiltinAction::volumeMute, "system.volume.mute", "Mute", "speaker.slash.fill"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rawValue(c.action), c.raw);
+        EXPECT_EQ(label(c.action), c.label);
+        EXPECT_EQ(symbolName(c.action), c.symbol);
+        EXPECT_EQ(builtinActionFromRawValue(c.raw), c.action);
+    }
+    EXPECT_EQ(builtinActionFromRawValue("system.volume.UP"), none);
+    EXPECT_EQ(builtinActionFromRawValue(""), none);
+}
+
+TEST(DeckCategoryTest, RawValuesAndDisplayNames) {
+    EXPECT_EQ(rawValue(DeckCategoryID::gaming), "gaming");
+    EXPECT_EQ(displayName(DeckCategoryID::gaming), "Gaming");
+    EXPECT_EQ(rawValue(DeckCategoryID::streaming), "streaming");
+    EXPECT_EQ(displayName(DeckCategoryID::streaming), "Streaming");
+    EXPECT_EQ(deckCategoryFromRawValue("streaming"), DeckCategoryID::streaming);
+    EXPECT_EQ(deckCategoryFromRawValue("gaming"), DeckCategoryID::gaming);
+    EXPECT_EQ(deckCategoryFromRawValue("Gaming"), none);
+}
+
+TEST(DeckTileFactoriesTest, TilesOfEachKindKeepTheirInvariants) {
+    EXPECT_EQ(actionTile(BuiltinAction::volumeUp, 3),
+              (DeckTile{"system.volume.up", 3, DeckTileKind::action, "Vol +", "",
+                        "system.volume.up", none, none, "speaker.wave.3.fill", none}));
+    const char* id = "0A1B2C3D-0000-4000-8000-00000000000A";
+    EXPECT_EQ(shortcutTile(4, "Lights", id, std::string(defaultShortcutSymbol)),
+              (DeckTile{id, 4, DeckTileKind::shortcut, "Lights", "", none, id, none,
+                        "arrow.triangle.turn.up.right.diamond.fill", none}));
+    EXPECT_EQ(appTile(5, "Files", "org.gnome.Nautilus", "files", Ids{"nautilus"}),
+              (DeckTile{"org.gnome.Nautilus", 5, DeckTileKind::app, "Files", "org.gnome.Nautilus",
+                        none, none, "files", none, Ids{"nautilus"}}));
+}
+
+DeckTile decode(std::string_view text) { return decodeDeckTile(parseJsonText(text)); }
+
+TEST(DeckTileJson, KindAndIdAreInferredWhenAbsentAndGivenOnesWin) {
+    const struct {
+        const char* text;
+        DeckTileKind kind;
+        const char* id;
+    } cases[] = {
+        {R"({"slot":3,"label":"Vol +","bundleId":"","actionId":"system.volume.up"})",
+         DeckTileKind::action, "system.volume.up"},
+        {R"({"slot":4,"label":"S","bundleId":"","shortcutIdentifier":"0F3E2A4B-1111-2222-3333-444455556666"})",
+         DeckTileKind::shortcut, "0F3E2A4B-1111-2222-3333-444455556666"},
+        {R"({"slot":1,"label":"OBS","bundleId":"com.obsproject.obs-studio"})", DeckTileKind::app,
+         "com.obsproject.obs-studio"},
+        // Both present: "action" wins; a null actionId counts as absent.
+        {R"({"slot":1,"label":"l","bundleId":"","actionId":"a","shortcutIdentifier":"s"})",
+         DeckTileKind::action, "a"},
+        {R"({"slot":1,"label":"l","bundleId":"","actionId":null,"shortcutIdentifier":"s"})",
+         DeckTileKind::shortcut, "s"},
+        {R"({"id":"mine","kind":"app","slot":2,"label":"l","bundleId":"b","actionId":"a"})",
+         DeckTileKind::app, "mine"},
+        // A given kind without its identifier: the id falls back to bundleId.
+        {R"({"kind":"action","slot":2,"label":"l","bundleId":"b"})", DeckTileKind::action, "b"},
+        {R"({"kind":"shortcut","slot":2,"label":"l","bundleId":""})", DeckTileKind::shortcut, ""},
+    };
+    for (const auto& c : cases) {
+        const DeckTile tile = decode(c.text);
+        EXPECT_EQ(tile.kind, c.kind) << c.text;
+        EXPECT_EQ(tile.id, c.id) << c.text;
+    }
+}
+
+TEST(DeckTileJson, RequiredKeysAndTypes) {
+    for (const char* text : {
+             R"({"slot":1,"label":"l","actionId":"a"})",    // no bundleId, even for an action
+             R"({"label":"l","bundleId":"b"})",             // no slot
+             R"({"slot":1,"bundleId":"b"})",                // no label
+             R"({"slot":"1","label":"l","bundleId":"b"})",  // slot as text
+             R"({"slot":1.5,"label":"l","bundleId":"b"})",  // fractional slot
+             R"({"slot":1,"label":"l","bundleId":"b","kind":"App"})",  // not a raw value
+             R"({"slot":1,"label":"l","bundleId":"b","kind":3})",
+             R"({"slot":1,"label":"l","bundleId":"b","alternateBundleIds":"x"})",
+             R"({"slot":1,"label":"l","bundleId":"b","iconName":false})",
+             R"(["slot"])",
+         })
+        EXPECT_THROW(decode(text), DecodeError) << text;
+}
+
+TEST(DeckTileJson, EncodingOmitsAbsentOptionals) {
+    const DeckTile action = actionTile(BuiltinAction::volumeMute, 5);
+    EXPECT_EQ(writeJsonText(action),
+              R"({"actionId":"system.volume.mute","bundleId":"","iconSymbol":"speaker.slash.fill",)"
+              R"("id":"system.volume.mute","kind":"action","label":"Mute","slot":5})");
+    EXPECT_EQ(decode(writeJsonText(action)), action);
+    const DeckTile app =
+        appTile(2, "Discord", "com.hnc.Discord", "discord", Ids{"com.discord.Discord"});
+    EXPECT_EQ(decode(writeJsonText(app)), app);
+    EXPECT_EQ(nlohmann::json(app).get<DeckTile>(), app);
+}
+
+TEST(DeckTileJson, DerivedId) {
+    EXPECT_EQ(derivedTileId(DeckTileKind::app, "b", std::string("a"), std::string("s")), "b");
+    EXPECT_EQ(derivedTileId(DeckTileKind::action, "b", std::string("a"), none), "a");
+    EXPECT_EQ(derivedTileId(DeckTileKind::action, "b", none, std::string("s")), "b");
+    EXPECT_EQ(derivedTileId(DeckTileKind::shortcut, "b", none, std::string("s")), "s");
+    EXPECT_EQ(derivedTileId(DeckTileKind::shortcut, "b", std::string("a"), none), "b");
+}
+
+// The two templates key by key: the macOS bundle identifiers first, then the desktop-file IDs
+// of the same application on Linux.
+struct Row {
+    const char *label, *bundleId, *iconName;
+    std::optional<Ids> alternates;
+};
+
+void expectDeck(const DeckTemplate& deck, const char* id, const char* name,
+                const std::vector<Row>& rows) {
+    EXPECT_EQ(deck.id, id);
+    EXPECT_EQ(deck.name, name);
+    ASSERT_EQ(deck.tiles.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.label);
+        EXPECT_EQ(deck.tiles[i],
+                  (DeckTile{r.bundleId, std::int64_t(i + 1), DeckTileKind::app, r.label, r.bundleId,
+                            none, none, r.iconName, none, r.alternates}));
+    }
+}
+
+const Ids kObs{"com.obsproject.OBS", "com.obsproject.Studio"};
+const Ids kDiscord{"com.discord.Discord", "com.discordapp.Discord", "discord"};
+const Ids kSpotify{"com.spotify.Client", "spotify"};
+const Ids kTerminal{"org.gnome.Terminal", "org.gnome.Console", "org.kde.konsole"};
+const Ids kSettings{"com.apple.SystemPreferences", "org.gnome.Settings", "gnome-control-center",
+                    "systemsettings"};
+
+TEST(DeckTemplatesTest, StreamingTemplateIsTheTable) {
+    expectDeck(DeckTemplates::templateFor(DeckCategoryID::streaming), "streaming", "Streaming",
+               {{"OBS", "com.obsproject.obs-studio", "obs", kObs},
+                {"Discord", "com.hnc.Discord", "discord", kDiscord},
+                {"Chrome", "com.google.Chrome", "chrome", Ids{"google-chrome"}},
+                {"Safari", "com.apple.Safari", "safari", none},
+                {"Spotify", "com.spotify.client", "spotify", kSpotify},
+                {"Twitch", "com.twitch.desktop", "twitch", none},
+                {"Streamlabs", "com.streamlabs.desktop", "streamlabs", none},
+                {"Messages", "com.apple.MobileSMS", "messages", none},
+                {"Music", "com.apple.Music", "music", none},
+                {"Terminal", "com.apple.Terminal", "terminal", kTerminal},
+                {"Finder", "com.apple.finder", "finder", none},
+                {"Settings", "com.apple.systempreferences", "settings", kSettings}});
+}
+
+TEST(DeckTemplatesTest, GamingTemplateIsTheTable) {
+    expectDeck(
+        DeckTemplates::templateFor(DeckCategoryID::gaming), "gaming", "Gaming",
+        {{"Steam", "com.valvesoftware.steam", "steam", Ids{"com.valvesoftware.Steam", "steam"}},
+         {"Discord", "com.hnc.Discord", "discord", kDiscord},
+         {"GeForce NOW", "com.nvidia.geforcenow", "geforcenow", none},
+         {"Epic Games", "com.epicgames.EpicGamesLauncher", "epic", none},
+         {"Safari", "com.apple.Safari", "safari", none},
+         {"Messages", "com.apple.MobileSMS", "messages", none},
+         {"Spotify", "com.spotify.client", "spotify", kSpotify},
+         {"OBS", "com.obsproject.obs-studio", "obs", kObs},
+         {"Terminal", "com.apple.Terminal", "terminal", kTerminal},
+         {"Finder", "com.apple.finder", "finder", none},
+         {"Music", "com.apple.Music", "music", none},
+         {"Settings", "com.apple.systempreferences", "settings", kSettings}});
+}
+
+TEST(DeckTemplateTest, ConstructionSortsBySlotStablyButDecodingKeepsOrder) {
+    const DeckTemplate deck("d", "D",
+                            {appTile(2, "B", "b"), appTile(1, "A", "a"), appTile(2, "C", "c")});
+    EXPECT_EQ(deck.tiles[0].label, "A");
+    EXPECT_EQ(deck.tiles[1].label, "B");
+    EXPECT_EQ(deck.tiles[2].label, "C");
+
+    const DeckTemplate decoded =
+        decodeDeckTemplate(R"({"id":"d","name":"D","tiles":[{"slot":2,"label":"B","bundleId":"b"},)"
+                           R"({"slot":1,"label":"A","bundleId":"a"}]})");
+    EXPECT_EQ(decoded.tiles[0].label, "B");
+    EXPECT_EQ(decoded.tiles[1].id, "a");
+}
+
+TEST(DeckTemplateTest, DecodingRequiresAllThreeKeys) {
+    for (const char* text :
+         {R"({"name":"D","tiles":[]})", R"({"id":"d","tiles":[]})", R"({"id":"d","name":"D"})",
+          R"({"id":"d","name":"D","tiles":{}})", R"([])", R"({"id":"d",)"})
+        EXPECT_THROW(decodeDeckTemplate(text), DecodeError) << text;
+}
+
+TEST(DeckTemplateTest, StreamingTemplateReadsBackFromItsIndentedJSON) {
+    const std::string text = DeckTemplates::streamingTemplateJSON();
+    EXPECT_EQ(decodeDeckTemplate(text), DeckTemplates::streaming());
+    EXPECT_EQ(text.rfind("{\n  \"id\": \"streaming\",\n  \"name\": \"Streaming\",\n", 0), 0u);
+}
+
+using DeckTemplateFilter::memberOf;
+
+using SlotIds = std::vector<std::pair<std::int64_t, std::string>>;
+SlotIds slotsAndIds(const std::vector<DeckTile>& tiles) {
+    SlotIds result;
+    for (const DeckTile& tile : tiles) result.emplace_back(tile.slot, tile.bundleId);
+    return result;
+}
+
+TEST(DeckTemplateFilterTest, CandidatesAreTheBundleIdThenTheAlternates) {
+    const DeckTile tile = appTile(1, "Discord", "com.hnc.Discord", "discord", Ids{"x", "y"});
+    EXPECT_EQ(DeckTemplateFilter::candidateBundleIds(tile), (Ids{"com.hnc.Discord", "x", "y"}));
+    EXPECT_EQ(DeckTemplateFilter::firstInstalledBundleId(tile, memberOf({"y", "x"})), "x");
+    EXPECT_EQ(DeckTemplateFilter::firstInstalledBundleId(tile, memberOf({})), std::nullopt);
+}
+
+TEST(DeckTemplateFilterTest, DiscordTileFallsBackToAnInstalledAlternateOrIsDropped) {
+    const std::vector<DeckTile> tiles = DeckTemplates::gaming().tiles;
+    EXPECT_EQ(slotsAndIds(DeckTemplateFilter::resolveInstalledTiles(tiles, memberOf({"steam"}))),
+              (SlotIds{{1, "steam"}}));
+    EXPECT_EQ(
+        DeckTemplateFilter::resolveInstalledTiles(tiles, memberOf({"com.discord.Discord"})),
+        (std::vector<DeckTile>{appTile(2, "Discord", "com.discord.Discord", "discord", kDiscord)}));
+}
+
+TEST(DeckTemplateFilterTest, StreamingTemplateFitsATypicalLinuxDesktop) {
+    const auto installed =
+        memberOf({"com.obsproject.Studio", "discord", "google-chrome", "com.spotify.Client",
+                  "org.gnome.Console", "org.kde.konsole", "gnome-control-center"});
+    const auto tiles =
+        DeckTemplateFilter::resolveInstalledTiles(DeckTemplates::streaming().tiles, installed);
+    const SlotIds expected{{1, "com.obsproject.Studio"}, {2, "discord"},
+                           {3, "google-chrome"},         {5, "com.spotify.Client"},
+                           {10, "org.gnome.Console"},    {12, "gnome-control-center"}};
+    EXPECT_EQ(slotsAndIds(tiles), expected);  // gaps stay
+    EXPECT_EQ(tiles[4].id, "org.gnome.Console");
+    EXPECT_EQ(tiles[4].label, "Terminal");
+}
+
+TEST(DeckTemplateFilterTest, ActionAndShortcutTilesPassUnchanged) {
+    const std::vector<DeckTile> tiles{
+        actionTile(BuiltinAction::volumeMute, 1),
+        shortcutTile(2, "Lights", "0A1B2C3D-0000-4000-8000-00000000000A", "lightbulb"),
+        appTile(3, "Files", "org.gnome.Nautilus")};
+    const auto resolved = DeckTemplateFilter::resolveInstalledTiles(tiles, memberOf({}));
+    EXPECT_EQ(resolved, (std::vector<DeckTile>{tiles[0], tiles[1]}));
+}
+
+TEST(DeckTemplateFilterTest, SnapshotListsRunningAppTilesInTileOrder) {
+    const DeckTemplate deck(
+        "streaming", "Streaming",
+        {appTile(1, "OBS", "obs", std::nullopt, Ids{"com.obsproject.Studio"}),
+         actionTile(BuiltinAction::volumeUp, 2), appTile(3, "Chrome", "google-chrome"),
+         appTile(4, "Chrome again", "google-chrome")});
+    const auto installed = memberOf({"com.obsproject.Studio", "google-chrome"});
+    const DeckSnapshotPayload snapshot =
+        DeckTemplateFilter::makeSnapshot(deck, installed, installed);
+    EXPECT_EQ(snapshot.deckId, "streaming");
+    EXPECT_EQ(snapshot.name, "Streaming");
+    EXPECT_EQ(snapshot.tiles.size(), 4u);
+    EXPECT_EQ(snapshot.runningBundleIds,
+              (Ids{"com.obsproject.Studio", "google-chrome", "google-chrome"}));
+    EXPECT_TRUE(snapshot.iconRevisions.empty());
+
+    const auto nothingRuns = [](std::string_view) { return false; };
+    EXPECT_TRUE(
+        DeckTemplateFilter::makeSnapshot(deck, installed, nothingRuns).runningBundleIds.empty());
+    const auto everythingRuns = [](std::string_view) { return true; };
+    EXPECT_EQ(
+        DeckTemplateFilter::makeSnapshot(deck, installed, everythingRuns).runningBundleIds.size(),
+        3u);  // never the action tile
+}
+
+}  // namespace
+}  // namespace velopad
