@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <thread>
 
-#include "agent_core/app_wire_handler.h"
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
 #include "tests/support/io_thread.h"
@@ -18,9 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::AppDesktopSandbox;
+using testing::appError;
+using testing::appOk;
 using testing::XvfbServer;
-
-constexpr const char* kId = "0B9C8D7E-6F5A-4B3C-8D2E-1F0A9B8C7D6E";
 
 AppDesktopSandbox* desktop = nullptr;
 
@@ -54,109 +52,87 @@ class X11FocusTest : public ::testing::Test {
         LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
         options.display = std::move(display);
         options.activationTimeout = std::chrono::milliseconds(1000);
-        const AppWireHandler wire{
-            AppMessageHandler{AppLauncher{makeLinuxWorkspaceClient(pool_, options)}}};
-        return io_
-            .run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
-                             bundleId + R"("},"type":")" + type + R"("})"))
-            .value_or("");
+        return testing::appReply(io_, makeLinuxWorkspaceClient(io_.pool(), options), type,
+                                 bundleId);
     }
     std::string send(const std::string& type, const std::string& bundleId) {
         return send(type, bundleId, server_->display());
     }
 
-    // Launches the entry, waits for its window and returns the window.
-    unsigned long launchWithWindow(const std::string& id) {
+    // Launches the entry and waits for it: its window, or 0 when it opened none.
+    unsigned long launch(const std::string& id) {
         fs::remove(desktop->recordPath(id));
-        EXPECT_EQ(send("app.launch", id), ok(id));
+        EXPECT_EQ(send("app.launch", id), appOk(id));
         const auto record = testing::waitForRecord(desktop->recordPath(id));
         if (!record) return 0;
         started_.push_back(record->pid);
-        const auto window = server_->windowTitled(testing::fakeAppTitle(id));
-        return window.value_or(0);
+        return server_->windowTitled(testing::fakeAppTitle(id)).value_or(0);
     }
 
-    std::string activeWindowSeenByXdotool() const {
-        const auto output =
+    // The active window as xdotool sees it, and as the window manager's property says.
+    void expectActive(unsigned long window) {
+        EXPECT_EQ(server_->activeWindow(), window);
+        const auto seen =
             testing::commandOutput({"xdotool", "getactivewindow"}, server_->display());
-        return output.substr(0, output.find('\n'));
-    }
-
-    static std::string ok(const std::string& bundleId) {
-        return R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" + bundleId +
-               R"("},"type":"app.ok"})";
-    }
-    static std::string focusFailed(const std::string& bundleId) {
-        return R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" + bundleId +
-               R"(","code":"focus_failed","message":"Failed to activate application"},"type":"app.error"})";
+        EXPECT_EQ(seen.substr(0, seen.find('\n')), std::to_string(window));
     }
 
     test::IoThread io_;
-    asio::thread_pool& pool_ = io_.pool();
     std::unique_ptr<XvfbServer> server_;
     std::vector<pid_t> started_;
 };
 
 TEST_F(X11FocusTest, RunningApplicationsComeForwardUnderAnEwmhWindowManager) {
     startServer(XvfbServer::WindowManager::openbox);
-    const auto editor = launchWithWindow("org.example.Editor");
-    const auto viewer = launchWithWindow("org.example.Viewer");
+    const auto boxed = launch("org.example.Boxed");
+    const auto editor = launch("org.example.Editor");
+    const auto viewer = launch("org.example.Viewer");
+    ASSERT_NE(boxed, 0u);
     ASSERT_NE(editor, 0u);
     ASSERT_NE(viewer, 0u);
 
-    EXPECT_EQ(send("app.focus", "org.example.Editor"), ok("org.example.Editor"));
-    EXPECT_EQ(server_->activeWindow(), editor);
-    EXPECT_EQ(activeWindowSeenByXdotool(), std::to_string(editor));
+    EXPECT_EQ(send("app.focus", "org.example.Editor"), appOk("org.example.Editor"));
+    expectActive(editor);
 
     // A launch of a running application brings it forward and starts nothing new.
     fs::remove(desktop->recordPath("org.example.Viewer"));
-    EXPECT_EQ(send("app.launch", "org.example.Viewer"), ok("org.example.Viewer"));
-    EXPECT_EQ(server_->activeWindow(), viewer);
-    EXPECT_EQ(activeWindowSeenByXdotool(), std::to_string(viewer));
+    EXPECT_EQ(send("app.launch", "org.example.Viewer"), appOk("org.example.Viewer"));
+    expectActive(viewer);
     EXPECT_FALSE(fs::exists(desktop->recordPath("org.example.Viewer")));
-}
 
-TEST_F(X11FocusTest, AWindowIsFoundByItsClassWhenItsProcessIdIsForeign) {
-    startServer(XvfbServer::WindowManager::openbox);
-    const auto boxed = launchWithWindow("org.example.Boxed");
-    const auto editor = launchWithWindow("org.example.Editor");
-    ASSERT_NE(boxed, 0u);
-    ASSERT_NE(editor, 0u);
-    ASSERT_EQ(server_->activeWindow(), editor);
-
-    EXPECT_EQ(send("app.focus", "org.example.Boxed"), ok("org.example.Boxed"));
-    EXPECT_EQ(server_->activeWindow(), boxed);
+    // Its window shows a foreign process ID: found by its class.
+    EXPECT_EQ(send("app.focus", "org.example.Boxed"), appOk("org.example.Boxed"));
+    expectActive(boxed);
 }
 
 TEST_F(X11FocusTest, WithoutAWindowToActivateTheAnswerIsFocusFailed) {
     startServer(XvfbServer::WindowManager::openbox);
-    fs::remove(desktop->recordPath("org.example.Headless"));
-    EXPECT_EQ(send("app.launch", "org.example.Headless"), ok("org.example.Headless"));
+    const auto failed = [](const std::string& id) {
+        return appError(id, "focus_failed", "Failed to activate application");
+    };
+    EXPECT_EQ(send("app.launch", "org.example.Headless"), appOk("org.example.Headless"));
     const auto record = testing::waitForRecord(desktop->recordPath("org.example.Headless"));
     ASSERT_TRUE(record);
     started_.push_back(record->pid);
+    EXPECT_EQ(send("app.focus", "org.example.Headless"), failed("org.example.Headless"));
+    EXPECT_EQ(send("app.launch", "org.example.Headless"), failed("org.example.Headless"));
 
-    EXPECT_EQ(send("app.focus", "org.example.Headless"), focusFailed("org.example.Headless"));
-    EXPECT_EQ(send("app.launch", "org.example.Headless"), focusFailed("org.example.Headless"));
-
-    const auto editor = launchWithWindow("org.example.Editor");
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(launch("org.example.Editor"), 0u);
     // The window is there, but the agent has no display (pure Wayland) or a dead one.
-    EXPECT_EQ(send("app.focus", "org.example.Editor", std::nullopt),
-              focusFailed("org.example.Editor"));
-    EXPECT_EQ(send("app.focus", "org.example.Editor", ":65000"), focusFailed("org.example.Editor"));
+    EXPECT_EQ(send("app.focus", "org.example.Editor", std::nullopt), failed("org.example.Editor"));
+    EXPECT_EQ(send("app.focus", "org.example.Editor", ":65000"), failed("org.example.Editor"));
 }
 
 TEST_F(X11FocusTest, WithoutAWindowManagerTheWindowGetsTheInputFocus) {
     startServer(XvfbServer::WindowManager::none);
-    const auto editor = launchWithWindow("org.example.Editor");
-    const auto viewer = launchWithWindow("org.example.Viewer");
+    const auto editor = launch("org.example.Editor");
+    const auto viewer = launch("org.example.Viewer");
     ASSERT_NE(editor, 0u);
     ASSERT_NE(viewer, 0u);
 
-    EXPECT_EQ(send("app.focus", "org.example.Editor"), ok("org.example.Editor"));
+    EXPECT_EQ(send("app.focus", "org.example.Editor"), appOk("org.example.Editor"));
     EXPECT_EQ(server_->focusedWindow(), editor);
-    EXPECT_EQ(send("app.focus", "org.example.Viewer"), ok("org.example.Viewer"));
+    EXPECT_EQ(send("app.focus", "org.example.Viewer"), appOk("org.example.Viewer"));
     EXPECT_EQ(server_->focusedWindow(), viewer);
 }
 
