@@ -46,12 +46,7 @@ class AgentEndToEndTest : public SandboxTest {
     void SetUp() override {
         if (!onlyLoopbackInterfaces())
             GTEST_SKIP() << "runs only inside a private network namespace";
-        sandbox.setEnv("DISPLAY", std::nullopt);
-        sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
-        sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);  // no keyring: the file store
-        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS",
-                       "unix:path=" + (sandbox.root() / "no-bus").string());
-        sandbox.setEnv("PULSE_SERVER", std::nullopt);
+        isolateFromTheDesktop(sandbox);  // no keyring either: the file store
     }
 
     // Starts an agent and waits until it listens; returns its PIN.

@@ -4,61 +4,26 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
+#include "tests/support/child_process.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/ws_client.h"
 #include "tests/support/xvfb_server.h"
-
-extern char** environ;
 
 namespace velopad::test {
 namespace {
 
 using namespace std::chrono_literals;
 using velopad::testing::onlyLoopbackInterfaces;
+using velopad::testing::PortHolder;
 using velopad::testing::SandboxTest;
 using velopad::testing::XvfbServer;
-
-// Holds port 9847 the way another program would, until the end of the test.
-class PortHolder {
-  public:
-    PortHolder() {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string path = VELOPAD_BINARY_DIR "/tests/port_holder";
-        std::string port = "9847";
-        char* argv[] = {path.data(), port.data(), nullptr};
-        const int error = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* reader = fdopen(out[0], "r");
-        unsigned bound = 0;
-        const bool started = error == 0 && fscanf(reader, "%u", &bound) == 1 && bound == 9847;
-        fclose(reader);
-        if (!started) throw std::runtime_error("port_holder did not take port 9847");
-    }
-    ~PortHolder() {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 struct FrontEnd {
     const char* name;
@@ -70,12 +35,7 @@ class AgentQuitTest : public SandboxTest, public ::testing::WithParamInterface<F
     void SetUp() override {
         if (!onlyLoopbackInterfaces())
             GTEST_SKIP() << "runs only inside a private network namespace";
-        sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
-        sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS",
-                       "unix:path=" + (sandbox.root() / "no-bus").string());
-        sandbox.setEnv("PULSE_SERVER", std::nullopt);
-        sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
+        isolateFromTheDesktop(sandbox);
         if (GetParam().desktop) {
             if (!std::filesystem::exists(VELOPAD_BINARY_DIR "/app/velopad-agent-desktop"))
                 GTEST_SKIP() << "this build has no desktop program";
@@ -83,8 +43,6 @@ class AgentQuitTest : public SandboxTest, public ::testing::WithParamInterface<F
                 GTEST_SKIP() << "needs Xvfb and openbox";
             xvfb = std::make_unique<XvfbServer>(XvfbServer::WindowManager::openbox);
             sandbox.setEnv("DISPLAY", xvfb->display());
-        } else {
-            sandbox.setEnv("DISPLAY", std::nullopt);
         }
     }
 
@@ -110,7 +68,7 @@ class AgentQuitTest : public SandboxTest, public ::testing::WithParamInterface<F
 };
 
 TEST_P(AgentQuitTest, EndsWithinOneSecondWhileAPortConflictRetryIsPending) {
-    PortHolder holder;
+    PortHolder holder({.port = 9847});
     AgentProcess agent(arguments());
     const auto error = agent.waitForLine("Error: ", 15s);
     ASSERT_EQ(error, "Port 9847 is already in use. Quit the other Velopad Agent first.")

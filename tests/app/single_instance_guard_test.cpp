@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -10,11 +9,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
@@ -23,79 +20,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A running port_holder: a stand-in for an agent that owns a port.
-class Holder {
-  public:
-    // With `ownNetwork` it runs in a network namespace of its own (through unshare), as an agent
-    // in a container or a test sandbox does.
-    Holder(const std::filesystem::path& program, bool ignoreTerm, bool ownNetwork = false) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string path = program.string();
-        std::string zero = "0";
-        std::string ignore = "ignore-term";
-        std::string unshare = "/usr/bin/unshare";
-        std::string network = "--net";
-        std::string execute = "--";
-        std::vector<char*> argv;
-        if (ownNetwork) argv = {unshare.data(), network.data(), execute.data()};
-        argv.insert(argv.end(), {path.data(), zero.data()});
-        if (ignoreTerm) argv.push_back(ignore.data());
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* reader = fdopen(out[0], "r");
-        unsigned port = 0;
-        EXPECT_EQ(fscanf(reader, "%u", &port), 1) << "port_holder did not start";
-        fclose(reader);
-        port_ = static_cast<std::uint16_t>(port);
-    }
-    ~Holder() {
-        if (!reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    std::uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-    bool running() {
-        if (reaped_) return false;
-        if (waitpid(pid_, &status_, WNOHANG) == 0) return true;
-        reaped_ = true;
-        return false;
-    }
-
-    void stop() {
-        if (!reaped_) kill(pid_, SIGKILL);
-        endingSignal();
-    }
-
-    // The signal that ended the holder, waiting for it to end.
-    int endingSignal() {
-        for (int i = 0; i < 500 && !reaped_; ++i) {
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
-            if (!reaped_) std::this_thread::sleep_for(10ms);
-        }
-        if (!reaped_) {
-            ADD_FAILURE() << "the holder did not end";
-            return -1;
-        }
-        return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::uint16_t port_ = 0;
-    int status_ = 0;
-    bool reaped_ = false;
-};
+using testing::PortHolder;
 
 bool bindable(std::uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -126,9 +51,9 @@ class SingleInstanceGuardTest : public ::testing::Test {
 
 TEST_F(SingleInstanceGuardTest, TerminatesEveryOtherCopyAndWaitsForThePort) {
     const auto agent = installProgram("velopad-agent");
-    Holder first(agent, false);
-    Holder second(agent, false);
-    Holder newest(agent, false);  // the copy that enforces
+    PortHolder first({.program = agent});
+    PortHolder second({.program = agent});
+    PortHolder newest({.program = agent});  // the copy that enforces
 
     const auto start = Clock::now();
     SingleInstanceGuard::enforce(agent, first.port(), newest.pid());
@@ -142,8 +67,8 @@ TEST_F(SingleInstanceGuardTest, TerminatesEveryOtherCopyAndWaitsForThePort) {
 
 TEST_F(SingleInstanceGuardTest, AnOlderCopyNeverEndsANewerOne) {
     const auto agent = installProgram("velopad-agent");
-    Holder older(agent, false);
-    Holder newer(agent, false);
+    PortHolder older({.program = agent});
+    PortHolder newer({.program = agent});
 
     // Both start at nearly the same moment; the older one's guard runs last.
     SingleInstanceGuard::enforce(agent, older.port(), older.pid());
@@ -155,9 +80,10 @@ TEST_F(SingleInstanceGuardTest, AnOlderCopyNeverEndsANewerOne) {
 TEST_F(SingleInstanceGuardTest, LeavesCopiesInOtherNetworkNamespacesAlone) {
     if (geteuid() != 0) GTEST_SKIP() << "a network namespace of its own needs root";
     const auto agent = installProgram("velopad-agent");
-    Holder elsewhere(agent, false, true);  // a sandboxed copy: its port is not ours
-    Holder older(agent, false);
-    Holder newest(agent, false);
+    PortHolder elsewhere(
+        {.program = agent, .ownNetwork = true});  // a sandboxed copy: its port is not ours
+    PortHolder older({.program = agent});
+    PortHolder newest({.program = agent});
 
     SingleInstanceGuard::enforce(agent, older.port(), newest.pid());
 
@@ -167,8 +93,8 @@ TEST_F(SingleInstanceGuardTest, LeavesCopiesInOtherNetworkNamespacesAlone) {
 
 TEST_F(SingleInstanceGuardTest, KillsACopyThatIgnoresTheRequestToQuit) {
     const auto agent = installProgram("velopad-agent");
-    Holder stubborn(agent, true);
-    Holder newest(agent, false);
+    PortHolder stubborn({.program = agent, .ignoreTerm = true});
+    PortHolder newest({.program = agent});
 
     SingleInstanceGuard::enforce(agent, stubborn.port(), newest.pid());
 
@@ -178,10 +104,10 @@ TEST_F(SingleInstanceGuardTest, KillsACopyThatIgnoresTheRequestToQuit) {
 
 TEST_F(SingleInstanceGuardTest, TerminatesACopyWhoseProgramWasReplacedSinceItStarted) {
     const auto agent = installProgram("velopad-agent");
-    Holder old(agent, false);
+    PortHolder old({.program = agent});
     std::filesystem::remove(agent);
     installProgram("velopad-agent");  // an update: a new file at the same path
-    Holder updated(agent, false);
+    PortHolder updated({.program = agent});
 
     SingleInstanceGuard::enforce(agent, old.port(), updated.pid());
 
@@ -191,7 +117,7 @@ TEST_F(SingleInstanceGuardTest, TerminatesACopyWhoseProgramWasReplacedSinceItSta
 TEST_F(SingleInstanceGuardTest, LeavesOtherProgramsAloneAndDoesNotProbeWithoutACopy) {
     const auto agent = installProgram("velopad-agent");
     const auto other = installProgram("other-server");  // same bytes, another file
-    Holder stranger(other, false);
+    PortHolder stranger({.program = other});
 
     const auto start = Clock::now();
     SingleInstanceGuard::enforce(agent, stranger.port());
@@ -202,7 +128,7 @@ TEST_F(SingleInstanceGuardTest, LeavesOtherProgramsAloneAndDoesNotProbeWithoutAC
 
 TEST_F(SingleInstanceGuardTest, PortProbeWaitsAtMostTheGivenAttempts) {
     const auto other = installProgram("other-server");
-    Holder busy(other, false);
+    PortHolder busy({.program = other});
 
     auto start = Clock::now();
     SingleInstanceGuard::waitForPortRelease(3, busy.port());
@@ -214,7 +140,7 @@ TEST_F(SingleInstanceGuardTest, PortProbeWaitsAtMostTheGivenAttempts) {
     SingleInstanceGuard::waitForPortRelease(0, busy.port());
     EXPECT_LT(Clock::now() - start, 100ms) << "zero attempts probes once and ends";
 
-    busy.stop();
+    busy.endingSignal(true);
     start = Clock::now();
     SingleInstanceGuard::waitForPortRelease(50, busy.port());
     EXPECT_LT(Clock::now() - start, 100ms) << "a free port ends the wait at once";
@@ -222,7 +148,7 @@ TEST_F(SingleInstanceGuardTest, PortProbeWaitsAtMostTheGivenAttempts) {
 
 TEST_F(SingleInstanceGuardTest, PortProbeEndsAtOnceWhenNoSocketCanBeMade) {
     const auto other = installProgram("other-server");
-    Holder busy(other, false);
+    PortHolder busy({.program = other});
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -3,10 +3,6 @@
 // item is activated; with no tray at all it opens the panel as an ordinary window at once.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -22,10 +18,9 @@
 #include "qt_application.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
+#include "tests/support/dbus_session.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/xvfb_server.h"
-
-extern char** environ;
 
 namespace velopad::test {
 namespace {
@@ -34,43 +29,6 @@ using namespace std::chrono_literals;
 using velopad::testing::onlyLoopbackInterfaces;
 using velopad::testing::SandboxTest;
 using velopad::testing::XvfbServer;
-
-// A session dbus-daemon of the test's own, stopped by its PID.
-class PrivateBus {
-  public:
-    explicit PrivateBus(const std::filesystem::path& socket) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> argv{"dbus-daemon", "--session", "--nofork", "--print-address=1",
-                                      "--address=unix:path=" + socket.string()};
-        std::vector<char*> args;
-        for (auto& arg : argv) args.push_back(arg.data());
-        args.push_back(nullptr);
-        const int error =
-            posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        if (error != 0) throw std::runtime_error("cannot start dbus-daemon");
-        char c = 0;
-        pollfd poller{out[0], POLLIN, 0};
-        while (poll(&poller, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') address_ += c;
-        close(out[0]);
-        if (address_.empty()) throw std::runtime_error("dbus-daemon printed no address");
-    }
-    ~PrivateBus() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    const std::string& address() const { return address_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string address_;
-};
 
 // The part of org.kde.StatusNotifierWatcher a tray item talks to; records every registration.
 class TestWatcher : public QDBusVirtualObject {
@@ -146,18 +104,14 @@ class TrayTest : public SandboxTest {
             GTEST_SKIP() << "needs Xvfb and openbox";
         velopad::testing::qtApplication();
         xvfb = std::make_unique<XvfbServer>(XvfbServer::WindowManager::openbox);
-        bus = std::make_unique<PrivateBus>(sandbox.runtimeDir() / "bus");
+        isolateFromTheDesktop(sandbox);
+        bus = std::make_unique<velopad::testing::DBusSession>(sandbox);
         sandbox.setEnv("DISPLAY", xvfb->display());
-        sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
         sandbox.setEnv("QT_QPA_PLATFORM", "xcb");
-        sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", bus->address());
-        sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS",
-                       "unix:path=" + (sandbox.root() / "no-bus").string());
-        sandbox.setEnv("PULSE_SERVER", std::nullopt);
     }
 
     std::unique_ptr<XvfbServer> xvfb;
-    std::unique_ptr<PrivateBus> bus;
+    std::unique_ptr<velopad::testing::DBusSession> bus;
 };
 
 TEST_F(TrayTest, RegistersItsItemWithTheWatcherAndOpensThePanelWhenActivated) {

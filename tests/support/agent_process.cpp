@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace velopad::test {
 
@@ -22,26 +21,30 @@ std::string agentExecutablePath() {
     return std::string(VELOPAD_BINARY_DIR) + "/app/velopad-agent";
 }
 
+void isolateFromTheDesktop(testing::Sandbox& sandbox) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                             "PULSE_SERVER", "QT_QPA_PLATFORM"}) {
+        sandbox.setEnv(name, std::nullopt);
+    }
+    sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+}
+
 AgentProcess::AgentProcess(std::vector<std::string> arguments) {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    const std::string path = agentExecutablePath();
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int error = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
+    arguments.insert(arguments.begin(), agentExecutablePath());
     input_ = in[1];
     outputFd_ = out[0];
-    if (error != 0) throw std::runtime_error("cannot start " + path);
+    try {
+        pid_ = testing::spawnProcess(arguments, {in[0], out[1], out[1]});
+    } catch (...) {
+        close(in[0]);
+        close(out[1]);
+        throw;
+    }
+    close(in[0]);
+    close(out[1]);
 }
 
 AgentProcess::~AgentProcess() {

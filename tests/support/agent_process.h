@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sandbox_fixture.h"
+
 namespace velopad::test {
+
+// Keeps an agent started in `sandbox` off this session's desktop: no display, session bus,
+// sound server or Qt platform choice is inherited, and the system bus (Avahi) points nowhere.
+void isolateFromTheDesktop(testing::Sandbox& sandbox);
 
 std::string agentExecutablePath();  // build/.../app/velopad-agent, or $VELOPAD_AGENT when set
 

@@ -1,19 +1,18 @@
 #include "tests/support/app_desktop_sandbox.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "agent_core/app_wire_handler.h"
+#include "tests/support/child_process.h"
 
 namespace velopad::testing {
 namespace {
@@ -22,31 +21,9 @@ namespace fs = std::filesystem;
 
 // The environment with DISPLAY set to `display` or removed.
 std::vector<std::string> environmentWithDisplay(const std::optional<std::string>& display) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry; ++entry) {
-        if (std::strncmp(*entry, "DISPLAY=", 8) != 0) entries.emplace_back(*entry);
-    }
+    auto entries = environmentWithout({"DISPLAY"});
     if (display) entries.push_back("DISPLAY=" + *display);
     return entries;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-pid_t spawn(std::vector<std::string> argv, const std::optional<std::string>& display,
-            posix_spawn_file_actions_t* actions) {
-    auto environment = environmentWithDisplay(display);
-    auto argvPointers = pointers(argv);
-    auto environmentPointers = pointers(environment);
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argvPointers[0], actions, nullptr, argvPointers.data(),
-                                   environmentPointers.data());
-    if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(error));
-    return pid;
 }
 
 bool isGoneOrZombie(pid_t pid) {
@@ -154,7 +131,7 @@ pid_t spawnFakeApp(const std::vector<std::string>& arguments,
                    const std::optional<std::string>& display) {
     std::vector<std::string> argv{fakeAppPath().string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawn(std::move(argv), display, nullptr);
+    return spawnProcess(argv, {}, environmentWithDisplay(display));
 }
 
 void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
@@ -172,26 +149,37 @@ void stopProcess(pid_t pid) {
 
 std::string commandOutput(const std::vector<std::string>& argv,
                           const std::optional<std::string>& display) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    pid_t pid = 0;
     try {
-        pid = spawn(argv, display, &actions);
+        return runCapturingOutput(argv, "", environmentWithDisplay(display)).second;
     } catch (const std::exception&) {
-        pid = 0;
+        return {};
     }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    std::string output;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, n);
-    ::close(pipeEnds[0]);
-    if (pid > 0) ::waitpid(pid, nullptr, 0);
-    return output;
+}
+
+namespace {
+constexpr const char* appRequestId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
+}  // namespace
+
+std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
+                     const std::string& bundleId) {
+    const AppWireHandler wire{AppMessageHandler{AppLauncher{std::move(workspace)}}};
+    const std::string payload =
+        bundleId.empty() ? std::string("{}") : R"({"bundleId":")" + bundleId + R"("})";
+    return io
+        .run(wire.handle(R"({"id":")" + std::string(appRequestId) + R"(","payload":)" + payload +
+                         R"(,"type":")" + type + R"("})"))
+        .value_or("");
+}
+
+std::string appOk(const std::string& bundleId) {
+    return R"({"id":")" + std::string(appRequestId) + R"(","payload":{"bundleId":")" + bundleId +
+           R"("},"type":"app.ok"})";
+}
+
+std::string appError(const std::string& bundleId, const std::string& code,
+                     const std::string& message) {
+    return R"({"id":")" + std::string(appRequestId) + R"(","payload":{"bundleId":")" + bundleId +
+           R"(","code":")" + code + R"(","message":")" + message + R"("},"type":"app.error"})";
 }
 
 }  // namespace velopad::testing

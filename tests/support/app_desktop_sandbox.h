@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "agent_core/workspace_client.h"
 #include "tests/support/app_test_processes.h"
+#include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad::testing {
@@ -52,6 +54,15 @@ class AppDesktopSandbox {
   private:
     Sandbox sandbox_;
 };
+
+// The reply of the app wire handler over `workspace` to an app request of `type` ("app.launch",
+// "app.focus") for `bundleId` (empty when there is none), and the replies the phone expects to
+// such a request.
+std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
+                     const std::string& bundleId);
+std::string appOk(const std::string& bundleId);
+std::string appError(const std::string& bundleId, const std::string& code,
+                     const std::string& message);
 
 // GIO reads the XDG directories once per process, so a test program arranges all its desktop
 // entries before its first test: this environment creates the sandbox, lets `arrange` write

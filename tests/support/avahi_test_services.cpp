@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <net/if.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,9 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace velopad::testing {
 namespace {
@@ -30,32 +25,16 @@ std::string readAll(const std::filesystem::path& path) {
 
 // Starts `argv` with standard output and error going to `log`.
 pid_t spawnLogged(const std::vector<std::string>& argv, const std::filesystem::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
-    return pid;
-}
-
-void stopProcess(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    const bool ended =
-        waitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, std::chrono::seconds(5));
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::runtime_error("cannot open " + log.string());
+    try {
+        const pid_t pid = spawnProcess(argv, {-1, fd, fd});
+        ::close(fd);
+        return pid;
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
-    pid = -1;
 }
 
 void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string& marker,
@@ -65,7 +44,7 @@ void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string&
                waitpid(pid, nullptr, WNOHANG) == pid;
     });
     if (readAll(log).find(marker) == std::string::npos) {
-        stopProcess(pid);
+        stopChild(pid);
         throw std::runtime_error(std::string(what) + (ready ? " exited: " : " did not start: ") +
                                  readAll(log));
     }
@@ -101,15 +80,6 @@ bool onlyLoopbackInterfaces() {
     }
     if_freenameindex(interfaces);
     return onlyLoopback;
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 AvahiTestServices::AvahiTestServices() {
@@ -149,7 +119,7 @@ AvahiTestServices::AvahiTestServices() {
 
 AvahiTestServices::~AvahiTestServices() {
     stopDaemon();
-    stopProcess(busPid_);
+    stopChild(busPid_);
     std::error_code error;
     std::filesystem::remove_all(directory_, error);
 }
@@ -169,7 +139,7 @@ void AvahiTestServices::startDaemon() {
     waitForLog(daemonPid_, log, "Server startup complete", "avahi-daemon");
 }
 
-void AvahiTestServices::stopDaemon() { stopProcess(daemonPid_); }
+void AvahiTestServices::stopDaemon() { stopChild(daemonPid_); }
 
 std::vector<BrowsedService> AvahiTestServices::browse(const std::string& type) const {
     // Lines in event order: "+" found, "=" resolved, "-" removed (a withdrawn service may still

@@ -7,20 +7,16 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace velopad::testing {
 
 // Whether the network namespace of this process has no interface but "lo".
 bool onlyLoopbackInterfaces();
-
-// Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // One resolved service as avahi-browse reports it.
 struct BrowsedService {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad::testing {
@@ -28,12 +29,5 @@ class DBusSession {
     pid_t pid_ = -1;
     std::string address_;
 };
-
-// Runs `argv` (looked up in PATH) with the current environment and returns its exit status
-// (-1 when it did not exit normally); standard output and error are appended to `output`.
-int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
-
-// The PIDs of the processes whose parent is `parent`.
-std::vector<pid_t> childProcesses(pid_t parent);
 
 }  // namespace velopad::testing

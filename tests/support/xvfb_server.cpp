@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +18,7 @@
 #include <vector>
 
 #include "tests/support/app_test_processes.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace velopad::testing {
 namespace {
@@ -46,31 +44,11 @@ bool onPath(const std::string& program) {
     return false;
 }
 
-pid_t spawnWith(std::vector<std::string> argv, std::vector<std::string> environment) {
-    std::vector<char*> args, env;
-    for (auto& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    for (auto& entry : environment) env.push_back(entry.data());
-    env.push_back(nullptr);
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), env.data());
-    if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(error));
-    return pid;
-}
-
 // This process's environment with DISPLAY replaced. The XDG search paths are dropped: tests
 // point them at private folders, and openbox must find its configuration and theme in /etc and
 // /usr/share (without a theme it quits).
 std::vector<std::string> serviceEnvironment(const std::optional<std::string>& display) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string_view text(*entry);
-        if (text.starts_with("DISPLAY=") || text.starts_with("XDG_CONFIG_DIRS=") ||
-            text.starts_with("XDG_DATA_DIRS=")) {
-            continue;
-        }
-        entries.emplace_back(text);
-    }
+    auto entries = environmentWithout({"DISPLAY", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"});
     if (display) entries.push_back("DISPLAY=" + *display);
     return entries;
 }
@@ -122,9 +100,9 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     const int writeEnd = ::fcntl(pipeEnds[1], F_DUPFD, 3);
     ::close(pipeEnds[1]);
     try {
-        server_ = spawnWith({"Xvfb", "-displayfd", std::to_string(writeEnd), "-screen", "0",
-                             "640x480x24", "-nolisten", "tcp", "-noreset"},
-                            serviceEnvironment(std::nullopt));
+        server_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(writeEnd), "-screen", "0",
+                                "640x480x24", "-nolisten", "tcp", "-noreset"},
+                               {}, serviceEnvironment(std::nullopt));
         ::close(writeEnd);
         display_ = ":" + readDisplayNumber(pipeEnds[0], deadline);
         ::close(pipeEnds[0]);
@@ -142,8 +120,9 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
         std::filesystem::temp_directory_path() /
         ("velopad-openbox-ready-" + std::to_string(::getpid()) + "-" + display_.substr(1));
     std::filesystem::remove(ready);
-    windowManager_ = spawnWith({"openbox", "--sm-disable", "--startup", "touch " + ready.string()},
-                               serviceEnvironment(display_));
+    windowManager_ =
+        spawnProcess({"openbox", "--sm-disable", "--startup", "touch " + ready.string()}, {},
+                     serviceEnvironment(display_));
     while (Clock::now() < deadline) {
         if (::waitpid(windowManager_, nullptr, WNOHANG) != 0) {
             windowManager_ = 0;  // it ended (and is reaped)
