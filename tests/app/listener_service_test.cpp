@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/listener/request_router.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/ws_client.h"
@@ -116,7 +117,7 @@ class ListenerServiceTest : public ::testing::Test {
 TEST_F(ListenerServiceTest, ServesMessagesInOrderAndSkipsWhatItCannotRead) {
     const auto port = startListening();
     EXPECT_TRUE(status().isRunning);
-    WsClient phone(port, withPairedToken);
+    WsClient phone(port, {{"x-HARBORLINK-token", pairedToken}});  // any letter case
     phone.send("{not json");
     phone.send("");
     phone.ping();
@@ -129,6 +130,7 @@ TEST_F(ListenerServiceTest, ServesMessagesInOrderAndSkipsWhatItCannotRead) {
     EXPECT_EQ(idOf(first), id1);
     EXPECT_EQ(typeOf(second), "app.ok");
     EXPECT_EQ(idOf(second), id2);
+    EXPECT_EQ(phone.pongsReceived(), 1) << "the control ping is answered too";
 }
 
 TEST_F(ListenerServiceTest, ConnectionWithoutTokenIsServedButRefused) {
@@ -140,13 +142,6 @@ TEST_F(ListenerServiceTest, ConnectionWithoutTokenIsServedButRefused) {
     EXPECT_EQ(typeOf(reply), "app.error");
     EXPECT_EQ(idOf(reply), id2);
     EXPECT_EQ(status().pushConnectionCount, 0u);
-}
-
-TEST_F(ListenerServiceTest, TokenHeaderNameIsMatchedInAnyCase) {
-    const auto port = startListening();
-    WsClient phone(port, {{"x-HARBORLINK-token", pairedToken}});
-    phone.send(ping(id1));
-    EXPECT_EQ(typeOf(phone.receive()), "pong");
 }
 
 TEST_F(ListenerServiceTest, OverlappingHandshakesKeepTheirOwnHeaders) {
@@ -205,7 +200,22 @@ TEST_F(ListenerServiceTest, PushesGoToPairedConnectionsOnly) {
     EXPECT_EQ(typeOf(second.receive()), "app.error");
 }
 
-TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushes) {
+TEST_F(ListenerServiceTest, APhoneThatVanishesLeavesThePushConnections) {
+    const auto port = startListening();
+    WsClient stays(port, withPairedToken);
+    auto vanishing = std::make_unique<WsClient>(port, withPairedToken);
+    for (auto* client : {&stays, vanishing.get()}) {
+        client->send(ping(id1));
+        ASSERT_EQ(typeOf(client->receive()), "pong");
+    }
+    ASSERT_EQ(status().pushConnectionCount, 2u);
+    vanishing.reset();
+    EXPECT_TRUE(testing::waitUntil([&] { return status().pushConnectionCount == 1; }));
+    io.run(listener->pushDecks());
+    EXPECT_EQ(typeOf(stays.receive()), "decks.snapshot");
+}
+
+TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushesEvenAfterARestart) {
     const auto port = startListening();
     WsClient phone(port, withPairedToken);
     phone.send(ping(id1));
@@ -216,8 +226,17 @@ TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushes) {
     io.run(listener->pushDecks());
     phone.send(ping(id2));
     auto reply = phone.receive();
-    EXPECT_EQ(typeOf(reply), "pong") << "the open connection is still served";
+    EXPECT_EQ(typeOf(reply), "pong") << "the open connection is still served, without a push";
     EXPECT_EQ(idOf(reply), id2);
+
+    io.run(listener->start());
+    WsClient fresh(waitForPort(), withPairedToken);
+    fresh.send(ping(id1));
+    ASSERT_EQ(typeOf(fresh.receive()), "pong");
+    io.run(listener->pushDecks());
+    EXPECT_EQ(typeOf(fresh.receive()), "decks.snapshot");
+    phone.send(ping(id2));
+    EXPECT_EQ(typeOf(phone.receive()), "pong") << "no push reaches a connection from before";
 }
 
 TEST_F(ListenerServiceTest, DropsAPeerThatSendsAnOversizedMessage) {
@@ -324,8 +343,8 @@ TEST_F(ListenerServiceTest, ConnectionsAreWatchedByTcpKeepaliveNotAnIdleTimer) {
     EXPECT_NE(output.find("timer:(keepalive,"), std::string::npos) << output;
 }
 
-TEST_F(ListenerServiceTest, SecondStartWhileRunningFails) {
-    startListening();
+TEST_F(ListenerServiceTest, ASecondStartFailsAndLeavesTheListenerServing) {
+    const auto port = startListening();
     try {
         io.run(listener->start());
         FAIL() << "expected alreadyRunning";
@@ -333,6 +352,10 @@ TEST_F(ListenerServiceTest, SecondStartWhileRunningFails) {
         EXPECT_EQ(error.error(), ListenerServiceError::alreadyRunning);
     }
     EXPECT_TRUE(status().isRunning);
+    EXPECT_EQ(io.run(listener->boundPort()), port);
+    WsClient phone(port, withPairedToken);
+    phone.send(ping(id1));
+    EXPECT_EQ(typeOf(phone.receive()), "pong");
 }
 
 TEST_F(ListenerServiceTest, RetriesAPortConflictEightTimesThenStaysFailed) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "app/pairing/file_paired_device_store.h"
 #include "app/pairing/in_memory_paired_device_store.h"
@@ -89,6 +90,12 @@ std::string tokenOf(const PairingResponse& response) {
     return std::get<0>(response.message).payload.token;
 }
 
+// Everything a refused or failed request must leave as it was.
+auto fieldsOf(const PairingState& state) {
+    return std::tuple(state.currentPIN, state.currentPairingCode, state.pairedDevices,
+                      state.replacementPairingEnabled, state.failedAttempts);
+}
+
 TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
     const PairingState before = state();
     const PairingResponse response = pairWithCode(phoneA);
@@ -113,29 +120,33 @@ TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
     EXPECT_EQ(io.run(service->deviceForToken(token)), after.pairedDevices[0]);
 }
 
-TEST_F(PairingServiceTest, AnotherPhoneIsRefusedWhileOnePhoneIsPaired) {
+TEST_F(PairingServiceTest, AnotherPhoneIsRefusedWhileOnePhoneIsPairedAndNothingChanges) {
     ASSERT_TRUE(pairWithCode(phoneA).isOK());
+    (void)pair(phoneA, PairingMethod::pin, wrongPIN());  // a failure counted before
     const PairingState before = state();
+    ASSERT_EQ(before.failedAttempts, 1);
 
-    const PairingResponse response = pairWithCode(phoneB);
-
-    EXPECT_EQ(response.encoded(),
-              "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Mac is "
-              "already paired. Show the pairing code again or Unpair to add a new device.\","
-              "\"reason\":\"already_paired\"},\"type\":\"pair.fail\"}");
-    const PairingState after = state();
-    EXPECT_EQ(after.pairedDevices, before.pairedDevices);
-    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
+    for (const bool byPIN : {false, true}) {
+        const PairingResponse response =
+            byPIN ? pair(phoneB, PairingMethod::pin, before.currentPIN) : pairWithCode(phoneB);
+        EXPECT_EQ(response.encoded(),
+                  "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":"
+                  "\"Mac is already paired. Show the pairing code again or Unpair to add a new "
+                  "device.\",\"reason\":\"already_paired\"},\"type\":\"pair.fail\"}");
+        EXPECT_EQ(fieldsOf(state()), fieldsOf(before)) << (byPIN ? "PIN" : "code");
+    }
 }
 
-TEST_F(PairingServiceTest, ThePairedPhonePairsAgainWithANewToken) {
+TEST_F(PairingServiceTest, ThePairedPhonePairsAgainWithANewTokenAndUnknownTokensFindNoDevice) {
     const std::string oldToken = tokenOf(pairWithCode(phoneA));
     const PairingResponse again = pairWithCode(phoneA);
 
     ASSERT_TRUE(again.isOK());
     EXPECT_NE(tokenOf(again), oldToken);
-    EXPECT_EQ(io.run(service->deviceForToken(oldToken)), std::nullopt);
     EXPECT_TRUE(io.run(service->deviceForToken(tokenOf(again))).has_value());
+    for (const std::string& unknown : {oldToken, std::string(), std::string("ABC")}) {
+        EXPECT_EQ(io.run(service->deviceForToken(unknown)), std::nullopt) << unknown;
+    }
 }
 
 TEST_F(PairingServiceTest, ReplacementPairingLetsOneNewPhoneReplaceThePairedOne) {
@@ -144,6 +155,13 @@ TEST_F(PairingServiceTest, ReplacementPairingLetsOneNewPhoneReplaceThePairedOne)
     io.run(service->enableReplacementPairing());
     EXPECT_NE(state().currentPairingCode, codeBefore);
     EXPECT_TRUE(state().replacementPairingEnabled);
+    // Hiding the code again keeps the secrets; showing it once more renews them.
+    const PairingState shown = state();
+    io.run(service->disableReplacementPairing());
+    EXPECT_FALSE(state().replacementPairingEnabled);
+    EXPECT_EQ(state().currentPIN, shown.currentPIN);
+    EXPECT_EQ(state().currentPairingCode, shown.currentPairingCode);
+    io.run(service->enableReplacementPairing());
 
     ASSERT_TRUE(pairWithCode(phoneB).isOK());
 
@@ -152,16 +170,6 @@ TEST_F(PairingServiceTest, ReplacementPairingLetsOneNewPhoneReplaceThePairedOne)
     EXPECT_EQ(after.pairedDevices[0].id, phoneB);
     EXPECT_FALSE(after.replacementPairingEnabled);
     EXPECT_FALSE(pairWithCode(phoneA).isOK());
-}
-
-TEST_F(PairingServiceTest, DisablingReplacementKeepsTheSecrets) {
-    io.run(service->enableReplacementPairing());
-    const PairingState before = state();
-    io.run(service->disableReplacementPairing());
-    const PairingState after = state();
-    EXPECT_FALSE(after.replacementPairingEnabled);
-    EXPECT_EQ(after.currentPIN, before.currentPIN);
-    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
 }
 
 TEST_F(PairingServiceTest, FiveWrongPINsLockPINPairingButNotTheCode) {
@@ -199,10 +207,11 @@ TEST_F(PairingServiceTest, WrongCodeIsRefusedWithoutCountingTowardTheLockout) {
     EXPECT_EQ(response.encoded(),
               "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Invalid "
               "pairing code\",\"reason\":\"invalid_code\"},\"type\":\"pair.fail\"}");
-    std::string code = state().currentPairingCode;
+    const PairingState before = state();
+    std::string code = before.currentPairingCode;
     code[0] = code[0] == 'A' ? 'a' : 'A';  // letter case matters
     EXPECT_FALSE(pair(phoneA, PairingMethod::qr, code).isOK());
-    EXPECT_EQ(state().failedAttempts, 0);
+    EXPECT_EQ(fieldsOf(state()), fieldsOf(before));
 }
 
 TEST_F(PairingServiceTest, LockoutIsAnsweredBeforeTheOccupiedComputer) {
@@ -214,12 +223,6 @@ TEST_F(PairingServiceTest, LockoutIsAnsweredBeforeTheOccupiedComputer) {
 
     const PairingResponse response = pair(phoneB, PairingMethod::pin, state().currentPIN);
     EXPECT_EQ(std::get<1>(response.message).payload.reason, PairingFailureReason::lockout);
-}
-
-TEST_F(PairingServiceTest, UnknownTokensFindNoDevice) {
-    ASSERT_TRUE(pairWithCode(phoneA).isOK());
-    EXPECT_EQ(io.run(service->deviceForToken("")), std::nullopt);
-    EXPECT_EQ(io.run(service->deviceForToken("ABC")), std::nullopt);
 }
 
 TEST_F(PairingServiceTest, AFailedSaveKeepsThePairedPhoneAndTheSecrets) {
@@ -235,11 +238,8 @@ TEST_F(PairingServiceTest, AFailedSaveKeepsThePairedPhoneAndTheSecrets) {
         EXPECT_EQ(error.code(), PairingServiceErrorCode::persistenceFailed);
     }
 
-    const PairingState after = state();
-    EXPECT_EQ(after.pairedDevices, before.pairedDevices);
-    EXPECT_EQ(after.currentPIN, before.currentPIN);
-    EXPECT_EQ(after.currentPairingCode, before.currentPairingCode);
-    EXPECT_TRUE(after.replacementPairingEnabled);
+    EXPECT_EQ(fieldsOf(state()), fieldsOf(before));
+    EXPECT_TRUE(before.replacementPairingEnabled);
     EXPECT_TRUE(io.run(service->deviceForToken(token)).has_value());
 }
 

@@ -39,28 +39,19 @@ struct Refusal {
 };
 
 TEST_F(RequestRouterTest, RefusesEveryRequestWithoutAPairedToken) {
-    const std::string refusal = "Missing or invalid X-Harborlink-Token header";
+    const std::string head = R"({"id":")" + std::string(requestId) + R"(","payload":{)";
+    const std::string refusal =
+        R"("code":"unauthorized","message":"Missing or invalid X-Harborlink-Token header")";
     const std::vector<Refusal> cases{
-        {"deck.sync", "{}",
-         R"({"id":")" + std::string(requestId) +
-             R"(","payload":{"bundleId":"","code":"unauthorized","message":")" + refusal +
-             R"("},"type":"app.error"})"},
+        {"deck.sync", "{}", head + R"("bundleId":"",)" + refusal + R"(},"type":"app.error"})"},
         {"app.launch", R"({"bundleId":"org.gnome.Nautilus"})",
-         R"({"id":")" + std::string(requestId) +
-             R"(","payload":{"bundleId":"org.gnome.Nautilus","code":"unauthorized","message":")" +
-             refusal + R"("},"type":"app.error"})"},
+         head + R"("bundleId":"org.gnome.Nautilus",)" + refusal + R"(},"type":"app.error"})"},
         {"app.focus", R"({"bundleId":"firefox"})",
-         R"({"id":")" + std::string(requestId) +
-             R"(","payload":{"bundleId":"firefox","code":"unauthorized","message":")" + refusal +
-             R"("},"type":"app.error"})"},
+         head + R"("bundleId":"firefox",)" + refusal + R"(},"type":"app.error"})"},
         {"action.run", R"({"actionId":"system.volume.up"})",
-         R"({"id":")" + std::string(requestId) +
-             R"(","payload":{"actionId":"system.volume.up","code":"unauthorized","message":")" +
-             refusal + R"("},"type":"action.error"})"},
+         head + R"("actionId":"system.volume.up",)" + refusal + R"(},"type":"action.error"})"},
         {"shortcut.run", R"({"shortcutIdentifier":"S1","label":"Go"})",
-         R"({"id":")" + std::string(requestId) +
-             R"(","payload":{"code":"unauthorized","message":")" + refusal +
-             R"(","shortcutIdentifier":"S1"},"type":"shortcut.error"})"},
+         head + refusal + R"(,"shortcutIdentifier":"S1"},"type":"shortcut.error"})"},
         {"ping", R"({"ts":"2024-05-01T10:00:00Z"})", ""},
         {"app.icon.request", R"({"bundleIds":["firefox"]})", ""},
     };
@@ -172,6 +163,9 @@ TEST_F(RequestRouterTest, ShowsTheShortcutHintOnceUntilDismissed) {
     EXPECT_FALSE(router.shortcutCoachMessage());
 
     executors.shortcutReply = errorReply("cancelled");
+    route(run, "GOOD");
+    EXPECT_EQ(router.shortcutCoachMessage(), hint);
+    executors.shortcutReply = errorReply("run_failed");  // another outcome leaves the hint
     route(run, "GOOD");
     EXPECT_EQ(router.shortcutCoachMessage(), hint);
 
