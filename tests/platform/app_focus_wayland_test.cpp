@@ -6,20 +6,15 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <fstream>
 
-#include "agent_core/app_wire_handler.h"
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/avahi_test_services.h"
+#include "tests/support/child_process.h"
 #include "tests/support/dbus_session.h"
 #include "tests/support/io_thread.h"
-
-extern char** environ;
 
 namespace velopad {
 namespace {
@@ -27,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::AppDesktopSandbox;
 
-constexpr const char* kId = "5A0E4C1B-2D3F-4A5B-8C6D-7E8F9A0B1C2D";
 constexpr const char* kSocket = "wl-velopad-test";
 
 const fs::path kWindowProgram = fs::path(VELOPAD_BINARY_DIR) / "tests" / "wayland_window";
@@ -53,41 +47,20 @@ const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(
                      d.fakeAppEntry("org.example.Windowless", "Windowless"));
     }));
 
-// Starts `argv` as our child; the kernel ends it should the test die. Standard output and
-// error go to `log`.
+// Starts `argv` as our child, its output appended to `log`; the kernel ends it should the test
+// die.
 pid_t start(const std::vector<std::string>& argv, const fs::path& log) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        const int in = ::open("/dev/null", O_RDONLY);
-        ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execve(args[0], args.data(), environ);
-        ::_exit(127);
-    }
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const pid_t pid = testing::spawnProcess(argv, {-1, out, out}, std::nullopt, true);
+    ::close(out);
     return pid;
-}
-
-bool kwinOnTheBus() {
-    std::string output;
-    testing::runProgram(
-        {"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-         "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
-        &output);
-    return output.find("boolean true") != std::string::npos;
 }
 
 // A private KWin Wayland session: its own bus, headless output, and the session variables a
 // Plasma desktop sets.
 class KWinSession {
   public:
-    explicit KWinSession(testing::Sandbox& sandbox) : bus_(sandbox) {
+    explicit KWinSession(testing::Sandbox& sandbox) : bus_(sandbox), log_(sandbox.root() / "log") {
         // kwin_wayland's file capability is refused in containers; a copy has none. Its Qt
         // platform plugin loads only for a program named kwin_wayland.
         const fs::path copy = sandbox.root() / "kwin" / "kwin_wayland";
@@ -96,27 +69,31 @@ class KWinSession {
         sandbox.setEnv("KWIN_COMPOSE", "Q");
         sandbox.setEnv("DISPLAY", std::nullopt);
         sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
-        log_ = sandbox.root() / "kwin.log";
         pid_ = start(
             {copy.string(), "--virtual", "--socket", kSocket, "--width", "1024", "--height", "768"},
             log_);
         ready_ = testing::waitUntil(
-            [&] { return fs::exists(sandbox.runtimeDir() / kSocket) && kwinOnTheBus(); },
+            [&] {
+                std::string names;
+                testing::runProgram({"dbus-send", "--session", "--print-reply",
+                                     "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
+                                    &names);
+                return fs::exists(sandbox.runtimeDir() / kSocket) &&
+                       names.find("boolean true") != std::string::npos;
+            },
             std::chrono::seconds(30));
-        sandbox.setEnv("WAYLAND_DISPLAY", kSocket);
-        sandbox.setEnv("QT_QPA_PLATFORM", "wayland");
-        sandbox.setEnv("XDG_SESSION_TYPE", "wayland");
-        sandbox.setEnv("XDG_CURRENT_DESKTOP", "KDE");
+        for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", kSocket},
+                                          {"QT_QPA_PLATFORM", "wayland"},
+                                          {"XDG_SESSION_TYPE", "wayland"},
+                                          {"XDG_CURRENT_DESKTOP", "KDE"}}) {
+            sandbox.setEnv(name, value);
+        }
     }
     ~KWinSession() { testing::stopProcess(pid_); }
-    KWinSession(const KWinSession&) = delete;
-    KWinSession& operator=(const KWinSession&) = delete;
 
     bool ready() const { return ready_; }
-    std::string log() const {
-        std::ifstream in(log_);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string log() const { return testing::readTextFile(log_); }
 
   private:
     testing::DBusSession bus_;
@@ -125,12 +102,13 @@ class KWinSession {
     bool ready_ = false;
 };
 
-std::string lastLine(const fs::path& record) {
-    std::ifstream in(record);
+// The last focus change the window recorded: "active" or "inactive".
+bool lastLineIs(const std::string& id, const std::string& expected) {
+    std::ifstream in(desktop->recordPath(id));
     std::string line;
     std::string last;
     while (std::getline(in, line)) last = line;
-    return last;
+    return last == expected;
 }
 
 class AppFocusWaylandTest : public ::testing::Test {
@@ -149,31 +127,17 @@ class AppFocusWaylandTest : public ::testing::Test {
 
     // Opens the entry's window and waits until the compositor has given it focus.
     void open(const std::string& id) {
-        fs::remove(desktop->recordPath(id));
         started.push_back(
             start({desktop->programPath(id).string(), id, desktop->recordPath(id).string()},
                   desktop->sandbox().root() / (id + ".log")));
-        ASSERT_TRUE(testing::waitUntil([&] {
-            return lastLine(desktop->recordPath(id)) == "active";
-        })) << id
-            << "\n"
-            << kwin->log();
+        ASSERT_TRUE(testing::waitUntil([&] { return lastLineIs(id, "active"); })) << id << "\n"
+                                                                                  << kwin->log();
     }
 
     std::string send(const std::string& type, const std::string& bundleId) {
         LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
         options.activationTimeout = std::chrono::milliseconds(3000);
-        const AppWireHandler wire{
-            AppMessageHandler{AppLauncher{makeLinuxWorkspaceClient(io.pool(), options)}}};
-        return io
-            .run(wire.handle(R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" +
-                             bundleId + R"("},"type":")" + type + R"("})"))
-            .value_or("");
-    }
-
-    static std::string ok(const std::string& bundleId) {
-        return R"({"id":")" + std::string(kId) + R"(","payload":{"bundleId":")" + bundleId +
-               R"("},"type":"app.ok"})";
+        return testing::appReply(io, makeLinuxWorkspaceClient(io.pool(), options), type, bundleId);
     }
 
     std::unique_ptr<KWinSession> kwin;
@@ -184,17 +148,15 @@ class AppFocusWaylandTest : public ::testing::Test {
 TEST_F(AppFocusWaylandTest, RaisesNativeWaylandWindowsThroughKWin) {
     open("org.example.Front");
     open("org.example.Back");
-    ASSERT_TRUE(testing::waitUntil(
-        [] { return lastLine(desktop->recordPath("org.example.Front")) == "inactive"; }));
+    ASSERT_TRUE(testing::waitUntil([] { return lastLineIs("org.example.Front", "inactive"); }));
 
-    EXPECT_EQ(send("app.focus", "org.example.Front"), ok("org.example.Front")) << kwin->log();
-    EXPECT_TRUE(testing::waitUntil(
-        [] { return lastLine(desktop->recordPath("org.example.Front")) == "active"; }));
+    EXPECT_EQ(send("app.focus", "org.example.Front"), testing::appOk("org.example.Front"))
+        << kwin->log();
+    EXPECT_TRUE(testing::waitUntil([] { return lastLineIs("org.example.Front", "active"); }));
 
     // A running application is brought forward by a launch too, not started again.
-    EXPECT_EQ(send("app.launch", "org.example.Back"), ok("org.example.Back"));
-    EXPECT_TRUE(testing::waitUntil(
-        [] { return lastLine(desktop->recordPath("org.example.Back")) == "active"; }));
+    EXPECT_EQ(send("app.launch", "org.example.Back"), testing::appOk("org.example.Back"));
+    EXPECT_TRUE(testing::waitUntil([] { return lastLineIs("org.example.Back", "active"); }));
 
     // Running, but with no window KWin knows.
     started.push_back(
