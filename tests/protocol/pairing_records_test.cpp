@@ -29,24 +29,20 @@ TEST(PairingURL, PercentEncodesEverythingButUnreservedCharacters) {
               "harborlink://pair?v=1&name=a-b_c.d~e&code=x");
 }
 
-TEST(PairingURL, TrimsSurroundingWhiteSpace) {
-    EXPECT_EQ(PairingQRPayload::parse("   harborlink://pair?v=1&name=Mac&code=abc\n"),
-              (PairingQRPayload{1, "Mac", "abc"}));
-    EXPECT_EQ(PairingQRPayload::parse("\t\r\nharborlink://pair?v=1&name=Mac&code=abc \r\n"),
-              (PairingQRPayload{1, "Mac", "abc"}));
-}
-
-TEST(PairingURL, AcceptsAnyIntegerVersionAndIgnoresOtherItems) {
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?v=2&name=Mac&code=abc")->version, 2);
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?v=-7&name=Mac&code=abc")->version, -7);
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?v=+3&name=Mac&code=abc")->version, 3);
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?code=abc&x=y&flag&name=Mac&v=1"),
-              (PairingQRPayload{1, "Mac", "abc"}));
-    // A repeated name: the first occurrence with a value counts.
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?v&v=4&name=A&name=B&code=abc&code=def"),
-              (PairingQRPayload{4, "A", "abc"}));
-    // "+" is not a space in this URL.
-    EXPECT_EQ(PairingQRPayload::parse("harborlink://pair?v=1&name=A+B&code=c")->macName, "A+B");
+TEST(PairingURL, AcceptsSurroundingSpaceAnyIntegerVersionAndOtherItems) {
+    const std::pair<const char*, PairingQRPayload> cases[] = {
+        {"   harborlink://pair?v=1&name=Mac&code=abc\n", {1, "Mac", "abc"}},
+        {"\t\r\nharborlink://pair?v=1&name=Mac&code=abc \r\n", {1, "Mac", "abc"}},
+        {"harborlink://pair?v=2&name=Mac&code=abc", {2, "Mac", "abc"}},
+        {"harborlink://pair?v=-7&name=Mac&code=abc", {-7, "Mac", "abc"}},
+        {"harborlink://pair?v=+3&name=Mac&code=abc", {3, "Mac", "abc"}},
+        {"harborlink://pair?code=abc&x=y&flag&name=Mac&v=1", {1, "Mac", "abc"}},
+        // A repeated name: the first occurrence with a value counts.
+        {"harborlink://pair?v&v=4&name=A&name=B&code=abc&code=def", {4, "A", "abc"}},
+        {"harborlink://pair?v=1&name=A+B&code=c", {1, "A+B", "c"}},  // "+" is not a space here
+    };
+    for (const auto& [url, payload] : cases)
+        EXPECT_EQ(PairingQRPayload::parse(url), payload) << url;
 }
 
 class PairingURLRejects : public testing::TestWithParam<const char*> {};
