@@ -23,58 +23,43 @@ class PulseAudioVolumeControllerTest : public ::testing::Test {
     Sandbox sandbox;
     PulseAudioServer server{sandbox};
     PulseAudioVolumeController controller;
-
-    long volume(const std::string& sink = "test") const {
-        const auto channels = server.sinkVolumes(sink);
-        EXPECT_FALSE(channels.empty());
-        long sum = 0;
-        for (const long channel : channels) sum += channel;
-        return channels.empty() ? -1 : sum / static_cast<long>(channels.size());
-    }
 };
 
-TEST_F(PulseAudioVolumeControllerTest, UpFrom97PercentClampsToFullAndUnmutes) {
-    server.setSinkVolume("97%");
-    server.setSinkMuted(true);
-    controller.volumeUp();
-    EXPECT_EQ(volume(), 65536);
-    EXPECT_FALSE(server.sinkMuted());
-}
-
-TEST_F(PulseAudioVolumeControllerTest, UpFromMutedHalfStepsOneSixteenthAndUnmutes) {
-    server.setSinkVolume("32768");
-    server.setSinkMuted(true);
-    controller.volumeUp();
-    EXPECT_EQ(volume(), 36864);  // 0.5625
-    EXPECT_FALSE(server.sinkMuted());
-}
-
-TEST_F(PulseAudioVolumeControllerTest, DownToZeroLeavesMuteAsItWas) {
-    for (const bool muted : {true, false}) {
-        server.setSinkVolume("3%");
-        server.setSinkMuted(muted);
-        controller.volumeDown();
-        EXPECT_EQ(volume(), 0);
-        EXPECT_EQ(server.sinkMuted(), muted);
+// Each key from a given level and mute state, on two channels that may be out of balance and
+// above 100 %: a key never moves the level the wrong way and the channels keep their ratio.
+TEST_F(PulseAudioVolumeControllerTest, KeysStepTheLevelKeepTheBalanceAndSetMute) {
+    enum Key { up, down, mute };
+    const struct {
+        const char* left;
+        const char* right;
+        bool muted;
+        Key key;
+        std::vector<long> expected;
+        bool expectedMuted;
+    } cases[] = {
+        {"97%", "97%", true, up, {65536, 65536}, false},      // clamps to full, unmutes
+        {"32768", "32768", true, up, {36864, 36864}, false},  // + 1/16
+        {"32768", "32768", true, down, {28672, 28672}, false},
+        {"3%", "3%", true, down, {0, 0}, true},  // down to zero leaves mute as it was
+        {"3%", "3%", false, down, {0, 0}, false},
+        {"40000", "40000", false, mute, {40000, 40000}, true},  // mute keeps the level
+        {"40000", "40000", true, mute, {40000, 40000}, false},
+        {"98304", "65536", true, up, {98304, 65536}, false},     // 150 %: "up" leaves it
+        {"98304", "49152", false, down, {61440, 30720}, false},  // 150 %: down to 93.75 %
+        {"32768", "16384", true, up, {36864, 18432}, false},     // 50 % / 25 %: scaled together
+        {"65536", "32768", true, up, {65536, 32768}, false},     // at 100 %: stays
+        {"16384", "65536", false, down, {16384 * 61440 / 65536, 61440}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.left << " " << c.right << " key " << c.key);
+        server.pactl({"set-sink-volume", "test", c.left, c.right});
+        server.setSinkMuted(c.muted);
+        if (c.key == up) controller.volumeUp();
+        if (c.key == down) controller.volumeDown();
+        if (c.key == mute) controller.toggleMute();
+        EXPECT_EQ(server.sinkVolumes(), c.expected);
+        EXPECT_EQ(server.sinkMuted(), c.expectedMuted);
     }
-}
-
-TEST_F(PulseAudioVolumeControllerTest, DownAboveZeroUnmutes) {
-    server.setSinkVolume("32768");
-    server.setSinkMuted(true);
-    controller.volumeDown();
-    EXPECT_EQ(volume(), 28672);  // 0.4375
-    EXPECT_FALSE(server.sinkMuted());
-}
-
-TEST_F(PulseAudioVolumeControllerTest, MuteTwiceRestoresTheStateAndKeepsTheVolume) {
-    server.setSinkVolume("40000");
-    server.setSinkMuted(false);
-    controller.toggleMute();
-    EXPECT_TRUE(server.sinkMuted());
-    controller.toggleMute();
-    EXPECT_FALSE(server.sinkMuted());
-    EXPECT_EQ(volume(), 40000);
 }
 
 TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
@@ -83,45 +68,15 @@ TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
     server.setSinkVolume("50%", "test");
     server.setSinkVolume("32768", "second");
     controller.volumeUp();
-    EXPECT_EQ(volume("second"), 36864);
-    EXPECT_EQ(volume("test"), 32768);
+    EXPECT_EQ(server.sinkVolumes("second"), (std::vector<long>{36864, 36864}));
+    EXPECT_EQ(server.sinkVolumes("test"), (std::vector<long>{32768, 32768}));
 }
 
-// Two channels out of balance, some above 100 %: a key never moves the level the wrong way and
-// the channels keep their ratio.
-TEST_F(PulseAudioVolumeControllerTest, KeysKeepTheBalanceAndNeverMoveTheWrongWayAbove100Percent) {
-    const struct {
-        const char* left;
-        const char* right;
-        bool up;
-        std::vector<long> expected;
-    } cases[] = {
-        {"98304", "65536", true, {98304, 65536}},   // 150 %: "up" leaves it
-        {"98304", "49152", false, {61440, 30720}},  // 150 %: "down" goes to 93.75 %
-        {"32768", "16384", true, {36864, 18432}},   // 50 % / 25 %: scaled together
-        {"65536", "32768", true, {65536, 32768}},   // at 100 %: stays
-        {"16384", "65536", false, {16384 * 61440 / 65536, 61440}},
-    };
-    for (const auto& c : cases) {
-        server.pactl({"set-sink-volume", "test", c.left, c.right});
-        server.setSinkMuted(true);
-        c.up ? controller.volumeUp() : controller.volumeDown();
-        EXPECT_EQ(server.sinkVolumes(), c.expected) << c.left << " " << c.right << " " << c.up;
-        EXPECT_FALSE(server.sinkMuted());
-    }
-}
-
-class PulseAudioWithoutServerTest : public ::testing::Test {
-  protected:
+TEST(PulseAudioWithoutServerTest, EveryKeyReportsNoOutputDeviceAndASilentServerOnlyTheTimeout) {
     Sandbox sandbox;  // an empty runtime directory: nothing to connect to
-    void SetUp() override {
-        sandbox.setEnv("PULSE_SERVER", std::nullopt);
-        sandbox.setEnv("DISPLAY", std::nullopt);
-    }
-};
-
-TEST_F(PulseAudioWithoutServerTest, EveryOperationReportsNoOutputDevice) {
-    PulseAudioVolumeController controller;
+    sandbox.setEnv("PULSE_SERVER", std::nullopt);
+    sandbox.setEnv("DISPLAY", std::nullopt);
+    PulseAudioVolumeController controller(kVolumeStep, std::chrono::milliseconds(300));
     for (auto operation :
          {&PulseAudioVolumeController::volumeUp, &PulseAudioVolumeController::volumeDown,
           &PulseAudioVolumeController::toggleMute}) {
@@ -133,21 +88,15 @@ TEST_F(PulseAudioWithoutServerTest, EveryOperationReportsNoOutputDevice) {
             EXPECT_STREQ(error.what(), "No audio output device found.");
         }
     }
-}
 
-TEST_F(PulseAudioWithoutServerTest, AServerThatNeverAnswersCostsOnlyTheTimeout) {
     // A socket where the server would be, accepting connections and never speaking.
     const auto socketPath = sandbox.runtimeDir() / "pulse" / "native";
     std::filesystem::create_directories(socketPath.parent_path());
     const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener, 4), 0);
-
-    PulseAudioVolumeController controller(kVolumeStep, std::chrono::milliseconds(300));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(controller.volumeUp(), PulseAudioVolumeError);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
