@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "platform/linux/posix_process_runner.h"
 #include "protocol/json_text.h"
 #include "tests/support/shortcut_test_support.h"
 
@@ -63,23 +62,6 @@ TEST_F(ShortcutWireHandlerTest, AnswersEachFailureWithItsCodeAndMessage) {
     };
     for (const auto& [result, expected] : cases)
         EXPECT_EQ(handle(request, result), reply(expected));
-}
-
-TEST_F(ShortcutWireHandlerTest, RunsTheRealToolEndToEnd) {
-    testing::ShortcutsSandbox sandbox;
-    sandbox.writeShortcut(kId, "Greet", "true");
-    const auto runner = std::make_shared<PosixProcessRunner>(io.executor());
-    const auto request = [](const std::string& identifier) {
-        return R"({"type":"shortcut.run","id":"5E2B7C1A-0000-4000-8000-000000000001","payload":{"shortcutIdentifier":")" +
-               identifier + R"("}})";
-    };
-    EXPECT_EQ(handle(request(kId), runner),
-              R"({"id":"5E2B7C1A-0000-4000-8000-000000000001","payload":{"shortcutIdentifier":")" +
-                  std::string(kId) + R"("},"type":"shortcut.ok"})");
-    EXPECT_EQ(
-        handle(request("FFFFFFFF-0000-4000-8000-000000000000"), runner),
-        R"({"id":"5E2B7C1A-0000-4000-8000-000000000001","payload":{"code":"not_found","message":"Shortcut missing — replace it in Edit Deck.",)"
-        R"("shortcutIdentifier":"FFFFFFFF-0000-4000-8000-000000000000"},"type":"shortcut.error"})");
 }
 
 TEST_F(ShortcutWireHandlerTest, OtherTypesGetNoReplyAndUndecodableInputFailsRunningNothing) {
