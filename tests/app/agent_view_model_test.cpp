@@ -22,13 +22,13 @@ class AgentViewModelTest : public ::testing::Test {
     void SetUp() override { build(0); }
 
     void build(std::uint16_t port, std::chrono::milliseconds cooldown = 5000ms,
-               std::chrono::milliseconds retryDelay = 10ms) {
+               std::chrono::milliseconds retryDelay = 10ms, bool named = true) {
         ListenerOptions listenerOptions;
         listenerOptions.port = port;
         listenerOptions.portConflictRetryDelay = retryDelay;
         listener = ListenerService::create(io.executor(), router, listenerOptions);
         AgentViewModelOptions options;
-        options.computerName = [] { return std::string("Studio Desk"); };
+        if (named) options.computerName = [] { return std::string("Studio Desk"); };
         options.refreshPeriod = 3600s;  // the test drives refresh itself
         options.recoveryCooldown = cooldown;
         viewModel = AgentViewModel::create(io.executor(), pairing, *listener, options);
@@ -87,7 +87,18 @@ TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
     state = refreshed();
     EXPECT_EQ(state.pairingStatusText(), "iPhone A");
     EXPECT_EQ(state.statusText(), "Waiting for iPhone");
+    state.pairedDevices.push_back({Uuid::random(), "iPhone B", DeviceToken{"T"}, {}});
+    EXPECT_EQ(state.pairingStatusText(), "iPhone A, iPhone B");
     EXPECT_FALSE(state.showsPairingBlock());
+}
+
+TEST_F(AgentViewModelTest, AComputerWithoutANameIsShownAndPairedAsVelopadMac) {
+    viewModel->stop();
+    build(0, 5000ms, 10ms, false);
+    const auto state = refreshed();
+    EXPECT_EQ(state.bonjourServiceName, "Velopad Mac");
+    EXPECT_EQ(state.pairingQRString.rfind("harborlink://pair?v=1&name=Velopad%20Mac&code=", 0), 0u)
+        << state.pairingQRString;
 }
 
 TEST_F(AgentViewModelTest, ShowingThePairingCodeRenewsItUntilThePhonePairsAgain) {

@@ -143,14 +143,5 @@ TEST_F(AtomicFileTest, CreatesPrivateDirectoriesAndAcceptsExistingOnes) {
     EXPECT_THROW(createPrivateDirectories(sandbox.root() / "plain" / "below"), std::system_error);
 }
 
-TEST_F(AtomicFileTest, SetsAnUnreadableFileAsideUnderACorruptName) {
-    createPrivateDirectories(dir());
-    writeTextFile(file(), "garbage");
-    const fs::path aside = setAsideUnreadableFile(file());
-    EXPECT_EQ(aside, dir() / "decks.json.corrupt");
-    EXPECT_FALSE(fs::exists(file()));
-    EXPECT_EQ(readTextFile(aside), "garbage");
-}
-
 }  // namespace
 }  // namespace velopad

@@ -32,22 +32,6 @@ std::string refusal(const DeckTemplate& deck) {
 
 const std::string shortcutId = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 
-TEST(DeckStoreRulesTest, ADeckHoldsAtMost24Tiles) {
-    std::vector<DeckTile> tiles;
-    for (int i = 1; i <= 24; ++i) {
-        tiles.push_back(appTile(i, "App", "org.example.app" + std::to_string(i)));
-    }
-    EXPECT_EQ(validatedDeck(deckOf(tiles)).tiles.size(), 24u);
-
-    tiles.push_back(appTile(25, "App", "org.example.app25"));
-    EXPECT_EQ(refusal(deckOf(tiles)), "A deck can have at most 24 tiles.");
-    try {
-        (void)validatedDeck(deckOf(tiles));
-    } catch (const DeckStoreError& error) {
-        EXPECT_EQ(error, DeckStoreError::tooManyTiles(24));
-    }
-}
-
 TEST(DeckStoreRulesTest, RefusesTheSameKeyTwiceWithinOneKind) {
     struct Case {
         const char* name;

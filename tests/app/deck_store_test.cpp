@@ -61,6 +61,16 @@ std::vector<std::string> bundleIdsOf(const DeckTemplate& deck) {
     return ids;
 }
 
+// "<slot> <label> <bundleId> <iconName>" for each tile.
+std::vector<std::string> tilesOf(const DeckTemplate& deck) {
+    std::vector<std::string> tiles;
+    for (const DeckTile& tile : deck.tiles) {
+        tiles.push_back(std::to_string(tile.slot) + " " + tile.label + " " + tile.bundleId + " " +
+                        tile.iconName.value_or("-"));
+    }
+    return tiles;
+}
+
 std::vector<std::int64_t> slotsOf(const std::vector<DeckTile>& tiles) {
     std::vector<std::int64_t> slots;
     for (const DeckTile& tile : tiles) slots.push_back(tile.slot);
@@ -151,13 +161,21 @@ TEST_F(DeckStoreTest, MigratesTheOlderSingleDeckFile) {
     writeLegacyDeck("My Keys", {appTile(5, "Terminal", "org.gnome.Terminal"),
                                 actionTile(BuiltinAction::volumeMute, 2)});
 
-    const DeckTemplate streaming = io().run(store().loadDeck(DeckCategoryID::streaming, workspace));
+    // Steam is on the gaming template only.
+    const WorkspaceClient withSteam =
+        workspaceWith({"steam", "com.apple.Safari", "org.gnome.Terminal"});
+    const DeckTemplate streaming = io().run(store().loadDeck(DeckCategoryID::streaming, withSteam));
 
     EXPECT_EQ(streaming.name, "My Keys");
     ASSERT_EQ(streaming.tiles.size(), 2u);
     EXPECT_EQ(streaming.tiles[0].id, "system.volume.mute");  // ordered by slot, renumbered
     EXPECT_THAT(slotsOf(streaming.tiles), ElementsAre(1, 2));
-    EXPECT_EQ(storedDecks()[1].name, "Gaming");
+    const DeckTemplate gaming = storedDecks()[1];
+    EXPECT_EQ(gaming.id, "gaming");
+    EXPECT_EQ(gaming.name, "Gaming");
+    EXPECT_THAT(tilesOf(gaming),
+                ElementsAre("1 Steam steam steam", "2 Safari com.apple.Safari safari",
+                            "3 Terminal org.gnome.Terminal terminal"));
     EXPECT_FALSE(fs::exists(legacyFile()));
 }
 
@@ -379,6 +397,9 @@ TEST_F(DeckStoreTest, SnapshotsCarryRunningApplicationsAndIconRevisions) {
               (std::map<std::string, std::string>{{"com.apple.Safari", "app-com.apple.Safari"},
                                                   {shortcutId, "shortcut-" + shortcutId}}));
     EXPECT_EQ(calls->preloads, 1);  // only the deck with a Shortcut key preloads
+    EXPECT_THAT(calls->applications,
+                ElementsAre("com.apple.Safari", "org.gnome.Terminal", "com.apple.Safari", "spotify",
+                            "org.gnome.Terminal"));
     EXPECT_EQ(snapshots[1].deckId, "gaming");
     EXPECT_THAT(snapshots[1].runningBundleIds,
                 ElementsAre("com.apple.Safari", "org.gnome.Terminal"));

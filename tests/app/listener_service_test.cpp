@@ -11,10 +11,12 @@
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
 #include <cstdio>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "app/listener/request_router.h"
+#include "app/listener/service_advertising.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
@@ -107,6 +109,11 @@ class ListenerServiceTest : public ::testing::Test {
         return 0;
     }
     ListenerStatus status() { return io.run(listener->status()); }
+    void startOnHeldPort(std::uint16_t port, std::chrono::milliseconds retryDelay) {
+        listener = ListenerService::create(io.executor(), router,
+                                           {.port = port, .portConflictRetryDelay = retryDelay});
+        io.run(listener->start());
+    }
 
     IoThread io;  // outlives everything that holds one of its strands
     FakeExecutors executors;
@@ -147,18 +154,12 @@ TEST_F(ListenerServiceTest, ConnectionWithoutTokenIsServedButRefused) {
 TEST_F(ListenerServiceTest, OverlappingHandshakesKeepTheirOwnHeaders) {
     const auto port = startListening();
     // The paired phone starts its handshake but has not finished sending its headers ...
-    boost::asio::io_context context;
-    boost::asio::ip::tcp::socket slow(context);
-    slow.connect({boost::asio::ip::make_address("127.0.0.1"), port});
-    const std::string head =
-        "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-        "X-Harborlink-Token: " +
-        pairedToken + "\r\n";
-    boost::asio::write(slow, boost::asio::buffer(head));
+    RawPeer slow(port);
+    const std::string request = upgradeRequest(port, "X-Harborlink-Token: " + pairedToken + "\r\n");
+    slow.send(request.substr(0, request.size() - 2));
     // ... while a stranger connects and completes its handshake without a token.
     WsClient stranger(port);
-    boost::asio::write(slow, boost::asio::buffer(std::string("\r\n")));
+    slow.send("\r\n");
     stranger.send(ping(id1));
     stranger.send(launch(id2));
     auto reply = stranger.receive();
@@ -343,6 +344,29 @@ TEST_F(ListenerServiceTest, ConnectionsAreWatchedByTcpKeepaliveNotAnIdleTimer) {
     EXPECT_NE(output.find("timer:(keepalive,"), std::string::npos) << output;
 }
 
+// Records what the listener advertises.
+struct RecordingAdvertiser : ServiceAdvertising {
+    void advertise(const std::string& name, std::uint16_t port) override {
+        std::lock_guard lock(mutex);
+        advertised = name + ":" + std::to_string(port);
+    }
+    void withdraw() override {}
+    std::string last() {
+        std::lock_guard lock(mutex);
+        return advertised;
+    }
+    std::mutex mutex;
+    std::string advertised;
+};
+
+TEST_F(ListenerServiceTest, AdvertisesAComputerWithoutANameAsVelopadMac) {
+    RecordingAdvertiser advertiser;
+    const auto port = startListening({.advertiser = &advertiser});
+    EXPECT_TRUE(testing::waitUntil([&] { return !advertiser.last().empty(); }));
+    EXPECT_EQ(advertiser.last(), "Velopad Mac:" + std::to_string(port));
+    io.run(listener->shutdown());
+}
+
 TEST_F(ListenerServiceTest, ASecondStartFailsAndLeavesTheListenerServing) {
     const auto port = startListening();
     try {
@@ -363,21 +387,14 @@ TEST_F(ListenerServiceTest, RetriesAPortConflictEightTimesThenStaysFailed) {
     boost::asio::io_context context;
     boost::asio::ip::tcp::acceptor holder(context, {boost::asio::ip::tcp::v4(), 0});
     const auto port = holder.local_endpoint().port();
-
-    ListenerOptions options;
-    options.port = port;
-    options.portConflictRetryDelay = 20ms;
-    listener = ListenerService::create(io.executor(), router, options);
-    io.run(listener->start());
-    const std::string message =
-        "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
-    for (int i = 0; i < 200 && status().portConflictRetries < 8; ++i)
-        std::this_thread::sleep_for(10ms);
+    startOnHeldPort(port, 20ms);
+    testing::waitUntil([&] { return status().portConflictRetries >= 8; });
     std::this_thread::sleep_for(100ms);
     auto failed = status();
     EXPECT_FALSE(failed.isRunning);
     EXPECT_EQ(failed.portConflictRetries, 8);
-    EXPECT_EQ(failed.lastError, message);
+    EXPECT_EQ(failed.lastError, "Port " + std::to_string(port) +
+                                    " is already in use. Quit the other Velopad Agent first.");
 
     // Once the port is free, a restart (as the view model's recovery does) succeeds and resets.
     holder.close();
@@ -391,16 +408,11 @@ TEST_F(ListenerServiceTest, RetriesAPortConflictEightTimesThenStaysFailed) {
 
 TEST_F(ListenerServiceTest, APortFreedDuringRetriesIsTaken) {
     boost::asio::io_context context;
-    auto holder = std::make_unique<boost::asio::ip::tcp::acceptor>(
-        context, boost::asio::ip::tcp::endpoint{boost::asio::ip::tcp::v4(), 0});
+    std::optional<boost::asio::ip::tcp::acceptor> holder{
+        std::in_place, context, boost::asio::ip::tcp::endpoint{boost::asio::ip::tcp::v4(), 0}};
     const auto port = holder->local_endpoint().port();
-    ListenerOptions options;
-    options.port = port;
-    options.portConflictRetryDelay = 100ms;
-    listener = ListenerService::create(io.executor(), router, options);
-    io.run(listener->start());
-    for (int i = 0; i < 200 && status().portConflictRetries < 2; ++i)
-        std::this_thread::sleep_for(5ms);
+    startOnHeldPort(port, 100ms);
+    testing::waitUntil([&] { return status().portConflictRetries >= 2; });
     holder.reset();
     EXPECT_EQ(waitForPort(), port);
     EXPECT_TRUE(status().isRunning);

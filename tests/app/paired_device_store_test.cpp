@@ -28,8 +28,6 @@ const PairedDevice pixel =
 const PairedDevice iphone =
     device("7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10", "iPhone", "TOKEN-TWO", 12.5);
 
-// ---- the stored form ----
-
 TEST(PairedDeviceStoredFormTest, WritesSortedKeysWithReferenceDateSeconds) {
     EXPECT_EQ(secondsSinceReferenceDate(referenceDate + std::chrono::milliseconds(1500)), 1.5);
     EXPECT_EQ(encodeStoredPairedDevices({iphone}),
@@ -68,13 +66,16 @@ TEST(PairedDeviceStoredFormTest, RefusesAnythingButACompleteList) {
         "[{\"id\":\"nope\",\"name\":\"n\",\"token\":{\"value\":\"T\"},\"pairedAt\":1}]",
         "[{\"id\":\"7A1C9E54-8E0B-4F59-9D8B-7C9B2A5B1D10\",\"token\":{\"value\":\"T\"},"
         "\"pairedAt\":1}]",
+        // One good record does not carry a bad one (the second has no name).
+        [] {
+            std::string text = encodeStoredPairedDevices({pixel, iphone});
+            return text.replace(text.find("\"name\":\"iPhone\""), 6, "\"nom\"");
+        }(),
     };
     for (const std::string& text : bad) {
         EXPECT_EQ(decodeStoredPairedDevices(text), std::nullopt) << text;
     }
 }
-
-// ---- the in-memory store ----
 
 TEST(InMemoryPairedDeviceStoreTest, KeepsTheLastSavedListUntilCleared) {
     InMemoryPairedDeviceStore store({pixel});
@@ -84,8 +85,6 @@ TEST(InMemoryPairedDeviceStoreTest, KeepsTheLastSavedListUntilCleared) {
     store.clear();
     EXPECT_TRUE(store.load().empty());
 }
-
-// ---- the file store ----
 
 class FilePairedDeviceStoreTest : public testing::SandboxTest {
   protected:
@@ -97,11 +96,8 @@ class FilePairedDeviceStoreTest : public testing::SandboxTest {
     std::vector<std::string> reports;
 };
 
-TEST_F(FilePairedDeviceStoreTest, LivesInTheAgentDataDirectory) {
+TEST_F(FilePairedDeviceStoreTest, AnAbsentFileInTheDataDirectoryReadsAsEmptyAndClears) {
     EXPECT_EQ(FilePairedDeviceStore::defaultPath(), path());
-}
-
-TEST_F(FilePairedDeviceStoreTest, AnAbsentFileReadsAsEmptyAndClearsWithoutError) {
     auto store = makeStore();
     EXPECT_TRUE(store.load().empty());
     EXPECT_NO_THROW(store.clear());
