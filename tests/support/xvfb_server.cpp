@@ -3,8 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "tests/support/app_test_processes.h"
@@ -22,8 +19,6 @@
 
 namespace velopad::testing {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
@@ -53,24 +48,6 @@ std::vector<std::string> serviceEnvironment(const std::optional<std::string>& di
     return entries;
 }
 
-// Reads the display number Xvfb writes once it accepts connections.
-std::string readDisplayNumber(int fd, Clock::time_point deadline) {
-    std::string text;
-    while (text.find('\n') == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd descriptor{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) {
-            throw std::runtime_error("Xvfb did not report its display");
-        }
-        char buffer[32];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) throw std::runtime_error("Xvfb ended before reporting its display");
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text.substr(0, text.find('\n'));
-}
-
 std::optional<unsigned long> windowProperty(Display* display, Window window, const char* name) {
     Atom type = None;
     int format = 0;
@@ -93,7 +70,6 @@ bool XvfbServer::available(WindowManager windowManager) {
 }
 
 XvfbServer::XvfbServer(WindowManager windowManager) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     // Only the write end goes to Xvfb: a duplicate without close-on-exec.
@@ -104,10 +80,11 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
                                 "640x480x24", "-nolisten", "tcp", "-noreset"},
                                {}, serviceEnvironment(std::nullopt));
         ::close(writeEnd);
-        display_ = ":" + readDisplayNumber(pipeEnds[0], deadline);
+        // Xvfb writes its display number once it accepts connections.
+        display_ = ":" + readLineFrom(pipeEnds[0], std::chrono::seconds(10));
         ::close(pipeEnds[0]);
     } catch (...) {
-        ::close(writeEnd);
+        if (server_ <= 0) ::close(writeEnd);
         ::close(pipeEnds[0]);
         stop();
         throw;
@@ -123,16 +100,13 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
     windowManager_ =
         spawnProcess({"openbox", "--sm-disable", "--startup", "touch " + ready.string()}, {},
                      serviceEnvironment(display_));
-    while (Clock::now() < deadline) {
-        if (::waitpid(windowManager_, nullptr, WNOHANG) != 0) {
-            windowManager_ = 0;  // it ended (and is reaped)
-            break;
-        }
-        if (std::filesystem::exists(ready)) {
-            std::filesystem::remove(ready);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool managing = waitUntil([&] {
+        if (::waitpid(windowManager_, nullptr, WNOHANG) != 0) windowManager_ = -1;  // it ended
+        return windowManager_ < 0 || std::filesystem::exists(ready);
+    });
+    if (managing && windowManager_ > 0) {
+        std::filesystem::remove(ready);
+        return;
     }
     stop();
     throw std::runtime_error("openbox did not take over the display");
@@ -141,12 +115,8 @@ XvfbServer::XvfbServer(WindowManager windowManager) {
 XvfbServer::~XvfbServer() { stop(); }
 
 void XvfbServer::stop() {
-    for (pid_t* pid : {&windowManager_, &server_}) {
-        if (*pid <= 0) continue;
-        ::kill(*pid, SIGTERM);
-        ::waitpid(*pid, nullptr, 0);
-        *pid = 0;
-    }
+    stopChild(windowManager_);
+    stopChild(server_);
 }
 
 std::optional<unsigned long> XvfbServer::activeWindow() const {
