@@ -26,6 +26,32 @@ std::optional<std::filesystem::path> resolvedExecutable(GAppInfo* info) {
     return canonicalPath(found.get());
 }
 
+// Exec's arguments after the program, unquoted as the Exec key's rules say; arguments that hold
+// a field code are filled in per launch and say nothing about the entry, so they are left out.
+std::vector<std::string> execArguments(GDesktopAppInfo* info) {
+    std::vector<std::string> arguments;
+    const char* exec = g_app_info_get_commandline(G_APP_INFO(info));
+    gchar** argv = nullptr;
+    if (!exec || !g_shell_parse_argv(exec, nullptr, &argv, nullptr)) return arguments;
+    for (gchar** argument = argv + 1; *argv && *argument; ++argument) {
+        std::string text = *argument;
+        bool fieldCode = false;
+        std::string plain;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '%' && at + 1 < text.size()) {
+                if (text[at + 1] != '%') fieldCode = true;
+                plain += '%';
+                ++at;
+            } else {
+                plain += text[at];
+            }
+        }
+        if (!fieldCode) arguments.push_back(std::move(plain));
+    }
+    g_strfreev(argv);
+    return arguments;
+}
+
 std::optional<DesktopEntry> describe(GDesktopAppInfo* desktopInfo) {
     if (g_desktop_app_info_get_is_hidden(desktopInfo)) return std::nullopt;
     auto* info = G_APP_INFO(desktopInfo);
@@ -40,6 +66,7 @@ std::optional<DesktopEntry> describe(GDesktopAppInfo* desktopInfo) {
     entry.file = filename;
     entry.name = gio::toString(g_app_info_get_name(info));
     entry.executable = resolvedExecutable(info);
+    entry.arguments = execArguments(desktopInfo);
     if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(desktopInfo);
         wmClass && *wmClass) {
         entry.startupWMClass = wmClass;

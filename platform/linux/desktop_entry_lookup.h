@@ -18,7 +18,8 @@ struct DesktopEntry {
     std::filesystem::path file;                       // the .desktop file GIO chose for the ID
     std::string name;                                 // the entry's Name (localized)
     std::optional<std::filesystem::path> executable;  // Exec's program, resolved and canonical
-    std::optional<std::string> startupWMClass;        // StartupWMClass, when set
+    std::vector<std::string> arguments;  // Exec's arguments to it, field codes ("%U") left out
+    std::optional<std::string> startupWMClass;  // StartupWMClass, when set
     bool shown = false;            // whether menus show it (NoDisplay, OnlyShowIn, NotShowIn)
     bool dbusActivatable = false;  // DBusActivatable=true
 };

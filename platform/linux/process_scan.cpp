@@ -74,11 +74,16 @@ std::optional<fs::path> executableOf(const fs::path& processDir) {
     return fs::path(target);
 }
 
+constexpr std::size_t maxKeptArguments = 4096;
+
+std::string commandLine(const fs::path& processDir) {
+    return readSmallFile(processDir / "cmdline", 8192);
+}
+
 // argv[0] and argv[1] where they are absolute paths of files other than the process's own
 // program, resolved to canonical paths (a script run by its interpreter shows up this way).
-std::vector<fs::path> scriptPaths(const fs::path& processDir,
+std::vector<fs::path> scriptPaths(const std::string& cmdline,
                                   const std::optional<fs::path>& executable) {
-    const std::string cmdline = readSmallFile(processDir / "cmdline", 8192);
     std::vector<fs::path> paths;
     std::size_t start = 0;
     for (int index = 0; index < 2 && start < cmdline.size(); ++index) {
@@ -92,6 +97,28 @@ std::vector<fs::path> scriptPaths(const fs::path& processDir,
         if (!error && resolved != executable) paths.push_back(std::move(resolved));
     }
     return paths;
+}
+
+// Everything after argv[0], whole arguments only, up to maxKeptArguments bytes.
+std::string argumentsOf(const std::string& cmdline) {
+    const auto first = cmdline.find('\0');
+    if (first == std::string::npos || first + 1 >= cmdline.size()) return {};
+    std::string arguments = cmdline.substr(first + 1);
+    if (arguments.back() != '\0') arguments += '\0';
+    if (arguments.size() > maxKeptArguments) {
+        arguments.resize(arguments.rfind('\0', maxKeptArguments - 1) + 1);
+    }
+    return arguments;
+}
+
+// False when the process was caught inside an exec: its new program shows already, its command
+// line not yet (it reads as empty), so it has to be read again.
+bool readProgram(const fs::path& processDir, ProcessInfo& process) {
+    const std::string cmdline = commandLine(processDir);
+    process.executable = executableOf(processDir);
+    process.scriptPaths = scriptPaths(cmdline, process.executable);
+    process.arguments = argumentsOf(cmdline);
+    return !cmdline.empty() || !process.executable;
 }
 
 // "name=" in the "[Application]" group of a Flatpak sandbox's /.flatpak-info key file.
@@ -112,27 +139,6 @@ std::optional<std::string> flatpakApplicationId(const fs::path& processDir) {
         }
     }
     return std::nullopt;
-}
-
-std::string systemdEscaped(std::string_view id) {
-    std::string escaped;
-    for (const char c : id) {
-        if (c == '-') {
-            escaped += "\\x2d";
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-// What follows "app-": "<id>" or "<launcher>-<id>", where the launcher holds no "-".
-bool bodyNamesApplication(std::string_view body, std::string_view id) {
-    if (body == id) return true;
-    if (body.size() <= id.size() + 1 || !body.ends_with(id)) return false;
-    const std::string_view launcher = body.substr(0, body.size() - id.size() - 1);
-    return body[launcher.size()] == '-' && !launcher.empty() &&
-           launcher.find('-') == std::string_view::npos;
 }
 
 struct StatLine {
@@ -212,8 +218,7 @@ std::vector<ProcessInfo> ProcessScanner::scan() {
                 const fs::path processDir = procRoot_ / item->d_name;
                 known = Known{stat.startTime, std::string(exeLink), {}, 0, false};
                 known.info.pid = *pid;
-                known.info.executable = executableOf(processDir);
-                known.info.scriptPaths = scriptPaths(processDir, known.info.executable);
+                if (!readProgram(processDir, known.info)) known.exeLink.clear();
                 known.info.flatpakApplicationId = flatpakApplicationId(processDir);
             }
         }
@@ -244,51 +249,13 @@ std::vector<ProcessInfo> scanProcesses(const fs::path& procRoot, uid_t uid) {
         ProcessInfo process;
         process.pid = *pid;
         process.cgroupUnits = cgroupUnits(it->path());
-        process.executable = executableOf(it->path());
-        process.scriptPaths = scriptPaths(it->path(), process.executable);
+        readProgram(it->path(), process);
         process.flatpakApplicationId = flatpakApplicationId(it->path());
         processes.push_back(std::move(process));
     }
     std::sort(processes.begin(), processes.end(),
               [](const ProcessInfo& a, const ProcessInfo& b) { return a.pid < b.pid; });
     return processes;
-}
-
-namespace {
-
-// Snap applications run in "snap.<snap>.<app>-<uuid>.scope" (or a ".service" of that name);
-// their desktop-file ID is "<snap>_<app>".
-bool snapUnitNamesApplication(std::string_view unit, std::string_view applicationId) {
-    const auto underscore = applicationId.find('_');
-    if (underscore == std::string_view::npos || !unit.starts_with("snap.")) return false;
-    const std::string prefix = "snap." + std::string(applicationId.substr(0, underscore)) + "." +
-                               std::string(applicationId.substr(underscore + 1));
-    if (!unit.starts_with(prefix)) return false;
-    const std::string_view rest = unit.substr(prefix.size());
-    return rest == ".service" || (rest.starts_with("-") && rest.ends_with(".scope") &&
-                                  rest.size() > std::string_view("-.scope").size());
-}
-
-}  // namespace
-
-bool unitNamesApplication(std::string_view unit, std::string_view applicationId) {
-    if (snapUnitNamesApplication(unit, applicationId)) return true;
-    if (applicationId.empty() || !unit.starts_with("app-")) return false;
-    std::string_view body = unit.substr(4);
-    if (body.ends_with(".scope")) {
-        body.remove_suffix(6);
-        const auto dash = body.rfind('-');  // "-<random>"
-        if (dash == std::string_view::npos || dash + 1 == body.size()) return false;
-        body = body.substr(0, dash);
-    } else if (body.ends_with(".service")) {
-        body.remove_suffix(8);
-        if (const auto at = body.find('@'); at != std::string_view::npos) body = body.substr(0, at);
-    } else {
-        return false;
-    }
-    if (bodyNamesApplication(body, applicationId)) return true;
-    return applicationId.find('-') != std::string_view::npos &&
-           bodyNamesApplication(body, systemdEscaped(applicationId));
 }
 
 bool isGenericLauncher(const fs::path& executable) {
@@ -304,27 +271,94 @@ bool isGenericLauncher(const fs::path& executable) {
     return name.starts_with("python") || name.starts_with("perl");
 }
 
-bool processBelongsTo(const ProcessInfo& process, const ApplicationProcessQuery& query) {
-    const std::string& id = query.applicationId;
-    if (process.flatpakApplicationId == id) return true;
-    for (const auto& unit : process.cgroupUnits) {
-        if (unitNamesApplication(unit, id)) return true;
+namespace {
+
+// Whether `wanted` appear among the NUL-ended `arguments` in this order (others may come
+// between: wrappers add options of their own, and the desktop adds files and URLs).
+bool startedWith(std::string_view arguments, const std::vector<std::string>& wanted) {
+    auto next = wanted.begin();
+    while (next != wanted.end() && !arguments.empty()) {
+        const auto end = arguments.find('\0');
+        if (arguments.substr(0, end) == *next) ++next;
+        if (end == std::string_view::npos) break;
+        arguments.remove_prefix(end + 1);
     }
-    if (!query.executable || isGenericLauncher(*query.executable)) return false;
-    // Canonical paths on both sides: comparing their texts is enough (and much cheaper).
-    const std::string& wanted = query.executable->native();
-    if (process.executable && process.executable->native() == wanted) return true;
-    return std::any_of(process.scriptPaths.begin(), process.scriptPaths.end(),
-                       [&wanted](const fs::path& script) { return script.native() == wanted; });
+    return next == wanted.end();
+}
+
+}  // namespace
+
+ApplicationMatcher::ApplicationMatcher(std::vector<ApplicationProcessQuery> queries)
+    : queries_(std::move(queries)) {
+    for (std::size_t index = 0; index < queries_.size(); ++index) {
+        const auto& query = queries_[index];
+        byId_.emplace(query.applicationId, index);
+        if (query.executable && !isGenericLauncher(*query.executable)) {
+            // Canonical paths on both sides: comparing their texts is enough.
+            byProgram_[query.executable->native()].push_back(index);
+        }
+    }
+}
+
+std::vector<std::size_t> ApplicationMatcher::owners(const ProcessInfo& process) const {
+    std::vector<std::size_t> found;
+    const auto addId = [&](const std::string& id) {
+        const auto [first, last] = byId_.equal_range(id);
+        for (auto it = first; it != last; ++it) found.push_back(it->second);
+    };
+    if (process.flatpakApplicationId) addId(*process.flatpakApplicationId);
+    for (const auto& unit : process.cgroupUnits) {
+        for (const auto& id : applicationIdsOfUnit(unit)) addId(id);
+    }
+    const std::size_t byScope = found.size();
+
+    const auto addProgram = [&](const fs::path& program) {
+        const auto group = byProgram_.find(program.native());
+        if (group == byProgram_.end()) return;
+        const auto& members = group->second;
+        // A scope or sandbox already said which of the program's applications this is.
+        for (std::size_t at = 0; at < byScope; ++at) {
+            if (std::find(members.begin(), members.end(), found[at]) != members.end()) return;
+        }
+        if (members.size() == 1) {
+            found.push_back(members.front());
+            return;
+        }
+        std::optional<std::size_t> specificity;
+        for (const std::size_t member : members) {
+            const auto& wanted = queries_[member].arguments;
+            if (specificity && wanted.size() < *specificity) continue;
+            if (!startedWith(process.arguments, wanted)) continue;
+            if (!specificity || wanted.size() > *specificity) {
+                std::erase_if(found, [&](std::size_t index) {
+                    return std::find(members.begin(), members.end(), index) != members.end();
+                });
+                specificity = wanted.size();
+            }
+            found.push_back(member);
+        }
+    };
+    if (process.executable) addProgram(*process.executable);
+    for (const auto& script : process.scriptPaths) addProgram(script);
+
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+std::vector<std::vector<pid_t>> applicationProcesses(const std::vector<ProcessInfo>& processes,
+                                                     std::vector<ApplicationProcessQuery> queries) {
+    std::vector<std::vector<pid_t>> pids(queries.size());
+    const ApplicationMatcher matcher(std::move(queries));
+    for (const auto& process : processes) {
+        for (const std::size_t owner : matcher.owners(process)) pids[owner].push_back(process.pid);
+    }
+    return pids;
 }
 
 std::vector<pid_t> applicationProcesses(const std::vector<ProcessInfo>& processes,
                                         const ApplicationProcessQuery& query) {
-    std::vector<pid_t> pids;
-    for (const auto& process : processes) {
-        if (processBelongsTo(process, query)) pids.push_back(process.pid);
-    }
-    return pids;
+    return applicationProcesses(processes, std::vector<ApplicationProcessQuery>{query}).front();
 }
 
 }  // namespace velopad

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/linux/application_unit_name.h"
+
 namespace velopad {
 
 struct ProcessInfo {
@@ -21,6 +23,7 @@ struct ProcessInfo {
     std::optional<std::filesystem::path> executable;  // what /proc/<pid>/exe points to
     std::vector<std::filesystem::path> scriptPaths;   // other absolute argv[0]/argv[1], canonical
     std::optional<std::string> flatpakApplicationId;  // [Application] name= of .flatpak-info
+    std::string arguments;  // argv[1], argv[2], … each ended by a NUL (the first 4 KiB of them)
 };
 
 // Live processes owned by `uid` (zombies left out), in ascending process ID order.
@@ -52,23 +55,40 @@ class ProcessScanner {
     std::unordered_map<pid_t, Known> known_;
 };
 
-// Whether a systemd unit name is one that desktops use for an instance of `applicationId`:
-// "app[-<launcher>]-<id>-<random>.scope" or "app[-<launcher>]-<id>[@<random>].service", with
-// "-" inside the ID written either as "\x2d" (systemd escaping) or plainly.
-bool unitNamesApplication(std::string_view unit, std::string_view applicationId);
-
 struct ApplicationProcessQuery {
     std::string applicationId;
     std::optional<std::filesystem::path> executable;  // canonical; nothing skips that test
+    std::vector<std::string> arguments;  // what the entry passes its program (no field codes)
 };
 
 // Programs that start other programs (shells, interpreters, sandboxes): an entry whose Exec
 // starts with one of these cannot be recognised by its program.
 bool isGenericLauncher(const std::filesystem::path& executable);
 
-bool processBelongsTo(const ProcessInfo& process, const ApplicationProcessQuery& query);
+// Which of a set of applications a process belongs to: those its control group or Flatpak
+// sandbox names, and those whose program it runs. Applications that share one program (a
+// browser and the web applications started through it) are told apart: a process that a scope
+// or sandbox gives to one of them belongs to none of the others by program, and otherwise to the
+// one whose arguments it was started with (the most specific; an entry without arguments gets
+// only what no sibling claims). A program shared by no other query is enough on its own.
+class ApplicationMatcher {
+  public:
+    explicit ApplicationMatcher(std::vector<ApplicationProcessQuery> queries);
 
-// The processes of `processes` that belong to the application, in the order given.
+    // The indices of the queries `process` belongs to, ascending.
+    std::vector<std::size_t> owners(const ProcessInfo& process) const;
+
+  private:
+    std::vector<ApplicationProcessQuery> queries_;
+    std::unordered_multimap<std::string, std::size_t> byId_;
+    std::unordered_map<std::string, std::vector<std::size_t>> byProgram_;
+};
+
+// For each query, the processes of `processes` that belong to it, in the order given.
+std::vector<std::vector<pid_t>> applicationProcesses(const std::vector<ProcessInfo>& processes,
+                                                     std::vector<ApplicationProcessQuery> queries);
+
+// The same for one application alone.
 std::vector<pid_t> applicationProcesses(const std::vector<ProcessInfo>& processes,
                                         const ApplicationProcessQuery& query);
 

@@ -72,6 +72,13 @@ std::vector<std::int64_t> folderTimes(const std::vector<fs::path>& folders) {
     return times;
 }
 
+// Whether two readings of an ID's entry answer alike where it is installed and what it runs.
+bool sameListing(const std::shared_ptr<const DesktopEntry>& a,
+                 const std::shared_ptr<const DesktopEntry>& b) {
+    if (!a || !b) return !a && !b;
+    return a->file == b->file && a->executable == b->executable && a->arguments == b->arguments;
+}
+
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -110,7 +117,8 @@ struct RunningApplicationsMonitor::State {
     bool currentView = false;  // a pass ran since the view was last given up or invalidated
     Clock::time_point lastQuestion;
     Clock::time_point lastPass;
-    std::set<pid_t> reported;  // processes of watched applications, for pidfds
+    std::set<pid_t> reported;   // processes of watched applications, for pidfds
+    std::uint64_t version = 0;  // grows whenever what the view says about a watched ID changes
 
     std::atomic<bool> stopping{false};
     int wakeFd = -1;
@@ -123,7 +131,8 @@ struct RunningApplicationsMonitor::State {
     }
 
     static ApplicationProcessQuery queryFor(const std::string& id, const Watched& watched) {
-        return {id, watched.entry ? watched.entry->executable : std::nullopt};
+        if (!watched.entry) return {id, std::nullopt, {}};
+        return {id, watched.entry->executable, watched.entry->arguments};
     }
 
     // Reads /proc (when the last reading is older than `fresh`) and the entries of the watched
@@ -162,18 +171,30 @@ struct RunningApplicationsMonitor::State {
 
         std::lock_guard lock(mutex);
         reported.clear();
+        bool changed = false;
+        // All at once: applications sharing one program are told apart among each other.
+        std::vector<ApplicationProcessQuery> queries;
         for (auto& [id, state] : watched) {
             if (auto it = found.find(id); it != found.end()) {
+                changed = changed || !state.lookedUp || !sameListing(state.entry, it->second);
                 state.entry = std::move(it->second);
                 state.lookedUp = true;
             }
-            state.pids = isAcceptableDesktopId(id)
-                             ? applicationProcesses(processes, queryFor(id, state))
-                             : std::vector<pid_t>{};
+            if (isAcceptableDesktopId(id)) queries.push_back(queryFor(id, state));
+        }
+        auto pids = applicationProcesses(processes, queries);
+        for (std::size_t index = 0; index < queries.size(); ++index) {
+            auto& state = watched[queries[index].applicationId];
+            changed = changed || pids[index] != state.pids;
+            state.pids = std::move(pids[index]);
             for (const pid_t pid : state.pids) {
                 if (reported.size() < maxPidfds) reported.insert(pid);
             }
         }
+        for (auto& [id, state] : watched) {
+            if (!isAcceptableDesktopId(id)) state.pids.clear();
+        }
+        if (changed) ++version;
         currentView = true;
         if (fresh == Clock::duration::zero()) lastPass = now;
     }
@@ -361,23 +382,38 @@ std::vector<std::string> RunningApplicationsMonitor::runningAmong(
     std::lock_guard passLock(state.passMutex);
     state.processes = state.scanner.scan();
     state.processesRead = Clock::now();
+    std::vector<ApplicationProcessQuery> queries;
+    for (const auto& entry : entries) {
+        queries.push_back({entry.id, entry.executable, entry.arguments});
+    }
+    const ApplicationMatcher matcher(std::move(queries));
     std::vector<std::string> ids;
     std::set<std::string> seen;
     for (const auto& process : state.processes) {
-        for (const auto& entry : entries) {
-            if (seen.contains(entry.id)) continue;
-            if (processBelongsTo(process, {entry.id, entry.executable})) {
-                seen.insert(entry.id);
-                ids.push_back(entry.id);
-            }
+        for (const std::size_t owner : matcher.owners(process)) {
+            if (seen.insert(entries[owner].id).second) ids.push_back(entries[owner].id);
         }
     }
     return ids;
 }
 
+std::optional<std::uint64_t> RunningApplicationsMonitor::currentVersion() {
+    auto& state = *state_;
+    std::lock_guard lock(state.mutex);
+    const auto now = Clock::now();
+    const bool wasActive = state.active(now);
+    state.lastQuestion = now;
+    if (!wasActive) state.wake();
+    // Whoever holds on to answers keyed by the version keeps asking about all of them.
+    for (auto& [id, watched] : state.watched) watched.asked = now;
+    if (!state.currentView || !wasActive) return std::nullopt;
+    return state.version;
+}
+
 void RunningApplicationsMonitor::invalidate() {
     std::lock_guard lock(state_->mutex);
     state_->currentView = false;
+    ++state_->version;
 }
 
 }  // namespace velopad

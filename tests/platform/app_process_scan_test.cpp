@@ -1,25 +1,21 @@
-// Finding running applications in /proc: unit names, a hand-made /proc tree, and real processes
-// (found by their program, and by a real control group named like a desktop's app scope).
+// Finding running applications in /proc: unit names (read and written) and a hand-made /proc
+// tree. Real processes, scopes and exits are the monitor's test.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <thread>
+#include <algorithm>
 
 #include "platform/linux/process_scan.h"
-#include "tests/support/app_desktop_sandbox.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using testing::Sandbox;
 
 struct UnitCase {
@@ -51,10 +47,34 @@ TEST(AppUnitNames, DesktopScopesAndServices) {
         {"snap.firefox.firefox-6f1e2a.scope", "firefox_geckodriver", false},
         {"snap.firefox.firefox.scope", "firefox_firefox", false},
         {"snap.firefox.firefox-6f1e2a.scope", "firefox", false},
+        {"snap.firefox.firefox-7d9c56f0-2f64-4d7e.scope", "firefox_firefox", true},
+        {"app-velopad-caf\\xc3\\xa9\\x20bar-12.scope", "caf\xc3\xa9 bar", true},
+        {"app-velopad-a\\x5cx2d-12.scope", "a\\x2d", true},
+        {"app-velopad-a\\x5cx2d-12.scope", "a-", false},
     };
     for (const auto& test : cases) {
         EXPECT_EQ(unitNamesApplication(test.unit, test.id), test.names)
             << test.unit << " / " << test.id;
+    }
+}
+
+TEST(AppUnitNames, ScopesOfLaunchedApplicationsAreNamedLikeTheDesktopsOwn) {
+    const struct {
+        std::string id;
+        std::optional<std::string> scope;
+    } cases[] = {
+        {"org.example.Viewer", "app-velopad-org.example.Viewer-42.scope"},
+        {"google-chrome", "app-velopad-google\\x2dchrome-42.scope"},
+        {".hidden app\\", "app-velopad-\\x2ehidden\\x20app\\x5c-42.scope"},
+        {"caf\xc3\xa9", "app-velopad-caf\\xc3\\xa9-42.scope"},
+        {"", std::nullopt},
+        {std::string(234, 'a'), "app-velopad-" + std::string(234, 'a') + "-42.scope"},  // 255
+        {std::string(235, 'a'), std::nullopt},
+    };
+    for (const auto& test : cases) {
+        const auto scope = applicationScopeName("velopad", test.id, 42);
+        EXPECT_EQ(scope, test.scope) << test.id;
+        EXPECT_TRUE(!scope || unitNamesApplication(*scope, test.id)) << test.id;
     }
 }
 
@@ -130,42 +150,31 @@ TEST_F(FakeProcTest, ApplicationsAreRecognisedByScopeFlatpakAndProgram) {
     EXPECT_THAT(matching("org.example.Shell", fs::path("/bin/sh")), IsEmpty());
 }
 
-TEST(AppProcessScanLive, FindsARealProcessByItsProgramUntilItEnds) {
-    const fs::path program = fs::canonical(testing::fakeAppPath());
-    const pid_t pid = testing::spawnFakeApp({}, std::nullopt);
-    const ApplicationProcessQuery query{"org.example.NotInAnyScope", program};
-    EXPECT_THAT(applicationProcesses(scanProcesses("/proc", ::geteuid()), query), Contains(pid));
-    testing::stopProcess(pid);
-    EXPECT_THAT(applicationProcesses(scanProcesses("/proc", ::geteuid()), query),
-                Not(Contains(pid)));
-}
+// A browser and two web applications of it: one program, told apart by the arguments each
+// entry starts it with, or by the scope it was started in; a program of one entry alone is
+// enough.
+TEST_F(FakeProcTest, ApplicationsSharingAProgramAreToldApart) {
+    const fs::path browser = realFile("browser");
+    const auto commandLine = [&](const std::string& arguments) {
+        std::string text = browser.string() + ' ' + arguments;
+        std::replace(text.begin(), text.end(), ' ', '\0');
+        return text;
+    };
+    addProcess(60, "/session.scope", "S", browser, commandLine("https://example.org"));
+    addProcess(61, "/session.scope", "S", browser,
+               commandLine("--no-sandbox --profile-directory=Default --app-id=a"));
+    addProcess(62, "/app.slice/app-velopad-org.example.WebB-62.scope", "S", browser,
+               commandLine(""));
+    addProcess(63, "/session.scope", "S", browser, commandLine("--app-id=a"));
 
-// The writable cgroup v2 hierarchy, when this test may create groups in it (root in a
-// container or a delegated hierarchy).
-std::optional<fs::path> writableCgroupRoot() {
-    for (const fs::path root : {"/sys/fs/cgroup/unified", "/sys/fs/cgroup"}) {
-        if (fs::exists(root / "cgroup.procs") && ::access(root.c_str(), W_OK) == 0) return root;
-    }
-    return std::nullopt;
-}
-
-TEST(AppProcessScanLive, FindsARealProcessInADesktopAppScope) {
-    const auto root = writableCgroupRoot();
-    if (!root) GTEST_SKIP() << "no writable cgroup v2 hierarchy";
-    const fs::path scope =
-        *root / ("app-gnome-org.example.Scoped-" + std::to_string(::getpid()) + ".scope");
-    std::error_code error;
-    if (!fs::create_directory(scope, error)) GTEST_SKIP() << "cannot create " << scope;
-
-    const pid_t pid = testing::spawnFakeApp({}, std::nullopt);
-    std::ofstream(scope / "cgroup.procs") << pid << std::flush;
-    const auto pids = applicationProcesses(scanProcesses("/proc", ::geteuid()),
-                                           {"org.example.Scoped", std::nullopt});
-    testing::stopProcess(pid);
-    for (int attempt = 0; attempt < 100 && !fs::remove(scope, error); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_THAT(pids, ElementsAre(pid));
+    const std::vector<ApplicationProcessQuery> queries = {
+        {"org.example.Browser", browser, {}},
+        {"org.example.WebA", browser, {"--profile-directory=Default", "--app-id=a"}},
+        {"org.example.WebB", browser, {"--profile-directory=Default", "--app-id=b"}},
+    };
+    const auto pids = applicationProcesses(scanProcesses(proc(), ::geteuid()), queries);
+    EXPECT_THAT(pids, ElementsAre(ElementsAre(60, 63), ElementsAre(61), ElementsAre(62)));
+    EXPECT_THAT(matching("org.example.WebA", browser), ElementsAre(60, 61, 62, 63));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -30,6 +31,16 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(
         sandbox.writeEntry(sandbox.userApplications(), "org.example.Shell",
                            "[Desktop Entry]\nType=Application\nName=Shell\nExec=/bin/sh -c "
                            "\"exec true\"\n");
+        // A browser and two web applications of it: one program.
+        const std::string program = testing::fakeAppPath().string();
+        for (const auto& [id, arguments] :
+             {std::pair{"org.example.Browser", " %U"},
+              std::pair{"org.example.WebA", " --profile \"web apps\" --app-id a %U"},
+              std::pair{"org.example.WebB", " --profile \"web apps\" --app-id b"}}) {
+            sandbox.writeEntry(
+                sandbox.userApplications(), id,
+                "[Desktop Entry]\nType=Application\nName=Web\nExec=" + program + arguments + "\n");
+        }
     }));
 
 RunningApplicationsOptions optionsWithPeriod(std::chrono::milliseconds period) {
@@ -88,6 +99,26 @@ TEST(RunningApplicationsMonitor, APlainProcessShowsAndGoesWithinASecondAndAShell
     ASSERT_TRUE(shellState);
     EXPECT_THAT(shellState->pids, Not(Contains(shell)));
     EXPECT_TRUE(gone);
+}
+
+TEST(RunningApplicationsMonitor, EntriesSharingAProgramCountOnlyWhatWasStartedFromThem) {
+    RunningApplicationsMonitor monitor(optionsWithPeriod(1000ms));
+    const std::string ids[] = {"org.example.Browser", "org.example.WebA", "org.example.WebB"};
+    for (const auto& id : ids) ASSERT_NE(monitor.refresh(id).entry, nullptr) << id;
+
+    const pid_t webA = testing::spawnFakeApp(
+        {"--profile", "web apps", "--app-id", "a", "--window", "no"}, std::nullopt);
+    const bool seen = answersWithin(monitor, ids[1], withinASecond, [&](const auto& pids) {
+        return std::find(pids.begin(), pids.end(), webA) != pids.end();
+    });
+    const auto browserAlone = monitor.current(ids[0]);
+    const auto webB = monitor.current(ids[2]);
+    testing::stopProcess(webA);
+
+    EXPECT_TRUE(seen);
+    ASSERT_TRUE(browserAlone && webB);
+    EXPECT_THAT(browserAlone->pids, Not(Contains(webA)));
+    EXPECT_THAT(webB->pids, Not(Contains(webA)));
 }
 
 // The writable cgroup v2 hierarchy, when this test may create groups in it (root in a
