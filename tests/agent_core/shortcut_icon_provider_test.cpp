@@ -69,7 +69,6 @@ TEST_F(ShortcutIconProviderTest, RendersTheEntryIconWithItsSha256AsRevision) {
     EXPECT_EQ(image->height, 128);
     EXPECT_EQ(image->pixel(64, 64), 0xFF8800FFU);
     EXPECT_EQ(result->revision, testing::sha256Hex(result->pngData));
-    EXPECT_EQ(result->revision.size(), 64U);
 }
 
 TEST_F(ShortcutIconProviderTest, IdentifiersDifferingInCaseShareOneEntry) {
@@ -79,11 +78,8 @@ TEST_F(ShortcutIconProviderTest, IdentifiersDifferingInCaseShareOneEntry) {
     EXPECT_EQ(icon(kUpper), first);
     EXPECT_EQ(io.run(provider.revision("0a1B2c3D-4e5f-4a6b-8c7d-9e0f1a2b3c4d")), first->revision);
     EXPECT_EQ(fetches, 1);
-}
-
-TEST_F(ShortcutIconProviderTest, FindsEntriesWrittenInMixedCase) {
-    addShortcut("0a1B2c3D-4E5F-4a6b-8c7d-9e0f1a2b3c4d", "#00ff00");
-    EXPECT_TRUE(icon(kLower));
+    addShortcut("1111aAaA-2222-4333-8444-555555555555", "#00ff00");  // in mixed case
+    EXPECT_TRUE(icon("1111aaaa-2222-4333-8444-555555555555"));
 }
 
 TEST_F(ShortcutIconProviderTest, CachedPngNeverAsksTheSource) {
@@ -97,6 +93,7 @@ TEST_F(ShortcutIconProviderTest, CachedPngNeverAsksTheSource) {
 }
 
 TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndAChangedEntryIsFetchedAgain) {
+    EXPECT_TRUE(io.run(provider.preloadAll()).empty());  // no Shortcuts folder yet
     EXPECT_EQ(icon(kLower), std::nullopt);
     addShortcut(kOther, std::nullopt);  // a Shortcut without an icon
     EXPECT_EQ(icon(kOther), std::nullopt);
@@ -141,10 +138,6 @@ TEST_F(ShortcutIconProviderTest, PreloadAllFillsTheCacheForEveryShortcutInOnePas
     EXPECT_EQ(cached->revision, testing::sha256Hex(all.at(kLower)));
     EXPECT_EQ(fetches, 0);
     EXPECT_EQ(listings, 1);
-}
-
-TEST_F(ShortcutIconProviderTest, PreloadAllWithoutAFolderGivesNothing) {
-    EXPECT_TRUE(io.run(provider.preloadAll()).empty());
 }
 
 }  // namespace
