@@ -1,8 +1,6 @@
-// A child process for the process-runner tests.
+// A child process for the Shortcut runner tests.
 //   stubborn_child                 ignores SIGTERM, says "ready" and sleeps up to 60 s
 //   stubborn_child flood <bytes>   writes <bytes> bytes to standard output and to standard error
-//   stubborn_child bad-utf8        writes bytes that are not UTF-8 to standard output
-//   stubborn_child orphan          leaves a grandchild holding the output pipes for 5 s, then exits
 //   stubborn_child echo-args …     writes each argument on its own line, in brackets
 
 #include <unistd.h>
@@ -51,19 +49,6 @@ int main(int argc, char** argv) {
     }
     if (mode == "flood" && argc > 2) {
         flood(std::strtoull(argv[2], nullptr, 10));
-        return 0;
-    }
-    if (mode == "bad-utf8") {
-        writeAll(STDOUT_FILENO, "\xff\xfe", 2);
-        writeAll(STDERR_FILENO, "fine", 4);
-        return 0;
-    }
-    if (mode == "orphan") {
-        if (::fork() == 0) {
-            ::sleep(5);
-            std::_Exit(0);
-        }
-        writeAll(STDOUT_FILENO, "parent done\n", 12);
         return 0;
     }
     if (mode == "echo-args") {
