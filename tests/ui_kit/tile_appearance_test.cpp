@@ -29,18 +29,9 @@ TEST(TileAppearanceTest, UnlistedAppsShowTheirFirstLetterOnBlue) {
     EXPECT_EQ(steam.glyph, "S");
     EXPECT_EQ(steam.gradient, (std::array{kFallbackTop, kFallbackBottom}));
 
-    EXPECT_EQ(appearance(appTile(1,
-                                 "\xc3\x89"
-                                 "diteur",
-                                 "x"))
-                  .glyph,
-              "\xc3\x89");  // É
-    EXPECT_EQ(appearance(appTile(1,
-                                 "e\xcc\x81"
-                                 "cran",
-                                 "x"))
-                  .glyph,
-              "e\xcc\x81");  // e + U+0301
+    // The first character, whole: "É" and "e" + U+0301.
+    EXPECT_EQ(appearance(appTile(1, std::string("\xc3\x89") + "diteur", "x")).glyph, "\xc3\x89");
+    EXPECT_EQ(appearance(appTile(1, std::string("e\xcc\x81") + "cran", "x")).glyph, "e\xcc\x81");
     EXPECT_EQ(appearance(appTile(1, "", "x")).glyph, "");
 }
 
@@ -64,10 +55,9 @@ TEST(FirstCharacterTest, KeepsMarksJoinersAndFlagsTogether) {
               "\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa");
     EXPECT_EQ(firstCharacter("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb x"),
               "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb");  // woman + ZWJ + laptop
-    EXPECT_EQ(firstCharacter("\xff"
-                             "abc"),
-              "\xef\xbf\xbd");                              // invalid byte → U+FFFD
-    EXPECT_EQ(firstCharacter("\xe2\x82"), "\xef\xbf\xbd");  // truncated sequence
+    // An invalid byte and a truncated sequence each become U+FFFD.
+    EXPECT_EQ(firstCharacter(std::string("\xff") + "abc"), "\xef\xbf\xbd");
+    EXPECT_EQ(firstCharacter("\xe2\x82"), "\xef\xbf\xbd");
 }
 
 }  // namespace
