@@ -36,14 +36,9 @@ TEST(AppAccentColor, GreyAndDarkIconsAreLiftedToTheFloors) {
 TEST(AppAccentColor, VividPixelsOutweighGreyOnes) {
     // Left half saturated red (weight 1.15), right half white (weight 0.15).
     RgbaImage image{8, 8, {}};
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            if (x < 4) {
-                image.pixels.insert(image.pixels.end(), {255, 0, 0, 255});
-            } else {
-                image.pixels.insert(image.pixels.end(), {255, 255, 255, 255});
-            }
-        }
+    for (int i = 0; i < 64; ++i) {
+        const std::uint8_t greenAndBlue = i % 8 < 4 ? 0 : 255;
+        image.pixels.insert(image.pixels.end(), {255, greenAndBlue, greenAndBlue, 255});
     }
     const double g = 0.15 / 1.30;  // the white pixels' share of green and blue
     // Average (1, g, g): saturation 1 - g, brightness 1.
