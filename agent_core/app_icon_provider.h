@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent_core/async.h"
 #include "agent_core/icon_revision.h"
@@ -63,9 +64,15 @@ class AppIconProvider {
     // The same steps (the cache is filled alike), returning only the revision.
     Task<std::optional<std::string>> revision(std::string bundleId, WorkspaceClient workspace);
 
+    // The revisions of those of `bundleIds` that have an icon, as `revision` gives them.
+    Task<std::map<std::string, std::string>> revisions(std::vector<std::string> bundleIds,
+                                                       WorkspaceClient workspace);
+
   private:
     Task<std::optional<IconPng>> lookUp(std::string bundleId, WorkspaceClient workspace);
     Task<std::optional<IconPng>> lookUpInSection(std::string bundleId, WorkspaceClient workspace);
+    Task<std::map<std::string, std::string>> revisionsInSection(std::vector<std::string> bundleIds,
+                                                                WorkspaceClient workspace);
 
     Strand strand_;
     asio::thread_pool& pool_;

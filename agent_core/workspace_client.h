@@ -7,6 +7,7 @@
 // lambdas should not be coroutines with captures (the captures could die before the coroutine
 // finishes); forward to a free coroutine function that takes its arguments by value instead.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -38,6 +39,12 @@ struct WorkspaceClient {
     // Identifiers of the applications running now, each once, in the system's order. May be
     // left empty by fakes that do not need it (then it yields nothing).
     std::function<Task<std::vector<std::string>>()> runningApplicationIds;
+
+    // A number that stays the same for as long as `urlForApplication` and `runningApplication`
+    // answer as they did for every identifier asked about while it held; nothing when that is
+    // not known right now. Asking keeps those answers current. May be left empty (then answers
+    // are never reused).
+    std::function<std::optional<std::uint64_t>()> answersVersion;
 
     // Those of `bundleIds` for which `urlForApplication` yields a URL.
     Task<std::set<std::string>> installedBundleIds(std::vector<std::string> bundleIds) const;

@@ -86,6 +86,10 @@ DeckIconRevisions DeckIconRevisions::from(AppIconProvider& applications,
                 return shortcut->revision(std::move(identifier));
             },
         .preloadShortcutIcons = [shortcut] { return preloadIgnoringResult(shortcut); },
+        .applicationRevisions =
+            [app, workspace](std::vector<std::string> bundleIds) {
+                return app->revisions(std::move(bundleIds), workspace);
+            },
     };
 }
 
@@ -124,6 +128,13 @@ struct FileStamp {
 struct DeckStore::DecksCache {
     FileStamp stamp;
     FileState state;
+};
+
+struct DeckStore::RunningView {
+    std::optional<FileStamp> stamp;              // of the decks file read; none when not reusable
+    std::optional<std::uint64_t> version;        // of the workspace's answers
+    std::vector<DeckSnapshotPayload> snapshots;  // without icon revisions
+    std::vector<std::string> runningBundleIds;
 };
 
 DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
@@ -355,43 +366,97 @@ Task<std::vector<DeckTemplate>> DeckStore::decksForSnapshots(const WorkspaceClie
     co_return DeckStoreRules::defaultDecks(isInstalled);
 }
 
+std::shared_ptr<const DeckStore::RunningView> DeckStore::reusableView(
+    const WorkspaceClient& workspace) const {
+    std::shared_ptr<const RunningView> view;
+    {
+        std::lock_guard lock(viewMutex_);
+        view = view_;
+    }
+    if (!view || !workspace.answersVersion) return nullptr;
+    // Asked every time: asking keeps the workspace's answers current.
+    const std::optional<std::uint64_t> version = workspace.answersVersion();
+    if (!version || version != view->version || FileStamp::of(storagePath_) != view->stamp) {
+        return nullptr;
+    }
+    return view;
+}
+
+Task<std::shared_ptr<const DeckStore::RunningView>> DeckStore::runningView(
+    WorkspaceClient workspace) {
+    if (auto view = reusableView(workspace)) co_return view;
+    auto operation = [](DeckStore* self,
+                        WorkspaceClient workspace) -> Task<std::shared_ptr<const RunningView>> {
+        co_return co_await self->buildView(std::move(workspace));
+    };
+    auto task = operation(this, std::move(workspace));
+    co_return co_await onStrand(strand_, std::move(task));
+}
+
+// Runs on the strand.
+Task<std::shared_ptr<const DeckStore::RunningView>> DeckStore::buildView(
+    WorkspaceClient workspace) {
+    if (auto view = reusableView(workspace)) co_return view;  // built meanwhile
+    auto view = std::make_shared<RunningView>();
+    // Read before the answers it stands for: a change meanwhile only causes one more build.
+    if (workspace.answersVersion) view->version = workspace.answersVersion();
+    std::vector<DeckTemplate> decks;
+    {
+        auto pass = co_await gate_->enter();
+        decks = co_await decksForSnapshots(workspace);
+        if (decksCache_) view->stamp = decksCache_->stamp;
+    }
+    const BundlePredicate isInstalled = co_await installedPredicate(workspace, decks);
+    const BundlePredicate isRunning = co_await runningPredicate(workspace, decks, isInstalled);
+    for (const DeckTemplate& deck : decks) {
+        view->snapshots.push_back(DeckTemplateFilter::makeSnapshot(deck, isInstalled, isRunning));
+        for (std::string& bundleId : installedAppBundleIds(deck, isInstalled)) {
+            if (isRunning(bundleId)) view->runningBundleIds.push_back(std::move(bundleId));
+        }
+    }
+    if (view->stamp && view->version) {
+        std::lock_guard lock(viewMutex_);
+        view_ = view;
+    }
+    co_return view;
+}
+
 Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient workspace,
                                                                 DeckIconRevisions icons) {
-    auto operation = [](DeckStore* self, WorkspaceClient workspace,
-                        DeckIconRevisions icons) -> Task<std::vector<DeckSnapshotPayload>> {
-        std::vector<DeckTemplate> decks;
-        {
-            auto pass = co_await self->gate_->enter();
-            decks = co_await self->decksForSnapshots(workspace);
-        }
-        const BundlePredicate isInstalled = co_await installedPredicate(workspace, decks);
-        const BundlePredicate isRunning = co_await runningPredicate(workspace, decks, isInstalled);
+    const std::shared_ptr<const RunningView> view = co_await runningView(workspace);
+    std::vector<DeckSnapshotPayload> snapshots = view->snapshots;
 
-        std::vector<DeckSnapshotPayload> snapshots;
-        for (const DeckTemplate& deck : decks) {
-            DeckSnapshotPayload snapshot =
-                DeckTemplateFilter::makeSnapshot(deck, isInstalled, isRunning);
-            const bool hasShortcut = std::any_of(
-                snapshot.tiles.begin(), snapshot.tiles.end(),
-                [](const DeckTile& tile) { return tile.kind == DeckTileKind::shortcut; });
-            if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
+    std::map<std::string, std::string> appRevisions;
+    if (icons.applicationRevisions) {
+        std::vector<std::string> bundleIds;
+        for (const DeckSnapshotPayload& snapshot : snapshots) {
             for (const DeckTile& tile : snapshot.tiles) {
-                if (tile.kind == DeckTileKind::app && icons.applicationRevision) {
-                    auto revision = co_await icons.applicationRevision(tile.bundleId);
-                    if (revision) snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
-                } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
-                           icons.shortcutRevision) {
-                    auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier);
-                    if (revision)
-                        snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
-                }
+                if (tile.kind == DeckTileKind::app) bundleIds.push_back(tile.bundleId);
             }
-            snapshots.push_back(std::move(snapshot));
         }
-        co_return snapshots;
-    };
-    auto task = operation(this, std::move(workspace), std::move(icons));
-    co_return co_await onStrand(strand_, std::move(task));
+        appRevisions = co_await icons.applicationRevisions(std::move(bundleIds));
+    }
+    for (DeckSnapshotPayload& snapshot : snapshots) {
+        const bool hasShortcut =
+            std::any_of(snapshot.tiles.begin(), snapshot.tiles.end(),
+                        [](const DeckTile& tile) { return tile.kind == DeckTileKind::shortcut; });
+        if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
+        for (const DeckTile& tile : snapshot.tiles) {
+            if (tile.kind == DeckTileKind::app && icons.applicationRevisions) {
+                if (auto found = appRevisions.find(tile.bundleId); found != appRevisions.end())
+                    snapshot.iconRevisions[tile.bundleId] = found->second;
+            } else if (tile.kind == DeckTileKind::app && icons.applicationRevision) {
+                auto revision = co_await icons.applicationRevision(tile.bundleId);
+                if (revision) snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
+            } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
+                       icons.shortcutRevision) {
+                auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier);
+                if (revision)
+                    snapshot.iconRevisions[*tile.shortcutIdentifier] = std::move(*revision);
+            }
+        }
+    }
+    co_return snapshots;
 }
 
 Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient workspace,
@@ -402,25 +467,8 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
 }
 
 Task<std::vector<std::string>> DeckStore::runningDeckBundleIds(WorkspaceClient workspace) {
-    auto operation = [](DeckStore* self,
-                        WorkspaceClient workspace) -> Task<std::vector<std::string>> {
-        std::vector<DeckTemplate> decks;
-        {
-            auto pass = co_await self->gate_->enter();
-            decks = co_await self->decksForSnapshots(workspace);
-        }
-        const BundlePredicate isInstalled = co_await installedPredicate(workspace, decks);
-        const BundlePredicate isRunning = co_await runningPredicate(workspace, decks, isInstalled);
-        std::vector<std::string> running;
-        for (const DeckTemplate& deck : decks) {
-            for (std::string& bundleId : installedAppBundleIds(deck, isInstalled)) {
-                if (isRunning(bundleId)) running.push_back(std::move(bundleId));
-            }
-        }
-        co_return running;
-    };
-    auto task = operation(this, std::move(workspace));
-    co_return co_await onStrand(strand_, std::move(task));
+    const std::shared_ptr<const RunningView> view = co_await runningView(std::move(workspace));
+    co_return view->runningBundleIds;
 }
 
 }  // namespace velopad

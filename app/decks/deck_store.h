@@ -4,13 +4,18 @@
 // installed applications, or by migrating an older single-deck "deck.json"), hands out, saves
 // and resets decks, and builds the snapshots and running-application lists sent to phones.
 //
-// An actor: operations run on its strand; file I/O runs on the thread pool. Each operation
-// reads the file afresh (no decks are cached). Operations that write hold the store for their
+// An actor: operations run on its strand; file I/O runs on the thread pool. The decks file is
+// decoded again whenever it changed on disk. Operations that write hold the store for their
 // whole run; a snapshot lets other operations in while it waits for the icon providers.
+//
+// Pings and syncs are answered from a view of the decks with what is installed and running,
+// built again only when the decks file changes or the workspace says its answers changed.
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +41,10 @@ struct DeckIconRevisions {
     std::function<Task<std::optional<std::string>>(std::string identifier)> shortcutRevision;
     // Fills the Shortcut icon cache in one pass; awaited once per deck that holds a Shortcut.
     std::function<Task<void>()> preloadShortcutIcons;
+    // The revisions of several applications' icons at once (of those that have one); used
+    // instead of `applicationRevision` when set.
+    std::function<Task<std::map<std::string, std::string>>(std::vector<std::string> bundleIds)>
+        applicationRevisions;
 
     // Binds to the providers, which must outlive every snapshot built with the result.
     static DeckIconRevisions from(AppIconProvider& applications, ShortcutIconProvider& shortcuts,
@@ -90,6 +99,12 @@ class DeckStore {
   private:
     struct FileState;
     struct DecksCache;
+    struct RunningView;
+
+    Task<std::shared_ptr<const RunningView>> runningView(WorkspaceClient workspace);
+    // The view last built, while neither the decks file nor the workspace's answers changed.
+    std::shared_ptr<const RunningView> reusableView(const WorkspaceClient& workspace) const;
+    Task<std::shared_ptr<const RunningView>> buildView(WorkspaceClient workspace);
 
     Task<void> prepareStorage(const WorkspaceClient& workspace);
     Task<FileState> readDecksFile();
@@ -106,6 +121,8 @@ class DeckStore {
     ProblemReporter report_;
     std::unique_ptr<SerialGate> gate_;
     std::unique_ptr<DecksCache> decksCache_;  // touched on strand_ only
+    mutable std::mutex viewMutex_;            // read from any thread, written on strand_
+    std::shared_ptr<const RunningView> view_;
 };
 
 }  // namespace velopad

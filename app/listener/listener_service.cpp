@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <cerrno>
 #include <deque>
@@ -223,19 +224,25 @@ std::string peerAddress(const tcp::socket& socket) {
 }
 
 // Messages read ahead of the one being handled, so control frames (pings) keep being answered
-// while a long request runs. Touched on the listener's strand only; `wake` is cancelled to wake
-// whichever side waits (the reader for room, the handler for a message: never both at once).
+// while a long request runs. Touched on the listener's strand only. The reader waits for room,
+// the handler for a message, never both at once; `wake` wakes the one that waits.
 struct Inbox {
-    explicit Inbox(const Strand& strand)
-        : wake(strand, std::chrono::steady_clock::time_point::max()) {}
+    explicit Inbox(const Strand& strand) : wake(strand, 1) {}
     std::deque<std::string> messages;
     bool ended = false;
-    asio::steady_timer wake;
+    bool someoneWaits = false;
+    asio::experimental::channel<void(boost::system::error_code)> wake;
+
+    void changed() {
+        if (someoneWaits) wake.try_send(boost::system::error_code{});
+    }
 };
 
 Task<void> waitForChange(Inbox& inbox) {
-    auto [ignored] = co_await inbox.wake.async_wait(as_tuple(asio::use_awaitable));
+    inbox.someoneWaits = true;
+    auto [ignored] = co_await inbox.wake.async_receive(as_tuple(asio::use_awaitable));
     (void)ignored;
+    inbox.someoneWaits = false;
 }
 
 Task<void> readAhead(std::shared_ptr<WebSocketConnection> connection, std::shared_ptr<Inbox> inbox,
@@ -247,10 +254,10 @@ Task<void> readAhead(std::shared_ptr<WebSocketConnection> connection, std::share
         auto message = co_await connection->receive();
         if (!message) break;
         inbox->messages.push_back(std::move(*message));
-        inbox->wake.cancel();
+        inbox->changed();
     }
     inbox->ended = true;
-    inbox->wake.cancel();
+    inbox->changed();
 }
 
 }  // namespace
@@ -322,7 +329,7 @@ Task<void> ListenerService::serveConnection(tcp::socket socket) {
             if (inbox->messages.empty()) break;
             std::string message = std::move(inbox->messages.front());
             inbox->messages.pop_front();
-            inbox->wake.cancel();  // room for the reader again
+            inbox->changed();  // room for the reader again
             if (message.empty()) continue;
             std::vector<std::string> replies;
             try {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/detached.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -144,27 +143,35 @@ void WebSocketConnection::send(std::shared_ptr<const std::string> text) {
     queue_.push_back(std::move(text));
     if (!writing_) {
         writing_ = true;
-        asio::co_spawn(
-            stream_->ws.get_executor(),
-            [self = shared_from_this()]() { return self->writeQueued(); }, asio::detached);
+        writeFront();
     }
 }
 
-Task<void> WebSocketConnection::writeQueued() {
-    while (!queue_.empty() && !cancelled_) {
-        auto text = queue_.front();
-        auto [error, written] =
-            co_await stream_->ws.async_write(asio::buffer(*text), as_tuple(asio::use_awaitable));
-        (void)written;
-        if (cancelled_) break;  // cancel() has emptied the queue meanwhile
-        if (error) {
-            cancel();
-            break;
-        }
-        queuedBytes_ -= text->size();
-        queue_.pop_front();
+// A plain completion handler rather than a coroutine: one reply costs one write operation.
+void WebSocketConnection::writeFront() {
+    stream_->ws.async_write(asio::buffer(*queue_.front()),
+                            [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                self->frontWritten(error);
+                            });
+}
+
+void WebSocketConnection::frontWritten(beast::error_code error) {
+    if (cancelled_) {  // cancel() has emptied the queue meanwhile
+        writing_ = false;
+        return;
     }
-    writing_ = false;
+    if (error) {
+        writing_ = false;
+        cancel();
+        return;
+    }
+    queuedBytes_ -= queue_.front()->size();
+    queue_.pop_front();
+    if (queue_.empty()) {
+        writing_ = false;
+    } else {
+        writeFront();
+    }
 }
 
 void WebSocketConnection::cancel() {

@@ -4,6 +4,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/status.hpp>
+#include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -55,7 +56,8 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
     bool isOpen() const;
 
   private:
-    Task<void> writeQueued();
+    void writeFront();
+    void frontWritten(boost::system::error_code error);
     // Answers the upgrade request with a plain HTTP status and closes the connection.
     Task<void> refuse(boost::beast::http::status status, unsigned version);
 

@@ -118,6 +118,7 @@ WorkspaceClient makeLinuxWorkspaceClient(asio::thread_pool& pool, LinuxWorkspace
         return velopad::openApplication(binding, std::move(url));
     };
     client.runningApplicationIds = [binding] { return velopad::runningApplicationIds(binding); };
+    client.answersVersion = [binding] { return binding->monitor->currentVersion(); };
     return client;
 }
 

@@ -72,6 +72,13 @@ std::vector<std::int64_t> folderTimes(const std::vector<fs::path>& folders) {
     return times;
 }
 
+// Whether two readings of an ID's entry answer alike where it is installed and what it runs.
+bool sameListing(const std::shared_ptr<const DesktopEntry>& a,
+                 const std::shared_ptr<const DesktopEntry>& b) {
+    if (!a || !b) return !a && !b;
+    return a->file == b->file && a->executable == b->executable && a->arguments == b->arguments;
+}
+
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -110,7 +117,8 @@ struct RunningApplicationsMonitor::State {
     bool currentView = false;  // a pass ran since the view was last given up or invalidated
     Clock::time_point lastQuestion;
     Clock::time_point lastPass;
-    std::set<pid_t> reported;  // processes of watched applications, for pidfds
+    std::set<pid_t> reported;   // processes of watched applications, for pidfds
+    std::uint64_t version = 0;  // grows whenever what the view says about a watched ID changes
 
     std::atomic<bool> stopping{false};
     int wakeFd = -1;
@@ -163,10 +171,12 @@ struct RunningApplicationsMonitor::State {
 
         std::lock_guard lock(mutex);
         reported.clear();
+        bool changed = false;
         // All at once: applications sharing one program are told apart among each other.
         std::vector<ApplicationProcessQuery> queries;
         for (auto& [id, state] : watched) {
             if (auto it = found.find(id); it != found.end()) {
+                changed = changed || !state.lookedUp || !sameListing(state.entry, it->second);
                 state.entry = std::move(it->second);
                 state.lookedUp = true;
             }
@@ -175,6 +185,7 @@ struct RunningApplicationsMonitor::State {
         auto pids = applicationProcesses(processes, queries);
         for (std::size_t index = 0; index < queries.size(); ++index) {
             auto& state = watched[queries[index].applicationId];
+            changed = changed || pids[index] != state.pids;
             state.pids = std::move(pids[index]);
             for (const pid_t pid : state.pids) {
                 if (reported.size() < maxPidfds) reported.insert(pid);
@@ -183,6 +194,7 @@ struct RunningApplicationsMonitor::State {
         for (auto& [id, state] : watched) {
             if (!isAcceptableDesktopId(id)) state.pids.clear();
         }
+        if (changed) ++version;
         currentView = true;
         if (fresh == Clock::duration::zero()) lastPass = now;
     }
@@ -385,9 +397,23 @@ std::vector<std::string> RunningApplicationsMonitor::runningAmong(
     return ids;
 }
 
+std::optional<std::uint64_t> RunningApplicationsMonitor::currentVersion() {
+    auto& state = *state_;
+    std::lock_guard lock(state.mutex);
+    const auto now = Clock::now();
+    const bool wasActive = state.active(now);
+    state.lastQuestion = now;
+    if (!wasActive) state.wake();
+    // Whoever holds on to answers keyed by the version keeps asking about all of them.
+    for (auto& [id, watched] : state.watched) watched.asked = now;
+    if (!state.currentView || !wasActive) return std::nullopt;
+    return state.version;
+}
+
 void RunningApplicationsMonitor::invalidate() {
     std::lock_guard lock(state_->mutex);
     state_->currentView = false;
+    ++state_->version;
 }
 
 }  // namespace velopad

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -57,6 +58,11 @@ class RunningApplicationsMonitor {
     // The IDs of `entries` that run now, each once, in the order of the processes found; reads
     // /proc now (blocks).
     std::vector<std::string> runningAmong(const std::vector<DesktopEntry>& entries);
+
+    // A number that changes whenever what `current` would answer for an ID it already watches
+    // changes; nothing when the view is not current. Keeps the view and all its IDs alive, so an
+    // answer remembered under the number stays right for as long as the number stays.
+    std::optional<std::uint64_t> currentVersion();
 
     // Something may have been started: the next question reads /proc again.
     void invalidate();

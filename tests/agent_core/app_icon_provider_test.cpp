@@ -108,6 +108,17 @@ TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryOrIts
     EXPECT_NE(replaced->revision, first->revision);
     EXPECT_EQ(icon("org.example.Player"), replaced);
     EXPECT_EQ(renders, 3);
+
+    // Several at once: from the cache, the unknown left out, a replaced icon file drawn again.
+    const std::vector<std::string> ids{"org.example.Player", "org.example.Gone",
+                                       "org.example.Player"};
+    EXPECT_EQ(io.run(provider.revisions(ids, workspace())),
+              (std::map<std::string, std::string>{{"org.example.Player", replaced->revision}}));
+    EXPECT_EQ(renders, 3);
+    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x00AA00);
+    EXPECT_EQ(io.run(provider.revisions(ids, workspace())).at("org.example.Player"),
+              first->revision);
+    EXPECT_EQ(renders, 4);
 }
 
 TEST_F(AppIconProviderTest, AThemeChangeGivesNewIconsWithoutARestart) {

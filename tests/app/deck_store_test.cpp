@@ -409,6 +409,38 @@ TEST_F(DeckStoreTest, SnapshotsCarryRunningApplicationsAndIconRevisions) {
                             "org.gnome.Terminal"));
 }
 
+TEST_F(DeckStoreTest, RunningListsAreReusedUntilTheWorkspaceAnswersOrTheDecksFileChange) {
+    auto running = std::make_shared<std::set<std::string>>();
+    auto version = std::make_shared<std::optional<std::uint64_t>>(1);
+    WorkspaceClient live = workspaceWith(installedApps);
+    live.runningApplication = [running](std::string id) {
+        return runningInstance(running, std::move(id));
+    };
+    live.answersVersion = [version] { return *version; };
+    const auto none = io().run(store().runningDeckBundleIds(live));
+    EXPECT_TRUE(none.empty());
+
+    running->insert("org.gnome.Terminal");
+    EXPECT_EQ(io().run(store().runningDeckBundleIds(live)), none);  // the same answers
+    *version = 2;
+    EXPECT_THAT(io().run(store().runningDeckBundleIds(live)),
+                ElementsAre("org.gnome.Terminal", "org.gnome.Terminal"));
+
+    DeckTemplate solo;
+    solo.name = "Solo";
+    solo.tiles = {appTile(1, "Terminal", "org.gnome.Terminal")};
+    running->insert("com.apple.Safari");
+    io().run(store().saveDeck(DeckCategoryID::gaming, solo, live));  // a new decks file
+    EXPECT_THAT(io().run(store().runningDeckBundleIds(live)),
+                ElementsAre("com.apple.Safari", "org.gnome.Terminal", "org.gnome.Terminal"));
+    const auto snapshots = io().run(store().deckSnapshots(live, DeckIconRevisions{}));
+    EXPECT_EQ(snapshots[1].name, "Solo");
+
+    *version = std::nullopt;  // not known: asked afresh every time
+    running->clear();
+    EXPECT_TRUE(io().run(store().runningDeckBundleIds(live)).empty());
+}
+
 TEST_F(DeckStoreTest, AFileWithTooFewDecksIsAnsweredFromTheDefaults) {
     testing::writeTextFile(decksFile(),
                            "{\"decks\":[{\"id\":\"gaming\",\"name\":\"G\",\"tiles\":[]}],"
