@@ -104,9 +104,10 @@ class DeckEditorWindowTest : public testing::SandboxTest {
 
 TEST_F(DeckEditorWindowTest, ACardDroppedOnSlotThreeMovesTheKeyAlreadyOnTheDeck) {
     std::vector<DeckTile> tiles;
-    for (int i = 1; i <= 6; ++i) tiles.push_back(appTile(i, "App", "app." + std::to_string(i)));
-    tiles.push_back(appTile(7, "Safari", "com.apple.Safari", "safari"));
-    tiles.push_back(appTile(8, "Terminal", "org.gnome.Terminal", "terminal"));
+    for (const auto& app : scan()) {
+        tiles.push_back(appTile(static_cast<std::int64_t>(tiles.size()) + 1, app.label,
+                                app.bundleId, app.iconName));
+    }
     io.run(store.saveDeck(DeckCategoryID::streaming, DeckTemplate("streaming", "Mine", tiles),
                           makeContext().workspace));
 
@@ -116,16 +117,11 @@ TEST_F(DeckEditorWindowTest, ACardDroppedOnSlotThreeMovesTheKeyAlreadyOnTheDeck)
 
     // The Safari card drags its bundle identifier as plain text, nothing else.
     auto& library = window.libraryModel();
-    QModelIndex safariCard;
-    for (int row = 0; row < library.rowCount(); ++row) {
-        if (library.data(library.index(row), desktop::LibraryListModel::PayloadRole) ==
-            "com.apple.Safari") {
-            safariCard = library.index(row);
-        }
-    }
-    ASSERT_TRUE(safariCard.isValid());
-    EXPECT_EQ(library.data(safariCard, Qt::DisplayRole), "Safari");
-    std::unique_ptr<QMimeData> mime(library.mimeData({safariCard}));
+    const auto found = library.match(library.index(0), desktop::LibraryListModel::PayloadRole,
+                                     "com.apple.Safari", 1, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(library.data(found[0], Qt::DisplayRole), "Safari");
+    std::unique_ptr<QMimeData> mime(library.mimeData(found));
     ASSERT_NE(mime, nullptr);
     EXPECT_EQ(mime->formats(), QStringList{"text/plain"});
     EXPECT_EQ(mime->text(), "com.apple.Safari");
@@ -142,19 +138,14 @@ TEST_F(DeckEditorWindowTest, ACardDroppedOnSlotThreeMovesTheKeyAlreadyOnTheDeck)
     QApplication::sendEvent(slot3, &drop);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window.shownState().tiles[2].bundleId == "com.apple.Safari"; }, 5000));
-
-    const auto& shown = window.shownState();
-    ASSERT_EQ(shown.tiles.size(), 8u);
-    EXPECT_EQ(shown.tiles[3].bundleId, "app.3");
-    EXPECT_EQ(shown.tiles[6].bundleId, "app.6");
-    EXPECT_EQ(shown.tiles[7].bundleId, "org.gnome.Terminal");
-    EXPECT_EQ(std::count_if(shown.tiles.begin(), shown.tiles.end(),
-                            [](const DeckTile& t) { return t.bundleId == "com.apple.Safari"; }),
-              1);
-    EXPECT_FALSE(shown.dropTargetIndex.has_value());
+    std::vector<std::string> order;
+    for (const auto& tile : window.shownState().tiles) order.push_back(tile.bundleId);
+    EXPECT_EQ(order, (std::vector<std::string>{"app.1", "app.2", "com.apple.Safari", "app.3",
+                                               "app.4", "app.5", "app.6", "org.gnome.Terminal"}));
+    EXPECT_FALSE(window.shownState().dropTargetIndex.has_value());
     EXPECT_EQ(slot3->accessibleName(), "Safari");
     EXPECT_EQ(window.preview().slotCount(), 24);
-    EXPECT_EQ(shown.syncLabel(), "Unsaved");
+    EXPECT_EQ(window.shownState().syncLabel(), "Unsaved");
 }
 
 // What a screen reader finds under each name, as AT-SPI reads it through Qt's accessibility.
@@ -167,6 +158,13 @@ QAccessibleInterface* findByName(QAccessibleInterface* root, const QString& name
     return nullptr;
 }
 
+// Presses the control a screen reader finds under `name`, as AT-SPI's "Press" action does.
+void press(QAccessibleInterface* root, const QString& name) {
+    QAccessibleInterface* control = findByName(root, name);
+    ASSERT_TRUE(control && control->actionInterface()) << name.toStdString();
+    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
 TEST_F(DeckEditorWindowTest, ControlsAreNamedByTheirTextsAndFollowTheCategory) {
     DeckEditorWindow& window = showLoaded();
     QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
@@ -177,10 +175,7 @@ TEST_F(DeckEditorWindowTest, ControlsAreNamedByTheirTextsAndFollowTheCategory) {
     }
     EXPECT_EQ(findByName(root, "The iPhone shows the Streaming deck only for now."), nullptr);
 
-    QAccessibleInterface* gaming = findByName(root, "Gaming");
-    ASSERT_NE(gaming, nullptr);
-    ASSERT_NE(gaming->actionInterface(), nullptr);
-    gaming->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(root, "Gaming");
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return window.shownState().selectedCategory == DeckCategoryID::gaming &&
@@ -190,8 +185,7 @@ TEST_F(DeckEditorWindowTest, ControlsAreNamedByTheirTextsAndFollowTheCategory) {
     EXPECT_NE(findByName(root, "Reset to Gaming defaults"), nullptr);
     EXPECT_NE(findByName(root, "The iPhone shows the Streaming deck only for now."), nullptr);
 
-    QAccessibleInterface* actions = findByName(root, "Actions");
-    actions->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    press(root, "Actions");
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window.shownState().libraryTab == LibraryTab::actions; }, 5000));
     EXPECT_NE(findByName(root, "Action Library"), nullptr);
