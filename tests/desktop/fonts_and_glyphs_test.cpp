@@ -5,6 +5,7 @@
 
 #include <QFontInfo>
 #include <QImage>
+#include <sstream>
 
 #include "app/desktop/glyphs.h"
 #include "qt_application.h"
@@ -15,16 +16,14 @@ namespace {
 
 using DeckTypography::Family;
 
-struct FaceCase {
-    Family family;
-    int weight;
-    const char* family_name;
-    const char* style;
-};
-
 TEST(TypographyFont, ResolvesEveryFaceTheTypographyNames) {
     testing::qtApplication();
-    const FaceCase cases[] = {
+    const struct {
+        Family family;
+        int weight;
+        const char* family_name;
+        const char* style;
+    } cases[] = {
         {Family::ui, 400, "Space Grotesk", "Regular"},
         {Family::ui, 500, "Space Grotesk", "Medium"},
         {Family::ui, 600, "Space Grotesk", "SemiBold"},
@@ -54,63 +53,38 @@ std::pair<int, bool> paintedPixels(const QPixmap& pixmap, QColor color) {
             if (pixel.alpha() == 0) continue;
             ++painted;
             // Faint edge pixels lose precision to premultiplied alpha; solid ones must match.
-            if (pixel.alpha() == 255 &&
-                (pixel.red() != color.red() || pixel.green() != color.green() ||
-                 pixel.blue() != color.blue()))
-                tinted = false;
+            if (pixel.alpha() == 255 && pixel.rgb() != color.rgb()) tinted = false;
         }
     }
     return {painted, tinted};
 }
 
-TEST(GlyphPixmap, EveryTableEntryDrawsATintedIcon) {
+TEST(GlyphPixmap, EveryTableEntryDrawsATintedIconAndAnUnknownSymbolTheNeutralOne) {
     testing::qtApplication();
     const QColor orange(255, 149, 0);
     for (const auto& entry : GlyphTable::entries()) {
-        const QPixmap pixmap = desktop::glyphPixmap(entry.symbol, 32, orange);
-        const auto [painted, tinted] = paintedPixels(pixmap, orange);
+        const auto [painted, tinted] =
+            paintedPixels(desktop::glyphPixmap(entry.symbol, 32, orange), orange);
         EXPECT_GT(painted, 20) << entry.symbol << " → " << entry.file;
         EXPECT_TRUE(tinted) << entry.symbol;
     }
-}
-
-TEST(GlyphPixmap, UnknownSymbolDrawsTheNeutralGlyphNotNothing) {
-    testing::qtApplication();
     EXPECT_FALSE(GlyphTable::contains("no.such.symbol"));
     const QImage unknown = desktop::glyphPixmap("no.such.symbol", 24, Qt::black).toImage();
     const QImage neutral = desktop::glyphPixmap("", 24, Qt::black).toImage();
     EXPECT_EQ(unknown, neutral);
     EXPECT_GT(paintedPixels(QPixmap::fromImage(unknown), Qt::black).first, 20);
-    // A mapped symbol draws something else.
     EXPECT_NE(desktop::glyphPixmap("globe", 24, Qt::black).toImage(), neutral);
 }
 
 TEST(GlyphTable, SymbolsOfKeysActionsAndViewsAllHaveIcons) {
-    for (const char* symbol : {"rectangle.grid.2x2",
-                               "iphone.gen3",
-                               "lock.fill",
-                               "exclamationmark.shield",
-                               "exclamationmark.triangle.fill",
-                               "plus",
-                               "minus",
-                               "slider.horizontal.3",
-                               "arrow.triangle.turn.up.right.diamond.fill",
-                               "video.fill",
-                               "bubble.left.and.bubble.right.fill",
-                               "globe",
-                               "safari.fill",
-                               "music.note",
-                               "play.tv.fill",
-                               "waveform",
-                               "message.fill",
-                               "music.note.list",
-                               "terminal.fill",
-                               "folder.fill",
-                               "gearshape.fill",
-                               "speaker.wave.1.fill",
-                               "speaker.wave.3.fill",
-                               "speaker.slash.fill",
-                               "mic.fill"}) {
+    std::istringstream symbols(
+        "rectangle.grid.2x2 iphone.gen3 lock.fill exclamationmark.shield "
+        "exclamationmark.triangle.fill plus minus slider.horizontal.3 "
+        "arrow.triangle.turn.up.right.diamond.fill video.fill bubble.left.and.bubble.right.fill "
+        "globe safari.fill music.note play.tv.fill waveform message.fill music.note.list "
+        "terminal.fill folder.fill gearshape.fill speaker.wave.1.fill speaker.wave.3.fill "
+        "speaker.slash.fill mic.fill");
+    for (std::string symbol; symbols >> symbol;) {
         EXPECT_TRUE(GlyphTable::contains(symbol)) << symbol;
     }
 }
