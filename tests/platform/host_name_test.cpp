@@ -16,25 +16,13 @@ namespace {
 
 class HostNameTest : public testing::SandboxTest {
   protected:
-    void writeMachineInfo(const std::string& text) { testing::writeTextFile(machineInfo_, text); }
-
-    static std::string kernelHostName() {
-        char buffer[HOST_NAME_MAX + 1] = {};
-        gethostname(buffer, sizeof buffer - 1);
-        return buffer;
-    }
-
-    std::filesystem::path dir_ = sandbox.root();
     std::filesystem::path machineInfo_ = sandbox.root() / "machine-info";
 };
 
-struct PrettyCase {
-    const char* file;
-    const char* expected;
-};
-
-TEST_F(HostNameTest, ReadsPrettyHostNameWithShellQuoting) {
-    const PrettyCase cases[] = {
+// The pretty name with shell quoting undone; without one, the kernel's host name.
+TEST_F(HostNameTest, ReadsPrettyHostNameWithShellQuotingOrFallsBackToTheHostName) {
+    const std::string longName(300, 'x');
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"PRETTY_HOSTNAME=Studio\n", "Studio"},
         {"PRETTY_HOSTNAME=\"Anna's Laptop\"\n", "Anna's Laptop"},
         {"PRETTY_HOSTNAME='Büro \"Nord\"'\n", "Büro \"Nord\""},
@@ -49,38 +37,24 @@ TEST_F(HostNameTest, ReadsPrettyHostNameWithShellQuoting) {
         {"PRETTY_HOSTNAME_EXTRA=Nope\nPRETTY_HOSTNAME=Yes", "Yes"},
         {"PRETTY_HOSTNAME=\"Unterminated quote\n", "Unterminated quote"},
         {"PRETTY_HOSTNAME=\"Leading and trailing  \"\n", "Leading and trailing  "},
+        {"PRETTY_HOSTNAME=" + longName + "\n", longName},
+        {"", std::nullopt},
+        {"PRETTY_HOSTNAME=\n", std::nullopt},
+        {"PRETTY_HOSTNAME=\"\"\n", std::nullopt},
+        {"PRETTY_HOSTNAME=Old\nPRETTY_HOSTNAME=''\n", std::nullopt},
+        {"CHASSIS=desktop\n# PRETTY_HOSTNAME=Commented\n", std::nullopt},
     };
-    for (const auto& c : cases) {
-        writeMachineInfo(c.file);
-        EXPECT_EQ(prettyHostName(machineInfo_), std::optional<std::string>(c.expected)) << c.file;
-        EXPECT_EQ(computerName(machineInfo_), c.expected) << c.file;
+    char kernelName[HOST_NAME_MAX + 1] = {};
+    ASSERT_EQ(gethostname(kernelName, sizeof kernelName - 1), 0);
+    ASSERT_NE(kernelName[0], 0);
+    for (const auto& [file, expected] : cases) {
+        testing::writeTextFile(machineInfo_, file);
+        EXPECT_EQ(prettyHostName(machineInfo_), expected) << file;
+        EXPECT_EQ(computerName(machineInfo_), expected.value_or(kernelName)) << file;
     }
-}
-
-TEST_F(HostNameTest, FallsBackToHostNameWithoutPrettyName) {
-    const char* files[] = {
-        "",
-        "PRETTY_HOSTNAME=\n",
-        "PRETTY_HOSTNAME=\"\"\n",
-        "PRETTY_HOSTNAME=Old\nPRETTY_HOSTNAME=''\n",
-        "CHASSIS=desktop\n# PRETTY_HOSTNAME=Commented\n",
-    };
-    const std::string host = kernelHostName();
-    ASSERT_FALSE(host.empty());
-    for (const char* file : files) {
-        writeMachineInfo(file);
-        EXPECT_EQ(prettyHostName(machineInfo_), std::nullopt) << file;
-        EXPECT_EQ(computerName(machineInfo_), host) << file;
-    }
-    EXPECT_EQ(prettyHostName(dir_ / "missing"), std::nullopt);
-    EXPECT_EQ(computerName(dir_ / "missing"), host);
-    EXPECT_EQ(systemHostName(), host);
-}
-
-TEST_F(HostNameTest, KeepsVeryLongNamesUnchanged) {
-    const std::string longName(300, 'x');
-    writeMachineInfo("PRETTY_HOSTNAME=" + longName + "\n");
-    EXPECT_EQ(computerName(machineInfo_), longName);
+    EXPECT_EQ(prettyHostName(sandbox.root() / "missing"), std::nullopt);
+    EXPECT_EQ(computerName(sandbox.root() / "missing"), kernelName);
+    EXPECT_EQ(systemHostName(), kernelName);
 }
 
 TEST_F(HostNameTest, UsesTheFallbackNameWithoutAnyHostName) {
@@ -93,7 +67,7 @@ TEST_F(HostNameTest, UsesTheFallbackNameWithoutAnyHostName) {
             if (unshare(CLONE_NEWUTS) != 0 || sethostname(kernelName, std::strlen(kernelName)) != 0)
                 _exit(2);
             const bool fallback =
-                !systemHostName() && computerName(dir_ / "missing") == "Velopad Mac";
+                !systemHostName() && computerName(sandbox.root() / "missing") == "Velopad Mac";
             _exit(fallback ? 0 : 1);
         }
         int status = 0;
