@@ -2,15 +2,13 @@
 // client as a phone would drive it.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "tests/support/agent_process.h"
 #include "tests/support/avahi_test_services.h"
+#include "tests/support/child_process.h"
 #include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/ws_client.h"
@@ -122,36 +120,6 @@ TEST_F(AgentEndToEndTest, PairsByPinAndServesThePhone) {
     EXPECT_EQ(agent->terminate(), 0) << agent->output();
 }
 
-TEST_F(AgentEndToEndTest, PinLockoutThenAlreadyPaired) {
-    std::unique_ptr<AgentProcess> agent;
-    const auto pin = startAgent(agent);
-    const std::string wrong = pin == "000000" ? "111111" : "000000";
-    WsClient phone(agentPort);
-    for (int attempt = 1; attempt <= 6; ++attempt) {
-        phone.send(pairRequest("pin", wrong, id1));
-        const auto reply = parsed(phone.receive(5s));
-        EXPECT_EQ(reply["type"], "pair.fail");
-        EXPECT_EQ(reply["payload"]["reason"], attempt <= 4 ? "invalid_pin" : "lockout") << attempt;
-    }
-    phone.send(pairRequest("pin", pin, id2));
-    EXPECT_EQ(parsed(phone.receive(5s))["payload"]["message"], "Too many failed PIN attempts");
-    ASSERT_TRUE(agent->waitForLine("Pairing: Pairing locked \u2014 too many failed attempts", 5s))
-        << agent->output();
-
-    agent->command("unpair");  // a fresh PIN and no lockout
-    const auto fresh = agent->waitForLine("PIN: ", 5s);
-    ASSERT_TRUE(fresh);
-    (void)pairByPIN(*fresh);
-    WsClient other(agentPort);
-    other.send(
-        R"({"type":"pair.request","id":")" + std::string(id3) +
-        R"(","payload":{"method":"pin","secret":"123456","deviceName":"Other","deviceId":"11111111-2222-4333-8444-555555555555"}})");
-    const auto busy = parsed(other.receive(5s));
-    EXPECT_EQ(busy["payload"]["reason"], "already_paired");
-    EXPECT_EQ(busy["payload"]["message"],
-              "Mac is already paired. Show the pairing code again or Unpair to add a new device.");
-}
-
 TEST_F(AgentEndToEndTest, ThePairedPhoneSurvivesARestartAndANewCopyReplacesTheOld) {
     std::unique_ptr<AgentProcess> first;
     const auto token = pairByPIN(startAgent(first));
@@ -195,17 +163,8 @@ TEST_F(AgentEndToEndTest, KeepsThePairingInTheSecretServiceKeyring) {
 }
 
 TEST_F(AgentEndToEndTest, ShowsAPortConflictAndRecoversOnceThePortIsFree) {
-    // Another program holds the port.
-    const int holder =
-        socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not inherited by the agent
-    const int reuse = 1;  // earlier tests may leave connections in TIME_WAIT
-    setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(agentPort);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(holder, 1), 0);
-
+    std::optional<velopad::testing::PortHolder> holder{
+        std::in_place, velopad::testing::PortHolder::Options{.port = agentPort}};
     AgentProcess agent;
     EXPECT_TRUE(agent.waitForLine("Status: Connection failed", 15s)) << agent.output();
     EXPECT_NE(agent.output().find(
@@ -213,7 +172,7 @@ TEST_F(AgentEndToEndTest, ShowsAPortConflictAndRecoversOnceThePortIsFree) {
               std::string::npos)
         << agent.output();
 
-    close(holder);
+    holder.reset();
     EXPECT_TRUE(agent.waitForLine("Status: Ready for iPhone", 10s)) << agent.output();
 }
 

@@ -9,6 +9,7 @@
 #include "app/listener/request_router.h"
 #include "app/pairing/in_memory_paired_device_store.h"
 #include "protocol/message_factory.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_executors.h"
 #include "tests/support/io_thread.h"
 
@@ -140,24 +141,23 @@ TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
         "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
 
     io.run(listener->start());
-    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(io.run(listener->status()).portConflictRetries, 8);
+    const auto retriedEightTimes = [&] {
+        return io.run(listener->status()).portConflictRetries == 8;
+    };
+    ASSERT_TRUE(testing::waitUntil(retriedEightTimes));
     auto state = refreshed();  // finds the failure and recovers at once
     EXPECT_EQ(state.statusText(), "Connection failed");
     EXPECT_EQ(state.listenerError, conflict);
     EXPECT_LT(io.run(listener->status()).portConflictRetries, 8) << "recovery restarted the count";
 
-    for (int i = 0; i < 100 && io.run(listener->status()).portConflictRetries < 8; ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(testing::waitUntil(retriedEightTimes));
     refreshed();  // within the cooldown: no second recovery
     EXPECT_EQ(io.run(listener->status()).portConflictRetries, 8);
 
     holder.reset();
     std::this_thread::sleep_for(1200ms);
     refreshed();  // the cooldown has passed: recovery takes the free port
-    for (int i = 0; i < 100 && !refreshed().isListenerRunning; ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(testing::waitUntil([&] { return refreshed().isListenerRunning; }));
     state = viewModel->state();
     EXPECT_TRUE(state.isListenerRunning);
     EXPECT_FALSE(state.listenerError);
@@ -176,12 +176,6 @@ TEST_F(AgentViewModelTest, NotifiesObserversOnlyOfChanges) {
     EXPECT_GT(notifications, afterFirst);
 }
 
-}  // namespace
-}  // namespace velopad::test
-
-namespace velopad::test {
-namespace {
-
 // A store that cannot be cleared, as a keyring that refuses the deletion.
 class UnclearableStore final : public PairedDeviceStoring {
   public:
@@ -189,12 +183,6 @@ class UnclearableStore final : public PairedDeviceStoring {
     void save(const std::vector<PairedDevice>&) override {}
     void clear() override { throw std::runtime_error("The keyring refused."); }
 };
-
-template <class Predicate>
-bool eventually(Predicate predicate) {
-    for (int i = 0; i < 300 && !predicate(); ++i) std::this_thread::sleep_for(10ms);
-    return predicate();
-}
 
 TEST(AgentViewModelFailures, ACommandThatFailsShowsItsErrorUntilTheNextOneSucceeds) {
     IoThread io;
@@ -215,16 +203,17 @@ TEST(AgentViewModelFailures, ACommandThatFailsShowsItsErrorUntilTheNextOneSuccee
     viewModel->setProblemReporter(
         [&problems](std::string_view problem) { problems.emplace_back(problem); });
     viewModel->start();
-    EXPECT_TRUE(eventually([&] { return viewModel->state().bonjourServiceName == "Studio Desk"; }))
-        << "the refresh loop ended after a failed pass";
+    EXPECT_TRUE(testing::waitUntil([&] {
+        return viewModel->state().bonjourServiceName == "Studio Desk";
+    })) << "the refresh loop ended after a failed pass";
 
     viewModel->post(&AgentViewModel::unpair);
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(testing::waitUntil([&] {
         return viewModel->state().commandError ==
                "The paired devices could not be removed: The keyring refused.";
     }));
     viewModel->post(&AgentViewModel::dismissShortcutCoach);
-    EXPECT_TRUE(eventually([&] { return !viewModel->state().commandError; }));
+    EXPECT_TRUE(testing::waitUntil([&] { return !viewModel->state().commandError; }));
 
     viewModel->stop();
     io.run(listener->shutdown());

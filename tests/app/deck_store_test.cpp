@@ -6,6 +6,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -114,10 +115,19 @@ class DeckStoreTest : public testing::SandboxTest {
         testing::writeTextFile(legacyFile(), text.substr(start, text.rfind("}]") - start + 1));
     }
 
-    // Ends the store and the io thread with its pool (before a fork).
-    void stopThreads() {
+    // Runs `body` on a fresh store in a child process that may not write to the data directory
+    // (the store and the io thread end first: no thread may exist at the fork).
+    int withoutWriteAccess(const std::function<int(asio::io_context&, DeckStore&)>& body) {
         store_.reset();
         io_.reset();
+        testing::makeReadableByEveryone(sandbox.root());
+        fs::permissions(dir(), fs::perms::owner_write, fs::perm_options::remove);
+        return testing::runSubjectToFilePermissions([&] {
+            asio::io_context context;
+            asio::thread_pool pool(1);
+            DeckStore store(context.get_executor(), pool, std::nullopt, [](std::string_view) {});
+            return body(context, store);
+        });
     }
 
     WorkspaceClient workspace = workspaceWith(installedApps);
@@ -199,15 +209,9 @@ TEST_F(DeckStoreTest, AnUnreadableOlderFileIsLeftAlone) {
 
 TEST_F(DeckStoreTest, AFailedMigrationKeepsTheOlderFileForTheNextAttempt) {
     writeLegacyDeck("Keep Me", {appTile(1, "Safari", "com.apple.Safari")});
-    testing::makeReadableByEveryone(sandbox.root());
-    fs::permissions(dir(), fs::perms::owner_write, fs::perm_options::remove);
 
     // Without write access to the directory the first write fails.
-    const int status = testing::runSubjectToFilePermissions([&] {
-        asio::io_context context;
-        asio::thread_pool childPool(1);
-        DeckStore childStore(context.get_executor(), childPool, std::nullopt,
-                             [](std::string_view) {});
+    const int status = withoutWriteAccess([&](asio::io_context& context, DeckStore& childStore) {
         std::string name;
         asio::co_spawn(context, childStore.loadDeck(DeckCategoryID::streaming, workspace),
                        [&](std::exception_ptr, DeckTemplate deck) { name = deck.name; });
@@ -305,18 +309,11 @@ TEST_F(DeckStoreTest, AnUnreadableDecksFileIsKeptAsideBeforeASaveReplacesIt) {
 TEST_F(DeckStoreTest, AFailedWriteReportsTheSystemErrorAndKeepsThePreviousFile) {
     (void)io().run(store().loadDeck(DeckCategoryID::streaming, workspace));
     const std::string before = testing::readTextFile(decksFile());
-    stopThreads();
-    testing::makeReadableByEveryone(sandbox.root());
-    fs::permissions(dir(), fs::perms::owner_write, fs::perm_options::remove);
-
-    const int status = testing::runSubjectToFilePermissions([&] {
-        asio::io_context context;
-        asio::thread_pool childPool(1);
-        DeckStore childStore(context.get_executor(), childPool);
-        DeckTemplate edited;
-        edited.name = "Blocked";
+    const int status = withoutWriteAccess([&](asio::io_context& context, DeckStore& childStore) {
         int result = 1;
-        asio::co_spawn(context, childStore.saveDeck(DeckCategoryID::streaming, edited, workspace),
+        asio::co_spawn(context,
+                       childStore.saveDeck(DeckCategoryID::streaming,
+                                           DeckTemplate("streaming", "Blocked", {}), workspace),
                        [&](std::exception_ptr error) {
                            try {
                                if (error) std::rethrow_exception(error);

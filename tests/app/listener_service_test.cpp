@@ -101,12 +101,12 @@ class ListenerServiceTest : public ::testing::Test {
         return waitForPort();
     }
     std::uint16_t waitForPort() {
-        for (int i = 0; i < 200; ++i) {
-            if (auto port = io.run(listener->boundPort())) return port;
-            std::this_thread::sleep_for(10ms);
+        std::uint16_t port = 0;
+        if (!testing::waitUntil([&] { return (port = io.run(listener->boundPort())) != 0; })) {
+            ADD_FAILURE() << "listener never became ready: "
+                          << status().lastError.value_or("no error");
         }
-        ADD_FAILURE() << "listener never became ready: " << status().lastError.value_or("no error");
-        return 0;
+        return port;
     }
     ListenerStatus status() { return io.run(listener->status()); }
     void startOnHeldPort(std::uint16_t port, std::chrono::milliseconds retryDelay) {

@@ -115,15 +115,9 @@ TEST_F(KeyringStoreTest, AVanishedKeyringFailsSavesAndReadsAsEmpty) {
     EXPECT_FALSE(SecretServiceItem::serviceAnswers());
 }
 
-}  // namespace
-}  // namespace velopad
-
-namespace velopad {
-namespace {
-
 // The agent's own store, with the keyring reachable or not as a login session would see it:
 // DBUS_SESSION_BUS_ADDRESS unset until the keyring has started.
-class FallbackStoreTest : public testing::SandboxTest {
+class FallbackStoreTest : public KeyringStoreTest {
   protected:
     void hideKeyring() { ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
     void showKeyring() { ::setenv("DBUS_SESSION_BUS_ADDRESS", keyring->busAddress().c_str(), 1); }
@@ -131,9 +125,6 @@ class FallbackStoreTest : public testing::SandboxTest {
         return sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json";
     }
     std::shared_ptr<PairedDeviceStoring> makeStore() { return makeDefaultPairedDeviceStore(); }
-
-    std::unique_ptr<testing::KeyringSession> keyring =
-        std::make_unique<testing::KeyringSession>(sandbox);
 };
 
 TEST_F(FallbackStoreTest, APhonePairedIntoTheKeyringStaysPairedWhenAStartFindsNone) {

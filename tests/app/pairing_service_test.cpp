@@ -298,10 +298,8 @@ TEST_F(PairingServiceFileStoreTest, APairedPhoneSurvivesANewServiceOverTheSameSt
     {
         PairingService first(io.executor(), pool, store);
         const std::string code = io.run(first.state()).currentPairingCode;
-        token = std::get<0>(io.run(first.handlePairRequest(
-                                       {PairingMethod::qr, code, "Pixel", phoneA}, requestId))
-                                .message)
-                    .payload.token;
+        token = tokenOf(
+            io.run(first.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA}, requestId)));
     }
     PairingService second(io.executor(), pool, std::make_shared<FilePairedDeviceStore>());
     const auto device = io.run(second.deviceForToken(token));
@@ -321,11 +319,8 @@ TEST_F(PairingServiceFileStoreTest, TokensNeverReachStandardOutputOrError) {
 
     PairingService service(io.executor(), pool, store);
     const std::string code = io.run(service.state()).currentPairingCode;
-    const std::string token =
-        std::get<0>(
-            io.run(service.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA}, requestId))
-                .message)
-            .payload.token;
+    const std::string token = tokenOf(
+        io.run(service.handlePairRequest({PairingMethod::qr, code, "Pixel", phoneA}, requestId)));
     // The stored list goes bad (the token is still in it) and is read again.
     const std::string content = testing::readTextFile(FilePairedDeviceStore::defaultPath());
     testing::writeTextFile(FilePairedDeviceStore::defaultPath(),

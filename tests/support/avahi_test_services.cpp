@@ -23,31 +23,30 @@ std::string readAll(const std::filesystem::path& path) {
     return text.str();
 }
 
-// Starts `argv` with standard output and error going to `log`.
-pid_t spawnLogged(const std::vector<std::string>& argv, const std::filesystem::path& log) {
+// Starts `argv` with standard output and error going to `log` and waits until the log shows
+// `marker`: its PID.
+pid_t startLogged(const std::vector<std::string>& argv, const std::filesystem::path& log,
+                  const std::string& marker) {
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot open " + log.string());
+    pid_t pid = -1;
     try {
-        const pid_t pid = spawnProcess(argv, {-1, fd, fd});
-        ::close(fd);
-        return pid;
+        pid = spawnProcess(argv, {-1, fd, fd});
     } catch (...) {
         ::close(fd);
         throw;
     }
-}
-
-void waitForLog(pid_t& pid, const std::filesystem::path& log, const std::string& marker,
-                const char* what) {
-    const bool ready = waitUntil([&] {
+    ::close(fd);
+    const bool timedOut = !waitUntil([&] {
         return readAll(log).find(marker) != std::string::npos ||
                waitpid(pid, nullptr, WNOHANG) == pid;
     });
     if (readAll(log).find(marker) == std::string::npos) {
         stopChild(pid);
-        throw std::runtime_error(std::string(what) + (ready ? " exited: " : " did not start: ") +
+        throw std::runtime_error(argv[0] + (timedOut ? " did not start: " : " exited: ") +
                                  readAll(log));
     }
+    return pid;
 }
 
 // Undoes avahi-browse's escaping of names: "\032" is a byte in decimal, "\." a literal.
@@ -109,11 +108,9 @@ AvahiTestServices::AvahiTestServices() {
         << "[server]\nhost-name=velopad-test\nallow-interfaces=lo\nuse-ipv4=yes\nuse-ipv6=no\n"
            "[publish]\npublish-workstation=no\npublish-hinfo=no\n";
 
-    const auto log = directory_ / "bus.log";
-    busPid_ = spawnLogged({"dbus-daemon", "--config-file=" + (directory_ / "bus.conf").string(),
+    busPid_ = startLogged({"dbus-daemon", "--config-file=" + (directory_ / "bus.conf").string(),
                            "--nofork", "--nopidfile", "--print-address=1"},
-                          log);
-    waitForLog(busPid_, log, "unix:", "dbus-daemon");
+                          directory_ / "bus.log", "unix:");
     setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
 }
 
@@ -130,13 +127,11 @@ void AvahiTestServices::startDaemon() {
         throw std::logic_error("avahi-daemon outside a private network namespace");
     // A private mount namespace gives the daemon its own /run for its PID file and socket;
     // unshare execs the shell, which execs the daemon, so the PID stays the daemon's.
-    const auto log = directory_ / "avahi-daemon.log";
-    daemonPid_ = spawnLogged({"unshare", "-m", "--", "sh", "-c",
+    daemonPid_ = startLogged({"unshare", "-m", "--", "sh", "-c",
                               "mount -t tmpfs tmpfs /run && exec avahi-daemon -f \"$0\" "
                               "--no-drop-root --no-chroot --no-rlimits",
                               (directory_ / "avahi-daemon.conf").string()},
-                             log);
-    waitForLog(daemonPid_, log, "Server startup complete", "avahi-daemon");
+                             directory_ / "avahi-daemon.log", "Server startup complete");
 }
 
 void AvahiTestServices::stopDaemon() { stopChild(daemonPid_); }

@@ -48,10 +48,6 @@ std::string readTextFile(const std::filesystem::path& path);
 // The permission bits of `path` as a number, e.g. 0600.
 unsigned permissionBits(const std::filesystem::path& path);
 
-// Whether the process can ignore file permissions (root): tests that rely on a read-only
-// directory stopping a write must drop this first or be skipped.
-bool canBypassFilePermissions();
-
 // Runs `body` in a forked child process that is subject to file permissions (as root it first
 // becomes the user "nobody", so directories it must reach need o+x) and returns the child's
 // exit status: what `body` returned, or 99 when it threw. Keep GoogleTest assertions out of
