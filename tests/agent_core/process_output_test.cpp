@@ -41,9 +41,7 @@ TEST(ProcessOutputBufferTest, ACharacterSplitByTheLimitIsLeftOut) {
     buffer.append("abc\xE2\x80\x94xyz");  // the cut falls inside U+2014
     EXPECT_EQ(buffer.text(), "abc");
     ProcessOutputBuffer invalid(5);
-    invalid.append(
-        "\xFF"
-        "abcdef");
+    invalid.append(std::string("\xFF") + "abcdef");
     EXPECT_EQ(invalid.text(), "");
 }
 
