@@ -132,16 +132,20 @@ class ShortcutsRunnerTest : public ::testing::Test {
 TEST_F(ShortcutsRunnerTest, RunsOnlyTheShortcutItsIdentifierNames) {
     const auto mark = sandbox.root() / "ran";
     sandbox.writeShortcut(kId, "Mark", "touch " + mark.string());
+    // A file beside the folder that a path-like identifier would otherwise reach.
+    testing::writeTextFile(sandbox.shortcutsDirectory().parent_path() / "Outside.desktop",
+                           "[Desktop Entry]\nName=Outside\nExec=touch " + mark.string() + "\n");
     for (const std::string& identifier :
          {std::string("00000000-0000-0000-0000-000000000000"), std::string("-h"),
-          std::string("--help"), std::string("../Shortcuts/") + kId, std::string("./") + kId,
-          std::string(kId) + ".desktop", "$(touch " + mark.string() + ")",
+          std::string("--help"), std::string("--show-identifiers"), std::string("Mark"),
+          std::string("../Outside"), std::string("../Shortcuts/") + kId, std::string("./") + kId,
+          std::string("/") + kId, std::string(kId) + ".desktop", "$(touch " + mark.string() + ")",
           "x; touch " + mark.string(), std::string()}) {
         SCOPED_TRACE(identifier);
         EXPECT_EQ(run(identifier), kNotFound);
         EXPECT_FALSE(std::filesystem::exists(mark));
     }
-    EXPECT_EQ(run(kId), Outcome{});
+    EXPECT_EQ(run("1b4e28ba-2fa1-11d2-883f-0016d3cca427"), Outcome{});  // in any letter case
     EXPECT_TRUE(std::filesystem::exists(mark));
 }
 

@@ -99,21 +99,6 @@ TEST_F(ShortcutsToolTest, RunsInTheWorkingDirectoryTheFileNames) {
     EXPECT_EQ(tool({"run", kId}).stdoutText, sandbox.home().string() + "\n");
 }
 
-TEST_F(ShortcutsToolTest, FindsIdentifiersOnlyInsideTheFolder) {
-    sandbox.writeShortcut(kId, "Known", "true");
-    // A file beside the folder that a path-like identifier would otherwise reach.
-    std::ofstream(sandbox.shortcutsDirectory().parent_path() / "Outside.desktop")
-        << "[Desktop Entry]\nName=Outside\nExec=true\n";
-    EXPECT_EQ(tool({"run", "1b4e28ba-2fa1-11d2-883f-0016d3cca427"}).exitCode, 0);
-    for (const std::string& identifier :
-         {std::string("-h"), std::string("--show-identifiers"), std::string("../Outside"),
-          std::string("./") + kId, std::string("/") + kId, std::string("Known"), std::string("")}) {
-        SCOPED_TRACE(identifier);
-        EXPECT_EQ(tool({"run", identifier}),
-                  (ProcessRunResult{66, "", "Shortcut not found\n", false}));
-    }
-}
-
 TEST_F(ShortcutsToolTest, ReportsCommandsThatCannotRun) {
     sandbox.writeShortcut(kId, "Ghost", "/nonexistent/program");
     EXPECT_EQ(
