@@ -25,16 +25,15 @@ QStringList names(const QListWidget& list) {
     return shown;
 }
 
-QPushButton* button(QWidget& dialog, const QString& name) {
-    for (auto* candidate : dialog.findChildren<QPushButton*>()) {
-        if (candidate->accessibleName() == name) return candidate;
+// Presses the dialog's button named `name`, fills the form it opens (a modal dialog) with
+// `fields` (accessible name → text) and accepts it.
+void fillFormOpenedBy(QWidget& dialog, const QString& name,
+                      const std::map<QString, QString>& fields) {
+    QPushButton* press = nullptr;
+    for (auto* button : dialog.findChildren<QPushButton*>()) {
+        if (button->accessibleName() == name) press = button;
     }
-    return nullptr;
-}
-
-// Fills the form that `press` opens (a modal dialog) with `fields` (accessible name → text)
-// and accepts it.
-void fillFormOpenedBy(QPushButton* press, const std::map<QString, QString>& fields) {
+    ASSERT_NE(press, nullptr) << name.toStdString();
     QTimer filler;
     filler.setInterval(10);
     QObject::connect(&filler, &QTimer::timeout, [&] {
@@ -62,27 +61,22 @@ TEST(ShortcutsManager, ListsCreatesRenamesAndEditsThroughTheTool) {
     dialog.show();
     auto* list = dialog.findChild<QListWidget*>();
     ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return names(*list) == QStringList{"Standup"}; }, 10000));
+    const auto shows = [&](const QStringList& expected) {
+        return QTest::qWaitFor([&] { return names(*list) == expected; }, 10000);
+    };
+    ASSERT_TRUE(shows({"Standup"}));
 
-    fillFormOpenedBy(button(dialog, "New Shortcut\u2026"),
+    fillFormOpenedBy(dialog, "New Shortcut\u2026",
                      {{"Name", "Deploy"}, {"Command", "make \"deploy all\""}});
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return names(*list) == QStringList({"Deploy", "Standup"});
-        },
-        10000));
+    ASSERT_TRUE(shows({"Deploy", "Standup"}));
 
     list->setCurrentRow(1);
-    fillFormOpenedBy(button(dialog, "Rename\u2026"), {{"Name", "Morning standup"}});
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return names(*list) == QStringList({"Deploy", "Morning standup"});
-        },
-        10000));
+    fillFormOpenedBy(dialog, "Rename\u2026", {{"Name", "Morning standup"}});
+    ASSERT_TRUE(shows({"Deploy", "Morning standup"}));
     EXPECT_EQ(list->item(1)->data(Qt::UserRole + 1).toString().toStdString(), standupId);
 
     list->setCurrentRow(1);
-    fillFormOpenedBy(button(dialog, "Edit\u2026"), {{"Command", "echo bye"}});
+    fillFormOpenedBy(dialog, "Edit\u2026", {{"Command", "echo bye"}});
     const auto file = sandbox.shortcutsDirectory() / (standupId + ".desktop");
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
