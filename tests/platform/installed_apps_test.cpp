@@ -48,7 +48,7 @@ const auto* const kEnvironment =
         },
         false));
 
-TEST(InstalledApps, ScanListsShownEntriesOnceSortedWithoutRegardToCase) {
+TEST(InstalledApps, ScanListsShownEntriesOnceSortedWithoutRegardToCaseWithTheirIconNames) {
     EXPECT_THAT(scanApplicationBundles(),
                 ElementsAre(AppBundleInfo{"Alpha Beta", "org.example.Alpha", "alphabeta"},
                             AppBundleInfo{"Banana", "org.example.Banana", "banana"},
@@ -56,15 +56,11 @@ TEST(InstalledApps, ScanListsShownEntriesOnceSortedWithoutRegardToCase) {
                             AppBundleInfo{"org.example.Nameless", "org.example.Nameless",
                                           "org.example.nameless"},
                             AppBundleInfo{"zeta app", "org.example.Zeta", "zetaapp"}));
-}
-
-TEST(InstalledApps, IconNamesAreLowerCaseWithoutSpaces) {
     EXPECT_EQ(iconNameForLabel("Über Tool  X"), "übertoolx");
 }
 
 TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind) {
     test::IoThread io;
-    asio::thread_pool& pool = io.pool();
     InstalledAppsSource source = linuxInstalledAppsSource();
     const auto scan = source.scanApplicationBundles;
     source.scanApplicationBundles = [scan] {
@@ -73,7 +69,8 @@ TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind
         return records;
     };
 
-    const auto apps = io.run(loadInstalledApps(makeLinuxWorkspaceClient(pool), source, pool));
+    const auto apps =
+        io.run(loadInstalledApps(makeLinuxWorkspaceClient(io.pool()), source, io.pool()));
     std::vector<std::string> ids;
     for (const auto& app : apps) ids.push_back(app.bundleId);
     EXPECT_THAT(ids, ElementsAre("org.example.Alpha", "org.example.Banana", "org.example.Mango",
@@ -82,8 +79,7 @@ TEST(InstalledApps, LoadResolvesEachRecordAndLeavesOutWhatTheWorkspaceCannotFind
     const auto& alpha = apps.front();
     EXPECT_EQ(alpha.label, "Alpha Beta");
     EXPECT_EQ(alpha.iconName, "alphabeta");
-    EXPECT_EQ(alpha.icon.width, 64);
-    EXPECT_EQ(alpha.icon.height, 64);
+    EXPECT_EQ(std::pair(alpha.icon.width, alpha.icon.height), std::pair(64, 64));
     ASSERT_TRUE(alpha.icon.isValid());
     EXPECT_EQ(alpha.icon.pixels[0], 255);  // red, opaque
     EXPECT_EQ(alpha.icon.pixels[3], 255);
