@@ -1,5 +1,7 @@
 #include "app/agent.h"
 
+#include <malloc.h>
+
 #include <boost/asio/strand.hpp>
 #include <chrono>
 #include <condition_variable>
@@ -149,8 +151,25 @@ struct Agent::Parts {
     asio::thread_pool& editorPool;
 };
 
-Agent::Agent(Executor executor, asio::thread_pool& pool, AgentConfig config)
-    : parts_(std::make_unique<Parts>(std::move(executor), pool, config)) {}
+namespace {
+
+// Icon rendering on the pool allocates picture-sized buffers in bursts. Two malloc arenas
+// rather than one per thread, and such buffers in mappings of their own that go back to the
+// system when freed (a fixed threshold: glibc's rises after each large free), keep those bursts
+// from leaving megabytes of free memory resident. Set before the pool's threads allocate.
+bool tuneAllocator() {
+    ::mallopt(M_ARENA_MAX, 2);
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    return true;
+}
+
+}  // namespace
+
+Agent::Agent(Executor executor, asio::thread_pool& pool, AgentConfig config) {
+    static const bool tuned = tuneAllocator();
+    (void)tuned;
+    parts_ = std::make_unique<Parts>(std::move(executor), pool, config);
+}
 
 Agent::~Agent() = default;
 

@@ -1,5 +1,6 @@
 #include "platform/linux/running_applications_monitor.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -78,6 +80,27 @@ bool sameListing(const std::shared_ptr<const DesktopEntry>& a,
     if (!a || !b) return !a && !b;
     return a->file == b->file && a->executable == b->executable && a->arguments == b->arguments;
 }
+
+// The last process ID handed out (the fifth field of "loadavg"); it moves whenever a process
+// is started. Nothing when it cannot be read.
+std::optional<long> lastStartedPid(const fs::path& procRoot) {
+    const int fd = ::open((procRoot / "loadavg").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    char text[128];
+    const ssize_t size = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (size <= 0) return std::nullopt;
+    text[size] = '\0';
+    const char* last = std::strrchr(text, ' ');
+    if (!last) return std::nullopt;
+    char* end = nullptr;
+    const long pid = std::strtol(last + 1, &end, 10);
+    return end != last + 1 ? std::optional<long>(pid) : std::nullopt;
+}
+
+// A process started just now may still exec its real program (wrapper scripts do): passes go on
+// at the full rate this long after the last start.
+constexpr auto execSettling = std::chrono::seconds(3);
 
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -230,6 +253,9 @@ void RunningApplicationsMonitor::State::run() {
     std::map<pid_t, int> pidfds;
     Clock::time_point eventPassAt = Clock::time_point::max();
     Clock::time_point lastEventPass;
+    std::optional<long> startedPid;
+    Clock::time_point lastStart;  // when `startedPid` last moved
+    Clock::time_point lastFullRatePass;
 
     while (!stopping) {
         auto now = Clock::now();
@@ -316,8 +342,22 @@ void RunningApplicationsMonitor::State::run() {
                   lastPass == Clock::time_point{};
         }
         if (due) {
-            if (now >= eventPassAt) lastEventPass = now;
+            const bool byEvent = now >= eventPassAt;
+            if (byEvent) lastEventPass = now;
             eventPassAt = Clock::time_point::max();
+            const auto started = lastStartedPid(options.procRoot);
+            if (!started || started != startedPid) {
+                startedPid = started;
+                lastStart = now;
+            }
+            const bool quiet = !byEvent && now - lastStart > execSettling &&
+                               now - lastFullRatePass < options.quietPeriod;
+            if (quiet) {
+                std::lock_guard lock(mutex);
+                lastPass = now;  // nothing was started: the view stands
+                continue;
+            }
+            lastFullRatePass = now;
             pass(false, Clock::duration::zero());
         }
     }

@@ -3,7 +3,8 @@
 // rather than a walk over /proc.
 //
 // While someone asked within the last few seconds, a thread keeps the view current: it reads
-// /proc at most once a period (only what changed since the last pass), and sooner when the
+// /proc at most once a period (only what changed since the last pass, and only while
+// processes are being started), and sooner when the
 // user's systemd application scopes appear or vanish (inotify on the cgroup tree) or when a
 // process of an application it reported exits (pidfds). When nobody asks, the thread sleeps in
 // poll() and costs nothing; the first question after that reads /proc once, on the caller's
@@ -30,8 +31,13 @@ struct RunningApplicationsOptions {
     // The tree watched for application scopes; by default the user's systemd manager's
     // ("/sys/fs/cgroup/user.slice/user-<uid>.slice/user@<uid>.service"). Missing is fine.
     std::optional<std::filesystem::path> cgroupTree;
-    std::chrono::milliseconds period{1000};     // longest time between two passes
-    std::chrono::milliseconds activeFor{5000};  // how long after a question the view is kept
+    // Longest time between two passes while processes are being started; while none is (the
+    // last process ID handed out stays the same), a pass every `quietPeriod` is enough: exits
+    // of the applications' processes and new application scopes are seen at once anyway.
+    std::chrono::milliseconds period{1000};
+    std::chrono::milliseconds quietPeriod{10000};
+    // How long after a question the view is kept: longer than a phone's ping interval.
+    std::chrono::milliseconds activeFor{12000};
 };
 
 struct ApplicationState {
