@@ -44,11 +44,11 @@ TEST_F(PulseAudioVolumeControllerTest, KeysStepTheLevelKeepTheBalanceAndSetMute)
         {"3%", "3%", false, down, {0, 0}, false},
         {"40000", "40000", false, mute, {40000, 40000}, true},  // mute keeps the level
         {"40000", "40000", true, mute, {40000, 40000}, false},
-        {"98304", "65536", true, up, {98304, 65536}, false},     // 150 %: "up" leaves it
-        {"98304", "49152", false, down, {61440, 30720}, false},  // 150 %: down to 93.75 %
-        {"32768", "16384", true, up, {36864, 18432}, false},     // 50 % / 25 %: scaled together
-        {"65536", "32768", true, up, {65536, 32768}, false},     // at 100 %: stays
-        {"16384", "65536", false, down, {16384 * 61440 / 65536, 61440}, false},
+        {"98304", "65536", true, up, {98304, 65536}, false},    // 150 %: "up" leaves it
+        {"98304", "49152", true, down, {61440, 30720}, false},  // 150 %: down to 93.75 %
+        {"32768", "16384", true, up, {36864, 18432}, false},    // 50 % / 25 %: scaled together
+        {"65536", "32768", true, up, {65536, 32768}, false},    // at 100 %: stays
+        {"16384", "65536", true, down, {16384 * 61440 / 65536, 61440}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.left << " " << c.right << " key " << c.key);
