@@ -10,7 +10,6 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
-#include <cstdio>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -326,21 +325,15 @@ TEST_F(ListenerServiceTest, ConnectionsAreWatchedByTcpKeepaliveNotAnIdleTimer) {
     WsClient phone(port, withPairedToken);
     phone.send(ping(id1));
     ASSERT_EQ(typeOf(phone.receive()), "pong");
-    // The agent's side of the connection carries a keepalive timer of about a minute.
-    const std::string command =
-        "ss -tno state established '( sport = :" + std::to_string(port) + " )' 2>&1";
+    // The agent's side of the connection carries a keepalive timer of about a minute (while a
+    // reply is still unacknowledged the retransmission timer shows instead).
+    const std::vector<std::string> ss{"ss", "-tno", "state", "established",
+                                      "( sport = :" + std::to_string(port) + " )"};
     std::string output;
-    // While a reply is still unacknowledged the retransmission timer shows instead.
-    for (int attempt = 0; attempt < 50 && output.find("keepalive") == std::string::npos;
-         ++attempt) {
-        if (attempt) std::this_thread::sleep_for(100ms);
-        output.clear();
-        if (FILE* pipe = ::popen(command.c_str(), "r")) {
-            char buffer[512];
-            while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-            ::pclose(pipe);
-        }
-    }
+    testing::waitUntil([&] {
+        output = testing::runCapturingOutput(ss).second;
+        return output.find("keepalive") != std::string::npos;
+    });
     EXPECT_NE(output.find("timer:(keepalive,"), std::string::npos) << output;
 }
 
