@@ -48,12 +48,11 @@ std::vector<AppBundleInfo> scan() {
     return apps;
 }
 
-int editorWindowsShown() {
-    int count = 0;
-    for (const QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Edit Deck")) ++count;
-    }
-    return count;
+long editorWindowsShown() {
+    const auto windows = QApplication::topLevelWidgets();
+    return std::count_if(windows.begin(), windows.end(), [](const QWidget* widget) {
+        return widget->isVisible() && widget->windowTitle() == QStringLiteral("Edit Deck");
+    });
 }
 
 class DeckEditorWindowTest : public testing::SandboxTest {
