@@ -105,11 +105,8 @@ class DeckStoreTest : public testing::SandboxTest {
     }
 
     void writeLegacyDeck(const std::string& name, std::vector<DeckTile> tiles) {
-        DeckTemplate legacy;
-        legacy.id = "whatever";
-        legacy.name = name;
-        legacy.tiles = std::move(tiles);
-        const std::string text = DeckStoreRules::encodeDecksFile(1, {legacy});
+        const std::string text =
+            DeckStoreRules::encodeDecksFile(1, {DeckTemplate("whatever", name, std::move(tiles))});
         // Only the deck object itself, as the older agent wrote it.
         const auto start = text.find("[{") + 1;
         testing::writeTextFile(legacyFile(), text.substr(start, text.rfind("}]") - start + 1));
@@ -228,10 +225,10 @@ TEST_F(DeckStoreTest, AFailedMigrationKeepsTheOlderFileForTheNextAttempt) {
 }
 
 TEST_F(DeckStoreTest, SaveValidatesOrdersAndRenumbers) {
-    DeckTemplate edited;
-    edited.name = "Live";
-    edited.tiles = {appTile(9, "Safari", "com.apple.Safari"), appTile(3, "Spotify", "spotify"),
-                    shortcutTile(7, "Scene", shortcutId, "bolt")};
+    const DeckTemplate edited(
+        "", "Live",
+        {appTile(9, "Safari", "com.apple.Safari"), appTile(3, "Spotify", "spotify"),
+         shortcutTile(7, "Scene", shortcutId, "bolt")});
     io().run(store().saveDeck(DeckCategoryID::streaming, edited, workspace));
 
     const DeckTemplate stored = storedDecks()[0];
@@ -246,8 +243,7 @@ TEST_F(DeckStoreTest, SaveValidatesOrdersAndRenumbers) {
 TEST_F(DeckStoreTest, ARefusedSaveWritesNothing) {
     (void)io().run(store().loadDeck(DeckCategoryID::streaming, workspace));
     const std::string before = testing::readTextFile(decksFile());
-    DeckTemplate edited;
-    edited.name = "Too many";
+    DeckTemplate edited("", "Too many", {});
     for (int i = 1; i <= 25; ++i)
         edited.tiles.push_back(appTile(i, "A", "org.example.a" + std::to_string(i)));
 
@@ -275,9 +271,7 @@ TEST_F(DeckStoreTest, SavingFillsMissingCategoriesAndDropsForeignDecks) {
     EXPECT_THAT(slotsOf(gaming.tiles), ElementsAre(4));
     EXPECT_EQ(gaming.tiles[0].id, "com.apple.Safari");
 
-    DeckTemplate edited;
-    edited.name = "Mine";
-    edited.tiles = {actionTile(BuiltinAction::volumeUp, 1)};
+    const DeckTemplate edited("", "Mine", {actionTile(BuiltinAction::volumeUp, 1)});
     io().run(store().saveDeck(DeckCategoryID::streaming, edited, workspace));
 
     const std::vector<DeckTemplate> decks = storedDecks();
@@ -295,8 +289,7 @@ TEST_F(DeckStoreTest, AnUnreadableDecksFileIsKeptAsideBeforeASaveReplacesIt) {
     EXPECT_EQ(snapshots.size(), 2u);
     EXPECT_EQ(testing::readTextFile(decksFile()), "{\"decks\": [oops");  // reading never rewrites
 
-    DeckTemplate edited;
-    edited.name = "Fresh";
+    const DeckTemplate edited("", "Fresh", {});
     io().run(store().saveDeck(DeckCategoryID::gaming, edited, workspace));
 
     EXPECT_EQ(testing::readTextFile(fs::path(decksFile()) += ".corrupt"), "{\"decks\": [oops");
@@ -331,8 +324,7 @@ TEST_F(DeckStoreTest, AFailedWriteReportsTheSystemErrorAndKeepsThePreviousFile) 
 }
 
 TEST_F(DeckStoreTest, ResetPutsTheInstalledTemplateBack) {
-    DeckTemplate edited;
-    edited.name = "Temporary";
+    const DeckTemplate edited("", "Temporary", {});
     io().run(store().saveDeck(DeckCategoryID::gaming, edited, workspace));
 
     const DeckTemplate fresh = io().run(store().resetDeck(DeckCategoryID::gaming, workspace));
@@ -358,14 +350,13 @@ Task<void> countPreload(std::shared_ptr<IconCalls> calls) {
 }
 
 TEST_F(DeckStoreTest, SnapshotsCarryRunningApplicationsAndIconRevisions) {
-    DeckTemplate edited;
-    edited.name = "Live";
-    edited.tiles = {appTile(1, "Safari", "com.apple.Safari"),
-                    actionTile(BuiltinAction::volumeMute, 2),
-                    shortcutTile(3, "Scene", shortcutId, "bolt"),
-                    appTile(4, "Terminal", "com.apple.Terminal", "terminal",
-                            std::vector<std::string>{"org.gnome.Terminal"}),
-                    appTile(5, "Gone", "org.example.gone")};
+    const DeckTemplate edited(
+        "", "Live",
+        {appTile(1, "Safari", "com.apple.Safari"), actionTile(BuiltinAction::volumeMute, 2),
+         shortcutTile(3, "Scene", shortcutId, "bolt"),
+         appTile(4, "Terminal", "com.apple.Terminal", "terminal",
+                 std::vector<std::string>{"org.gnome.Terminal"}),
+         appTile(5, "Gone", "org.example.gone")});
     io().run(store().saveDeck(DeckCategoryID::streaming, edited, workspace));
 
     auto calls = std::make_shared<IconCalls>();
@@ -423,9 +414,7 @@ TEST_F(DeckStoreTest, RunningListsAreReusedUntilTheWorkspaceAnswersOrTheDecksFil
     EXPECT_THAT(io().run(store().runningDeckBundleIds(live)),
                 ElementsAre("org.gnome.Terminal", "org.gnome.Terminal"));
 
-    DeckTemplate solo;
-    solo.name = "Solo";
-    solo.tiles = {appTile(1, "Terminal", "org.gnome.Terminal")};
+    const DeckTemplate solo("", "Solo", {appTile(1, "Terminal", "org.gnome.Terminal")});
     running->insert("com.apple.Safari");
     io().run(store().saveDeck(DeckCategoryID::gaming, solo, live));  // a new decks file
     EXPECT_THAT(io().run(store().runningDeckBundleIds(live)),
