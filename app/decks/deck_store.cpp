@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <iostream>
 #include <set>
@@ -135,7 +137,22 @@ struct DeckStore::RunningView {
     std::optional<std::uint64_t> version;        // of the workspace's answers
     std::vector<DeckSnapshotPayload> snapshots;  // without icon revisions
     std::vector<std::string> runningBundleIds;
+    // When `stamp` was last compared with the file (steady clock, nanoseconds).
+    mutable std::atomic<std::int64_t> stampCheckedAt{0};
 };
+
+namespace {
+
+// The store's own writes drop the view at once; a change made by hand is seen this soon.
+constexpr std::int64_t stampTrustedForNs = 100'000'000;
+
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 DeckStore::DeckStore(Executor executor, asio::thread_pool& pool,
                      std::optional<fs::path> storagePath, ProblemReporter report)
@@ -165,7 +182,12 @@ void DeckStore::writeDecks(const std::vector<DeckTemplate>& decks) {
     createPrivateDirectories(storagePath_.parent_path());
     const std::string text =
         DeckStoreRules::encodeDecksFile(DeckStoreRules::decksFileVersion, validated);
-    if (const auto warning = writeFileAtomically(storagePath_, text)) report(*warning);
+    const auto warning = writeFileAtomically(storagePath_, text);
+    {
+        std::lock_guard lock(viewMutex_);
+        view_.reset();
+    }
+    if (warning) report(*warning);
 }
 
 Task<DeckStore::FileState> DeckStore::readDecksFile() {
@@ -376,8 +398,11 @@ std::shared_ptr<const DeckStore::RunningView> DeckStore::reusableView(
     if (!view || !workspace.answersVersion) return nullptr;
     // Asked every time: asking keeps the workspace's answers current.
     const std::optional<std::uint64_t> version = workspace.answersVersion();
-    if (!version || version != view->version || FileStamp::of(storagePath_) != view->stamp) {
-        return nullptr;
+    if (!version || version != view->version) return nullptr;
+    const std::int64_t now = steadyNanoseconds();
+    if (now - view->stampCheckedAt > stampTrustedForNs) {
+        if (FileStamp::of(storagePath_) != view->stamp) return nullptr;
+        view->stampCheckedAt = now;
     }
     return view;
 }
