@@ -44,15 +44,10 @@ TEST(JiggleAnimator, StartsAfterTheDelayOfItsSeedWithItsOwnPeriods) {
         SCOPED_TRACE(c.seed);
         JiggleAnimator jiggle;
         jiggle.setActive(true, c.seed);
-        if (c.delayMs == 0) {
-            EXPECT_TRUE(jiggle.isAnimating());
-            EXPECT_FALSE(jiggle.isStartPending());
-        } else {
-            EXPECT_FALSE(jiggle.isAnimating());
-            EXPECT_TRUE(jiggle.isStartPending());
-            EXPECT_EQ(jiggle.startDelayMs(), c.delayMs);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return jiggle.isAnimating(); }, 2000));
-        }
+        EXPECT_EQ(jiggle.isAnimating(), c.delayMs == 0);
+        EXPECT_EQ(jiggle.isStartPending(), c.delayMs != 0);
+        EXPECT_EQ(jiggle.startDelayMs(), c.delayMs);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return jiggle.isAnimating(); }, 2000));
         EXPECT_EQ(periods(jiggle), c.periodsMs);
         EXPECT_EQ(JiggleAnimator::rotationAmplitude(c.seed), c.amplitude);
         EXPECT_TRUE(QTest::qWaitFor([&] { return jiggle.bounce() < -0.5; }, 2000));
