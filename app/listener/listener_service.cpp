@@ -223,44 +223,29 @@ std::string peerAddress(const tcp::socket& socket) {
     return address.to_string();
 }
 
-// Messages read ahead of the one being handled, so control frames (pings) keep being answered
-// while a long request runs. Touched on the listener's strand only. The reader waits for room,
-// the handler for a message, never both at once; `wake` wakes the one that waits.
-struct Inbox {
-    explicit Inbox(const Strand& strand) : wake(strand, 1) {}
-    std::deque<std::string> messages;
-    bool ended = false;
-    bool someoneWaits = false;
-    asio::experimental::channel<void(boost::system::error_code)> wake;
+}  // namespace
 
-    void changed() {
-        if (someoneWaits) wake.try_send(boost::system::error_code{});
+// Messages read ahead of the one being handled, so control frames (pings) keep being answered
+// while a long request runs. Touched on the listener's strand only. The connection's coroutine
+// reads; a handler, started when a message arrives while none runs, works through the queue.
+struct ListenerService::Inbox {
+    explicit Inbox(const Strand& strand) : room(strand, 1) {}
+    std::deque<std::string> messages;
+    bool handling = false;
+    bool readerWaits = false;
+    asio::experimental::channel<void(boost::system::error_code)> room;
+
+    void madeRoom() {
+        if (readerWaits) room.try_send(boost::system::error_code{});
+    }
+    // Until the handler took a message or finished.
+    Task<void> waitForRoom() {
+        readerWaits = true;
+        auto [ignored] = co_await room.async_receive(as_tuple(asio::use_awaitable));
+        (void)ignored;
+        readerWaits = false;
     }
 };
-
-Task<void> waitForChange(Inbox& inbox) {
-    inbox.someoneWaits = true;
-    auto [ignored] = co_await inbox.wake.async_receive(as_tuple(asio::use_awaitable));
-    (void)ignored;
-    inbox.someoneWaits = false;
-}
-
-Task<void> readAhead(std::shared_ptr<WebSocketConnection> connection, std::shared_ptr<Inbox> inbox,
-                     std::size_t capacity) {
-    for (;;) {
-        while (inbox->messages.size() >= capacity && connection->isOpen()) {
-            co_await waitForChange(*inbox);
-        }
-        auto message = co_await connection->receive();
-        if (!message) break;
-        inbox->messages.push_back(std::move(*message));
-        inbox->changed();
-    }
-    inbox->ended = true;
-    inbox->changed();
-}
-
-}  // namespace
 
 bool ListenerService::admitUnpaired(const std::string& peer) {
     std::map<std::string, std::pair<std::size_t, WebSocketConnection::Id>> byPeer;
@@ -322,29 +307,47 @@ Task<void> ListenerService::serveConnection(tcp::socket socket) {
             }
         }
         auto inbox = std::make_shared<Inbox>(strand_);
-        asio::co_spawn(strand_, readAhead(connection, inbox, options_.maxPendingMessages),
-                       asio::detached);
         for (;;) {
-            while (inbox->messages.empty() && !inbox->ended) co_await waitForChange(*inbox);
-            if (inbox->messages.empty()) break;
-            std::string message = std::move(inbox->messages.front());
-            inbox->messages.pop_front();
-            inbox->changed();  // room for the reader again
-            if (message.empty()) continue;
-            std::vector<std::string> replies;
-            try {
-                replies = co_await routing_.route(std::move(message), token);
-            } catch (const std::exception&) {
-                replies.clear();  // nothing is sent for a message that could not be routed
+            while (inbox->messages.size() >= options_.maxPendingMessages && connection->isOpen()) {
+                co_await inbox->waitForRoom();
             }
-            for (auto& reply : replies) {
-                connection->send(std::make_shared<const std::string>(std::move(reply)));
+            auto message = co_await connection->receive();
+            if (!message) break;
+            if (message->empty()) continue;
+            inbox->messages.push_back(std::move(*message));
+            if (!inbox->handling) {
+                // Runs at once, on this strand, up to its first wait.
+                inbox->handling = true;
+                asio::co_spawn(strand_, handleMessages(connection, inbox, token), asio::detached);
             }
         }
+        while (inbox->handling) co_await inbox->waitForRoom();  // what was read is still answered
     }
     pushConnections_.erase(id);
     connections_.erase(id);
     connection->cancel();
+}
+
+Task<void> ListenerService::handleMessages(std::shared_ptr<WebSocketConnection> connection,
+                                           std::shared_ptr<Inbox> inbox,
+                                           std::optional<std::string> token) {
+    auto self = shared_from_this();
+    while (!inbox->messages.empty()) {
+        std::string message = std::move(inbox->messages.front());
+        inbox->messages.pop_front();
+        inbox->madeRoom();
+        std::vector<std::string> replies;
+        try {
+            replies = co_await routing_.route(std::move(message), token);
+        } catch (const std::exception&) {
+            replies.clear();  // nothing is sent for a message that could not be routed
+        }
+        for (auto& reply : replies) {
+            connection->send(std::make_shared<const std::string>(std::move(reply)));
+        }
+    }
+    inbox->handling = false;
+    inbox->madeRoom();
 }
 
 Task<void> ListenerService::pushDecks() {

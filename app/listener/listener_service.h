@@ -99,6 +99,10 @@ class ListenerService : public std::enable_shared_from_this<ListenerService> {
     Task<void> runListener(std::uint64_t generation,
                            std::shared_ptr<asio::ip::tcp::acceptor> acceptor, bool dualStack);
     Task<void> serveConnection(asio::ip::tcp::socket socket);
+    struct Inbox;
+    // Answers the messages `inbox` holds, in order, until it is empty.
+    Task<void> handleMessages(std::shared_ptr<WebSocketConnection> connection,
+                              std::shared_ptr<Inbox> inbox, std::optional<std::string> token);
     // Makes room for one more unpaired connection; false when none can be made.
     bool admitUnpaired(const std::string& peer);
 
