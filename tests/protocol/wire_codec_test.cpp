@@ -1,3 +1,6 @@
+// The wire codec: the exact bytes it writes, and its input rules. Whatever arrives from the
+// network either decodes or throws DecodeError: no crash, no stack exhaustion.
+
 #include "protocol/wire_codec.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +11,13 @@
 #include "protocol/deck_tile_factories.h"
 #include "protocol/message_factory.h"
 #include "protocol/message_type.h"
+#include "protocol/pairing_records.h"
 
 namespace velopad {
 namespace {
 
 using namespace std::chrono;
+using namespace std::string_literals;
 
 const Uuid kZero{};
 const Uuid kId = *Uuid::parse("7C9E6679-7425-40DE-944B-E07FC1F90AE7");
@@ -28,17 +33,15 @@ TEST(WireCodecBytes, PongWorkedExampleIsByteForByte) {
 }
 
 TEST(WireCodecBytes, WholeSecondsAreWrittenWithoutAFraction) {
-    // The phone writes 1.0 as 1; so do we, and the value reads back the same.
-    for (const auto& [rtt, written] : std::vector<std::pair<double, std::string>>{
-             {1.0, "1"}, {-3.0, "-3"}, {0.0, "0"}, {1.5, "1.5"}, {1e300, "1e+300"}}) {
-        const auto pong = MessageFactory::pong(kMay1, rtt, std::nullopt, kZero);
-        const auto text = WireCodec::encode(pong);
+    for (const auto& [rtt, written] :
+         std::vector<std::pair<double, std::string>>{{1.0, "1"}, {-3.0, "-3"}, {1.5, "1.5"}}) {
+        const auto text = WireCodec::encode(MessageFactory::pong(kMay1, rtt, std::nullopt, kZero));
         EXPECT_NE(text.find("\"rtt\":" + written + ","), std::string::npos) << text;
         EXPECT_EQ(WireCodec::decode<PongPayload>(text).payload.rtt, rtt);
     }
 }
 
-TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
+TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespaceAndSlashesEscaped) {
     const DeckTile tile = appTile(1, "OBS", "com.obsproject.obs-studio", "obs",
                                   std::vector<std::string>{"com.obsproject.OBS"});
     const auto message = MessageFactory::decksSnapshot(
@@ -51,21 +54,16 @@ TEST(WireCodecBytes, KeysAreSortedAtEveryLevelWithoutWhitespace) {
               R"("bundleId":"com.obsproject.obs-studio","iconName":"obs",)"
               R"("id":"com.obsproject.obs-studio","kind":"app","label":"OBS","slot":1}]}]},)"
               R"("type":"decks.snapshot"})");
-}
-
-TEST(WireCodecBytes, SlashesInStringsAreEscaped) {
     const auto icon = MessageFactory::appIcon("com.apple.Safari", "ab", "iVBOR/w+/=", kZero);
     EXPECT_EQ(
         WireCodec::encode(icon),
         R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"bundleId":)"
         R"("com.apple.Safari","pngBase64":"iVBOR\/w+\/=","revision":"ab"},"type":"app.icon"})");
-    EXPECT_EQ(WireCodec::decode<AppIconPayload>(WireCodec::encode(icon)), icon);
 }
 
 TEST(WireCodecBytes, LowerCaseIdComesBackUpperCase) {
     const auto ping = WireCodec::decode<PingPayload>(
         R"({"type":"ping","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","payload":{"ts":"2024-05-01T10:00:00Z"}})");
-    EXPECT_EQ(ping.id, kId);
     EXPECT_EQ(ping.payload.ts, kMay1);
     const auto reply = WireCodec::encode(MessageFactory::pong(ping.payload.ts, 0.5, {}, ping.id));
     EXPECT_NE(reply.find(R"("id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7")"), std::string::npos);
@@ -79,8 +77,6 @@ TEST(WireCodecBytes, OptionalFieldsAreOmittedAndEmptySnapshotCollectionsWritten)
               R"({"id":"00000000-0000-0000-0000-000000000000","payload":{},"type":"deck.sync"})");
     const auto snapshot = WireCodec::decode<DeckSnapshotPayload>(
         R"({"type":"deck.snapshot","id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","name":"G","tiles":[]}})");
-    EXPECT_TRUE(snapshot.payload.runningBundleIds.empty());
-    EXPECT_TRUE(snapshot.payload.iconRevisions.empty());
     EXPECT_EQ(
         WireCodec::encode(snapshot),
         R"({"id":"00000000-0000-0000-0000-000000000000","payload":{"deckId":"g","iconRevisions":{},)"
@@ -95,91 +91,39 @@ void expectRoundTrip(const WireMessage<Payload>& message) {
     EXPECT_EQ(WireCodec::encode(WireCodec::decode<Payload>(text)), text);
 }
 
-TEST(WireCodecRoundTrip, EveryMessageTypeSurvives) {
+TEST(WireCodecRoundTrip, EveryPayloadSurvives) {
     const auto id = Uuid::random();
-    const auto device = Uuid::random();
     const DeckTile action = actionTile(BuiltinAction::volumeUp, 3);
-    const DeckSnapshotPayload deck{"gaming",
-                                   "Gaming",
-                                   {action},
-                                   {"com.valvesoftware.steam"},
-                                   {{"com.valvesoftware.steam", std::string(64, 'a')}}};
-    expectRoundTrip(
-        MessageFactory::pairRequest(PairingMethod::pin, "123456", "Ann’s iPhone", device, id));
-    expectRoundTrip(MessageFactory::pairRequest(PairingMethod::qr, "code", "phone", device, id));
+    const DeckSnapshotPayload deck{"gaming", "Gaming", {action}, {"steam"}, {{"steam", "r"}}};
+    expectRoundTrip(MessageFactory::pairRequest(PairingMethod::qr, "code", "Ann’s", id, id));
     expectRoundTrip(MessageFactory::pairOK("TOKEN", id));
     expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::lockout, "Locked", id));
-    expectRoundTrip(
-        MessageFactory::pairFail(PairingFailureReason::alreadyPaired, std::nullopt, id));
+    expectRoundTrip(MessageFactory::pairFail(PairingFailureReason::alreadyPaired, {}, id));
     expectRoundTrip(MessageFactory::deckSync(id));
-    expectRoundTrip(MessageFactory::deckSnapshot("gaming", "Gaming", {action}, {}, {}, id));
     expectRoundTrip(MessageFactory::decksSnapshot({deck, deck}, id));
     expectRoundTrip(MessageFactory::appLaunch("com.apple.Safari", id));
-    expectRoundTrip(MessageFactory::appFocus("com.apple.Safari", id));
-    expectRoundTrip(MessageFactory::appOK("com.apple.Safari", id));
-    expectRoundTrip(
-        MessageFactory::appError("x", AppErrorCode::launchFailed, "Could not open", id));
-    expectRoundTrip(MessageFactory::appError("x", AppErrorCode::unauthorized, std::nullopt, id));
+    expectRoundTrip(MessageFactory::appError("x", AppErrorCode::launchFailed, "Not", id));
     expectRoundTrip(MessageFactory::ping(kMay1, id));
-    expectRoundTrip(MessageFactory::pong(kMay1, 1.5, std::vector<std::string>{}, id));
     expectRoundTrip(MessageFactory::pong(kMay1, std::nullopt, std::nullopt, id));
-    expectRoundTrip(MessageFactory::appIconRequest({}, id));
     expectRoundTrip(MessageFactory::appIconRequest({"a", "b"}, id));
     expectRoundTrip(MessageFactory::appIcon("a", "rev", "AAAA", id));
     expectRoundTrip(MessageFactory::actionRun("system.volume.mute", id));
-    expectRoundTrip(MessageFactory::actionOK("system.volume.mute", id));
-    expectRoundTrip(MessageFactory::actionError("nope", ActionErrorCode::unknown, "Unknown", id));
+    expectRoundTrip(MessageFactory::actionError("nope", ActionErrorCode::unknown, "No", id));
     expectRoundTrip(MessageFactory::shortcutRun("S", "Label", id));
-    expectRoundTrip(MessageFactory::shortcutOK("S", id));
-    expectRoundTrip(MessageFactory::shortcutError("S", ShortcutErrorCode::timedOut, "late", id));
+    expectRoundTrip(MessageFactory::shortcutError("S", ShortcutErrorCode::timedOut, {}, id));
 }
 
-TEST(WireCodecRoundTrip, ErrorCodesTravelAsRawValues) {
-    const std::pair<std::string, const char*> cases[] = {
-        {WireCodec::encode(MessageFactory::appError("b", AppErrorCode::notFound, {}, kZero)),
-         R"("code":"not_found")"},
-        {WireCodec::encode(MessageFactory::appError("b", AppErrorCode::focusFailed, {}, kZero)),
-         R"("code":"focus_failed")"},
-        {WireCodec::encode(MessageFactory::actionError("a", ActionErrorCode::failed, {}, kZero)),
-         R"("code":"failed")"},
-        {WireCodec::encode(
-             MessageFactory::shortcutError("s", ShortcutErrorCode::runFailed, {}, kZero)),
-         R"("code":"run_failed")"},
-        {WireCodec::encode(
-             MessageFactory::shortcutError("s", ShortcutErrorCode::cancelled, {}, kZero)),
-         R"("code":"cancelled")"},
-        {WireCodec::encode(MessageFactory::pairFail(PairingFailureReason::invalidPIN, {}, kZero)),
-         R"("reason":"invalid_pin")"},
-        {WireCodec::encode(MessageFactory::pairFail(PairingFailureReason::invalidCode, {}, kZero)),
-         R"("reason":"invalid_code")"},
-        {WireCodec::encode(
-             MessageFactory::pairFail(PairingFailureReason::alreadyPaired, {}, kZero)),
-         R"("reason":"already_paired")"},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_NE(text.find(expected), std::string::npos) << text;
-}
-
-TEST(MessageTypeText, MatchesRawStringsExactly) {
-    EXPECT_EQ(messageTypeFromRawValue("ping"), MessageType::ping);
+TEST(WireCodecRoundTrip, CodesAndTypesTravelAsRawValues) {
+    EXPECT_EQ(rawValue(AppErrorCode::launchFailed), "launch_failed");
+    EXPECT_EQ(rawValue(PairingFailureReason::invalidPIN), "invalid_pin");
+    EXPECT_EQ(rawValue(PairingFailureReason::invalidCode), "invalid_code");
+    EXPECT_EQ(rawValue(PairingFailureReason::lockout), "lockout");
+    EXPECT_EQ(rawValue(PairingFailureReason::alreadyPaired), "already_paired");
     EXPECT_EQ(messageTypeFromRawValue("app.icon.request"), MessageType::appIconRequest);
-    EXPECT_EQ(messageTypeFromRawValue("decks.snapshot"), MessageType::decksSnapshot);
-    for (const char* text : {"Ping", " ping", "ping ", ""})
+    for (const char* text : {"Ping", " ping", ""})
         EXPECT_EQ(messageTypeFromRawValue(text), std::nullopt) << text;
     for (MessageType type : allMessageTypes)
         EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
-}
-
-TEST(WireCodecEnvelope, ReadsTypeAndIdOnly) {
-    const auto envelope = WireCodec::decodeEnvelope(
-        R"({"type":"shortcut.run","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","extra":[1,2]})");
-    EXPECT_EQ(envelope, (MessageEnvelope{"shortcut.run", kId}));
-    EXPECT_THROW(
-        WireCodec::decodeEnvelope(R"({"type":1,"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7"})"),
-        DecodeError);
-    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping"})"), DecodeError);
-    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping","id":"nope"})"), DecodeError);
-    EXPECT_THROW(WireCodec::decodeEnvelope("[]"), DecodeError);
 }
 
 void expectCodecError(const std::function<void()>& encode, WireCodecError expected) {
@@ -197,7 +141,148 @@ TEST(WireCodecErrors, NonFiniteNumbersAndInvalidUtf8CannotBeEncoded) {
     expectCodecError([&] { (void)WireCodec::encode(nan); }, WireCodecError::nonFiniteNumber);
     const auto bad = MessageFactory::appOK(std::string("bad\xC3(", 5), kZero);
     expectCodecError([&] { (void)WireCodec::encode(bad); }, WireCodecError::invalidUTF8);
-    expectCodecError([&] { (void)WireCodec::encodeString(bad); }, WireCodecError::invalidUTF8);
+}
+
+const std::string kIdText = "\"7C9E6679-7425-40DE-944B-E07FC1F90AE7\"";
+
+std::string message(std::string_view type, std::string_view payload,
+                    const std::string& id = kIdText) {
+    return "{\"type\":\"" + std::string(type) + "\",\"id\":" + id +
+           ",\"payload\":" + std::string(payload) + "}";
+}
+std::string ping(std::string_view ts) {
+    return message("ping", "{\"ts\":\"" + std::string(ts) + "\"}");
+}
+std::string launch(const std::string& payload) { return message("app.launch", payload); }
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+template <class Payload>
+void expectRejected(std::initializer_list<std::string> texts) {
+    for (const std::string& text : texts)
+        EXPECT_THROW((void)WireCodec::decode<Payload>(text), DecodeError) << text;
+}
+
+TEST(WireDecodeRejects, EnvelopesThatAreNotExactlyOneMessage) {
+    expectRejected<EmptyPayload>({
+        R"({"type":"deck.sync","id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7"})",
+        R"({"type":"deck.sync","payload":{}})",
+        R"({"type":3,"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","payload":{}})",
+        "[]",
+        message("deck.sync", "{}") + "x",
+        "",
+    });
+    EXPECT_EQ(WireCodec::decodeEnvelope(
+                  R"({"type":"shortcut.run","id":"7c9e6679-7425-40de-944b-e07fc1f90ae7","x":[1]})"),
+              (MessageEnvelope{"shortcut.run", kId}));
+    EXPECT_THROW(WireCodec::decodeEnvelope(R"({"type":"ping","id":"nope"})"), DecodeError);
+}
+
+TEST(WireDecodeRejects, DatesAndIdsOfAnyOtherForm) {
+    expectRejected<PingPayload>({
+        message("ping", R"({"ts":736250400})"), ping("2024-05-01T10:00:00"),
+        ping("2024-05-01 10:00:00Z"), ping("2024-02-30T10:00:00Z"), ping("2024-05-01T24:00:00Z"),
+        ping("2024-05-01T10:00:00+0200"), ping("2024-05-01T10:00:00Zx"),
+        ping("9999-12-31T23:59:59Z"),  // beyond the clock's range
+    });
+    const std::string ts = R"({"ts":"2024-05-01T10:00:00Z"})";
+    expectRejected<PingPayload>({
+        message("ping", ts, R"("7C9E6679742540DE944BE07FC1F90AE7")"),
+        message("ping", ts, R"("7C9E6679-7425-40DE-944B-E07FC1F90AEG")"),
+        message("ping", ts, R"("7C9E667-97425-40DE-944B-E07FC1F90AE7")"),
+    });
+}
+
+TEST(WireDecodeRejects, PayloadsOfTheWrongShape) {
+    expectRejected<AppErrorPayload>(
+        {message("app.error", R"({"bundleId":"b","code":"launchFailed"})")});
+    expectRejected<PairRequestPayload>(
+        {message("pair.request",
+                 R"({"method":"PIN","secret":"1","deviceName":"n","deviceId":)" + kIdText + "}")});
+    expectRejected<AppActionPayload>({
+        launch(R"({"bundleId":5})"),
+        launch(R"({"bundleId":null})"),
+        launch(R"("com.apple.Safari")"),
+    });
+    expectRejected<AppIconRequestPayload>({
+        message("app.icon.request", R"({"bundleIds":["a",1]})"),
+        message("app.icon.request", "{}"),
+    });
+    expectRejected<DecksSnapshotPayload>({message(
+        "decks.snapshot",
+        R"({"decks":[{"deckId":"d","name":"n","tiles":[{"label":"l","bundleId":"b"}]}]})")});
+}
+
+TEST(WireDecodeAccepts, NullOptionalsAreAbsentAndUnknownKeysIgnored) {
+    for (const char* payload : {"{}", R"({"x":1})", "null"})
+        EXPECT_NO_THROW(WireCodec::decode<EmptyPayload>(message("deck.sync", payload)));
+    const auto error = WireCodec::decode<AppErrorPayload>(
+        message("app.error",
+                R"({"bundleId":"b","code":"launch_failed","message":null,"later":{"x":[1]}})"));
+    EXPECT_EQ(error.payload, (AppErrorPayload{"b", AppErrorCode::launchFailed, std::nullopt}));
+    const auto pong = WireCodec::decode<PongPayload>(
+        message("pong", R"({"ts":"2024-05-01T10:00:00Z","rtt":2,"runningBundleIds":null})"));
+    EXPECT_EQ(pong.payload.rtt, 2.0);
+    EXPECT_EQ(pong.payload.runningBundleIds, std::nullopt);
+}
+
+TEST(WireDecodeAccepts, DatesWithFractionsAndOffsets) {
+    const auto at = [](std::string_view ts) {
+        return WireCodec::decode<PingPayload>(ping(ts)).payload.ts;
+    };
+    EXPECT_EQ(at("2024-05-01T10:00:00.250Z"), kMay1 + 250ms);
+    EXPECT_EQ(at("2024-05-01T12:00:00+02:00"), kMay1);
+    EXPECT_EQ(at("2024-05-01T09:30:00-00:30"), kMay1);
+    EXPECT_EQ(at("2024-02-29T00:00:00Z"), WireDate{sys_days{2024y / February / 29}});
+    EXPECT_EQ(formatWireDate(kMay1 + 999ms), "2024-05-01T10:00:00Z");
+    EXPECT_EQ(formatWireDate(sys_days{1969y / December / 31} + 23h + 59min + 59s + 500ms),
+              "1969-12-31T23:59:59Z");
+}
+
+TEST(WireHostileInput, DeepNestingIsRefused) {
+    for (std::size_t depth : {65u, 1'000'000u}) {
+        EXPECT_THROW(WireCodec::decodeEnvelope(nested(depth)), DecodeError) << depth;
+        expectRejected<AppActionPayload>({launch(R"({"bundleId":"b","x":)" + nested(depth) + "}")});
+    }
+    // Unclosed nesting is refused too, before the end of the text is reached.
+    EXPECT_THROW(WireCodec::decodeEnvelope(std::string(5'000'000, '{')), DecodeError);
+    // envelope (1) + payload (2) + "x" value: 62 more levels = 64 in all, read and ignored.
+    const auto moderate =
+        WireCodec::decode<AppActionPayload>(launch(R"({"bundleId":"b","x":)" + nested(62) + "}"));
+    EXPECT_EQ(moderate.payload.bundleId, "b");
+}
+
+TEST(WireHostileInput, InvalidUtf8AndRawNulBytesAreRefused) {
+    for (std::string bad : {"\xC3(", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", "\xE2\x82"})
+        expectRejected<AppActionPayload>({launch(R"({"bundleId":")" + bad + "\"}")});
+    expectRejected<AppActionPayload>({launch(R"({"bundleId":"\ud800"})"),
+                                      launch("{\"bundleId\":\"a\0b\"}"s),
+                                      launch(R"({"bundleId":"ab"})") + "\0"s});
+    // An escaped NUL is a legal character and survives a round trip.
+    const auto message = WireCodec::decode<AppActionPayload>(launch(R"({"bundleId":"a\u0000b"})"));
+    EXPECT_EQ(message.payload.bundleId, "a\0b"s);
+    EXPECT_EQ(WireCodec::decode<AppActionPayload>(WireCodec::encodeString(message)), message);
+}
+
+TEST(WireHostileInput, HugeNumbers) {
+    for (const std::string& rtt : {"1e999"s, std::string(400, '9')})
+        expectRejected<PongPayload>(
+            {message("pong", R"({"ts":"2024-05-01T10:00:00Z","rtt":)" + rtt + "}")});
+    const std::string deck =
+        R"({"deckId":"d","name":"n","tiles":[{"label":"l","bundleId":"b","slot":)";
+    for (const char* slot : {"9223372036854775808", "1e300", "1.5"})
+        expectRejected<DeckSnapshotPayload>({message("deck.snapshot", deck + slot + "}]}")});
+    const auto big = WireCodec::decode<DeckSnapshotPayload>(
+        message("deck.snapshot", deck + "-9223372036854775808}]}"));
+    EXPECT_EQ(big.payload.tiles.at(0).slot, std::numeric_limits<std::int64_t>::min());
+}
+
+TEST(WireHostileInput, ErrorTextDoesNotEchoTheInput) {
+    try {
+        (void)WireCodec::decodeEnvelope("\"" + std::string(1'000'000, 'x'));
+        FAIL();
+    } catch (const DecodeError& error) {
+        EXPECT_LT(std::string_view(error.what()).size(), 200u);
+    }
 }
 
 }  // namespace
