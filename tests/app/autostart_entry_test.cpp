@@ -39,14 +39,14 @@ TEST_F(AutostartEntryTest, SwitchingOnWritesAnEntryTheSessionStartsAndOffRemoves
     EXPECT_FALSE(isAutostartEnabled());
     ASSERT_FALSE(std::filesystem::exists(entry.parent_path()));
 
-    const std::filesystem::path program = "/opt/Velopad Agent/bin/velopad-agent";
+    const std::filesystem::path program = "/opt/Velopad 100%/bin/velopad-agent";
     setAutostartEnabled(true, program);
     EXPECT_TRUE(isAutostartEnabled());
     const auto content = readWholeFile(entry).value_or("");
     EXPECT_EQ(content.rfind("[Desktop Entry]\n", 0), 0u) << content;
     EXPECT_NE(content.find("\nType=Application\n"), std::string::npos);
-    // A path with a space is quoted, as desktop entries require.
-    EXPECT_NE(content.find("\nExec=\"/opt/Velopad Agent/bin/velopad-agent\"\n"), std::string::npos)
+    // A path with a space is quoted, and its percent sign doubled, as desktop entries require.
+    EXPECT_NE(content.find("\nExec=\"/opt/Velopad 100%%/bin/velopad-agent\"\n"), std::string::npos)
         << content;
 
     setAutostartEnabled(false, program);

@@ -13,26 +13,17 @@ namespace {
 
 using DeckStoreRules::validatedDeck;
 
-DeckTemplate deckOf(std::vector<DeckTile> tiles) {
-    DeckTemplate deck;
-    deck.id = "streaming";
-    deck.name = "Mine";
-    deck.tiles = std::move(tiles);
-    return deck;
-}
+DeckTemplate deckOf(std::vector<DeckTile> tiles) { return {"streaming", "Mine", std::move(tiles)}; }
 
-std::string refusal(const DeckTemplate& deck) {
-    try {
-        (void)validatedDeck(deck);
-    } catch (const DeckStoreError& error) {
-        return error.what();
-    }
-    return "accepted";
+std::vector<DeckTile> appKeys(int count) {
+    std::vector<DeckTile> tiles;
+    for (int i = 1; i <= count; ++i) tiles.push_back(appTile(i, "A", "app." + std::to_string(i)));
+    return tiles;
 }
 
 const std::string shortcutId = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 
-TEST(DeckStoreRulesTest, RefusesTheSameKeyTwiceWithinOneKind) {
+TEST(DeckStoreRulesTest, RefusesDuplicatesWithinOneKindIncompleteKeysAndATwentyFifthKey) {
     struct Case {
         const char* name;
         std::vector<DeckTile> tiles;
@@ -54,13 +45,22 @@ TEST(DeckStoreRulesTest, RefusesTheSameKeyTwiceWithinOneKind) {
         {"a Shortcut key without its identifier",
          {DeckTile{"x", 1, DeckTileKind::shortcut, "X", "", std::nullopt, std::nullopt}},
          "Could not read the saved deck."},
+        {"25 keys", appKeys(25), "A deck can have at most 24 tiles."},
+        {"24 keys", appKeys(24), "accepted"},
+        {"one text as a bundle identifier and an action id",
+         {appTile(1, "Odd", "system.volume.up"), actionTile(BuiltinAction::volumeUp, 2)},
+         "accepted"},
     };
-    for (const Case& c : cases) EXPECT_EQ(refusal(deckOf(c.tiles)), c.text) << c.name;
-
-    // The same text as a bundle identifier and as an action id does not clash.
-    EXPECT_EQ(refusal(deckOf(
-                  {appTile(1, "Odd", "system.volume.up"), actionTile(BuiltinAction::volumeUp, 2)})),
-              "accepted");
+    for (const Case& c : cases) {
+        std::string outcome = "accepted";
+        try {
+            (void)validatedDeck(deckOf(c.tiles));
+        } catch (const DeckStoreError& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, c.text) << c.name;
+    }
+    EXPECT_STREQ(DeckStoreError::unknownCategory("other").what(), "Unknown deck category: other.");
 }
 
 TEST(DeckStoreRulesTest, RenumbersInArrayOrderAndDerivesIds) {
@@ -70,22 +70,13 @@ TEST(DeckStoreRulesTest, RenumbersInArrayOrderAndDerivesIds) {
         validatedDeck(deckOf({appTile(3, "Terminal", "org.gnome.Terminal"),
                               actionTile(BuiltinAction::volumeUp, 7), stale}));
     ASSERT_EQ(validated.tiles.size(), 3u);
-    EXPECT_EQ(validated.tiles[0].slot, 1);
-    EXPECT_EQ(validated.tiles[1].slot, 2);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(validated.tiles[i].slot, i + 1);
     EXPECT_EQ(validated.tiles[1].id, "system.volume.up");
-    EXPECT_EQ(validated.tiles[2].slot, 3);
     EXPECT_EQ(validated.tiles[2].id, "com.apple.Safari");
     EXPECT_EQ(validated.name, "Mine");
 }
 
-TEST(DeckStoreRulesTest, TheErrorTextsAreTheEditorsSentences) {
-    EXPECT_STREQ(DeckStoreError::unknownCategory("other").what(), "Unknown deck category: other.");
-    EXPECT_STREQ(DeckStoreError::encodingFailed().what(), "Could not save the deck.");
-    EXPECT_STREQ(DeckStoreError::duplicateBundleId("org.gnome.Terminal").what(),
-                 "org.gnome.Terminal is already on the deck.");
-}
-
-TEST(DeckStoreRulesTest, WritesTheDecksFileCompactWithSortedKeys) {
+TEST(DeckStoreRulesTest, WritesTheDecksFileCompactWithSortedKeysAndReadsOnlyCompleteOnes) {
     DeckTemplate deck = deckOf({appTile(1, "A/B", "com.apple.Safari", "safari"),
                                 actionTile(BuiltinAction::volumeDown, 2)});
     EXPECT_EQ(DeckStoreRules::encodeDecksFile(1, {deck}),
@@ -97,19 +88,11 @@ TEST(DeckStoreRulesTest, WritesTheDecksFileCompactWithSortedKeys) {
               "\"slot\":2}]}],\"version\":1}");
     EXPECT_EQ(DeckStoreRules::decodeDecksFile(DeckStoreRules::encodeDecksFile(1, {deck})),
               std::vector<DeckTemplate>{deck});
-}
 
-TEST(DeckStoreRulesTest, ReadsOnlyCompleteDecksFiles) {
-    const std::vector<std::string> bad = {
-        "",
-        "[]",
-        "{\"decks\":[]}",
-        "{\"version\":1}",
-        "{\"decks\":{},\"version\":1}",
-        "{\"decks\":[{\"id\":\"streaming\",\"name\":\"S\"}],\"version\":1}",
-        "{\"decks\":[],\"version\":\"1\"}",
-    };
-    for (const std::string& text : bad) {
+    for (const std::string text :
+         {"", "[]", "{\"decks\":[]}", "{\"decks\":{},\"version\":1}",
+          "{\"decks\":[{\"id\":\"streaming\",\"name\":\"S\"}],\"version\":1}",
+          "{\"decks\":[],\"version\":\"1\"}"}) {
         EXPECT_EQ(DeckStoreRules::decodeDecksFile(text), std::nullopt) << text;
     }
     // The version is required but not compared.
@@ -118,14 +101,11 @@ TEST(DeckStoreRulesTest, ReadsOnlyCompleteDecksFiles) {
 }
 
 TEST(DeckStoreRulesTest, KeepsOneDeckPerCategoryInCategoryOrder) {
-    DeckTemplate gaming = deckOf({appTile(4, "Safari", "com.apple.Safari")});
-    gaming.id = "gaming";
-    DeckTemplate other = deckOf({});
-    other.id = "other";
+    const DeckTemplate gaming("gaming", "G", {appTile(4, "Safari", "com.apple.Safari")});
     const auto isInstalled = DeckTemplateFilter::memberOf({"com.apple.Safari"});
 
     const std::vector<DeckTemplate> decks =
-        DeckStoreRules::normalizedDecks({other, gaming}, isInstalled);
+        DeckStoreRules::normalizedDecks({DeckTemplate("other", "O", {}), gaming}, isInstalled);
 
     ASSERT_EQ(decks.size(), 2u);
     EXPECT_EQ(decks[0].id, "streaming");
