@@ -33,26 +33,18 @@ class AppIconProviderTest : public testing::SandboxTest {
   protected:
     testing::IconThemeSandbox icons{sandbox};
     test::IoThread io;
-    asio::thread_pool& pool = io.pool();
     std::map<std::string, fs::path> installed;
     std::atomic<int> renders{0};
-    std::optional<fs::file_time_type> (*dateOverride)(const fs::path&) = nullptr;
 
     AppIconSource countingSource() {
-        AppIconSource live = desktopAppIconSource();
-        AppIconSource source;
-        source.contentModificationDate = [this, live](const fs::path& url) {
-            return dateOverride ? dateOverride(url) : live.contentModificationDate(url);
-        };
-        source.renderIcon = [this, live](const fs::path& url) {
+        AppIconSource source = desktopAppIconSource();
+        source.renderIcon = [this, render = source.renderIcon](const fs::path& url) {
             ++renders;
-            return live.renderIcon(url);
+            return render(url);
         };
-        source.appearance = live.appearance;
-        source.iconStamp = live.iconStamp;
         return source;
     }
-    AppIconProvider provider{io.executor(), pool, countingSource()};
+    AppIconProvider provider{io.executor(), io.pool(), countingSource()};
 
     WorkspaceClient workspace() {
         WorkspaceClient client;
@@ -64,12 +56,11 @@ class AppIconProviderTest : public testing::SandboxTest {
     std::optional<IconPng> icon(const std::string& bundleId) {
         return io.run(provider.pngAndRevision(bundleId, workspace()));
     }
+    std::uint32_t centre(const std::optional<IconPng>& png) {
+        return png ? testing::decodePng(png->pngData)->pixel(64, 64) : 0;
+    }
     void install(const std::string& id, const std::optional<std::string>& iconName) {
         installed[id] = icons.writeApplication(id, iconName);
-    }
-    void touch(const std::string& id) {
-        fs::last_write_time(installed[id],
-                            fs::last_write_time(installed[id]) + std::chrono::seconds(10));
     }
 };
 
@@ -79,11 +70,8 @@ TEST_F(AppIconProviderTest, RendersTheThemeIconAsA128PixelPngWithItsSha256AsRevi
     install("org.example.Editor", "org.example.Editor");
     const auto result = icon("org.example.Editor");
     ASSERT_TRUE(result);
-    const auto image = testing::decodePng(result->pngData);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 128);
-    EXPECT_EQ(image->height, 128);
-    EXPECT_EQ(image->pixel(64, 64), 0x3366FFFFU);
+    EXPECT_EQ(testing::decodePng(result->pngData)->width, 128);
+    EXPECT_EQ(centre(result), 0x3366FFFFU);
     EXPECT_EQ(result->revision, testing::sha256Hex(result->pngData));
     EXPECT_EQ(io.run(provider.revision("org.example.Editor", workspace())), result->revision);
 }
@@ -96,29 +84,24 @@ TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryOrIts
     EXPECT_EQ(icon("org.example.Player"), first);
     EXPECT_EQ(renders, 1);
 
-    touch("org.example.Player");  // new modification time, same picture
+    // A new modification time draws again, with the same picture.
+    const fs::path entry = installed["org.example.Player"];
+    fs::last_write_time(entry, fs::last_write_time(entry) + std::chrono::seconds(10));
     EXPECT_EQ(icon("org.example.Player"), first);
     EXPECT_EQ(renders, 2);
 
-    // A replaced icon file gives a new revision though the entry stayed the same.
+    // A replaced icon file gives a new revision though the entry stayed the same, also when
+    // several are asked for at once (the unknown left out).
     testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x0000AA);
+    const std::vector<std::string> ids{"org.example.Player", "org.example.Gone"};
+    const auto revisions = io.run(provider.revisions(ids, workspace()));
+    EXPECT_EQ(renders, 3);
     const auto replaced = icon("org.example.Player");
-    ASSERT_TRUE(replaced);
-    EXPECT_EQ(testing::decodePng(replaced->pngData)->pixel(64, 64), 0x0000AAFFU);
-    EXPECT_NE(replaced->revision, first->revision);
-    EXPECT_EQ(icon("org.example.Player"), replaced);
-    EXPECT_EQ(renders, 3);
-
-    // Several at once: from the cache, the unknown left out, a replaced icon file drawn again.
-    const std::vector<std::string> ids{"org.example.Player", "org.example.Gone",
-                                       "org.example.Player"};
-    EXPECT_EQ(io.run(provider.revisions(ids, workspace())),
+    EXPECT_EQ(centre(replaced), 0x0000AAFFU);
+    EXPECT_EQ(revisions,
               (std::map<std::string, std::string>{{"org.example.Player", replaced->revision}}));
+    EXPECT_NE(replaced->revision, first->revision);
     EXPECT_EQ(renders, 3);
-    testing::writeSolidPng(icons.hicolor() / "48x48/apps/player.png", 48, 48, 0x00AA00);
-    EXPECT_EQ(io.run(provider.revisions(ids, workspace())).at("org.example.Player"),
-              first->revision);
-    EXPECT_EQ(renders, 4);
 }
 
 TEST_F(AppIconProviderTest, AThemeChangeGivesNewIconsWithoutARestart) {
@@ -130,17 +113,11 @@ TEST_F(AppIconProviderTest, AThemeChangeGivesNewIconsWithoutARestart) {
     testing::writeSolidPng(icons.dataDir() / "icons/Velvet/48x48/apps/player.png", 48, 48,
                            0xAA0000);
     install("org.example.Player", "player");
-    const auto plain = icon("org.example.Player");
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(testing::decodePng(plain->pngData)->pixel(64, 64), 0x00AA00FFU);
+    EXPECT_EQ(centre(icon("org.example.Player")), 0x00AA00FFU);
 
     testing::writeTextFile(sandbox.configHome() / "gtk-3.0/settings.ini",
                            "[Settings]\ngtk-icon-theme-name=Velvet\n");
-    const auto themed = icon("org.example.Player");
-    ASSERT_TRUE(themed);
-    EXPECT_EQ(testing::decodePng(themed->pngData)->pixel(64, 64), 0xAA0000FFU);
-    EXPECT_NE(themed->revision, plain->revision);
-    EXPECT_EQ(icon("org.example.Player"), themed);
+    EXPECT_EQ(centre(icon("org.example.Player")), 0xAA0000FFU);
     EXPECT_EQ(renders, 2);
 }
 
@@ -153,22 +130,12 @@ TEST_F(AppIconProviderTest, UninstalledApplicationsGiveNothingAndKeepTheirOldEnt
 
     installed.erase("org.example.Tool");
     EXPECT_EQ(icon("org.example.Tool"), std::nullopt);
-    EXPECT_EQ(icon("org.example.Missing"), std::nullopt);
+    WorkspaceClient failing;
+    failing.urlForApplication = failingLookUp;
+    EXPECT_EQ(io.run(provider.pngAndRevision("org.example.Tool", failing)), std::nullopt);
 
     installed["org.example.Tool"] = entry;
     EXPECT_EQ(icon("org.example.Tool"), first);
-    EXPECT_EQ(renders, 1);
-}
-
-TEST_F(AppIconProviderTest, AnUnreadableDateIsCachedAsNoDate) {
-    testing::writeSolidPng(icons.hicolor() / "128x128/apps/tool.png", 128, 128, 0x123456);
-    install("org.example.Tool", "tool");
-    dateOverride = [](const fs::path&) -> std::optional<fs::file_time_type> {
-        return std::nullopt;
-    };
-    ASSERT_TRUE(icon("org.example.Tool"));
-    touch("org.example.Tool");
-    ASSERT_TRUE(icon("org.example.Tool"));
     EXPECT_EQ(renders, 1);
 }
 
@@ -176,21 +143,11 @@ TEST_F(AppIconProviderTest, MissingIconsFallBackToTheGenericIconAndFailedRenders
     install("org.example.Plain", std::nullopt);
     install("org.example.Broken", "no-such-icon");
     EXPECT_EQ(icon("org.example.Plain"), std::nullopt);  // no generic icon in the theme yet
-    EXPECT_EQ(icon("org.example.Plain"), std::nullopt);
-    EXPECT_EQ(renders, 2);
     testing::writeSolidSvg(icons.hicolor() / "scalable/apps/application-x-executable.svg", 16, 16,
                            "#777777");
     const auto plain = icon("org.example.Plain");
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(testing::decodePng(plain->pngData)->pixel(64, 64), 0x777777FFU);
+    EXPECT_EQ(centre(plain), 0x777777FFU);
     EXPECT_EQ(icon("org.example.Broken"), plain);
-}
-
-TEST_F(AppIconProviderTest, AFailingWorkspaceGivesNothing) {
-    WorkspaceClient failing;
-    failing.urlForApplication = failingLookUp;
-    EXPECT_EQ(io.run(provider.pngAndRevision("org.example.Tool", failing)), std::nullopt);
-    EXPECT_EQ(io.run(provider.revision("org.example.Tool", WorkspaceClient{})), std::nullopt);
 }
 
 TEST_F(AppIconProviderTest, ConcurrentRequestsForOneIconRenderItOnce) {

@@ -53,10 +53,6 @@ TEST_F(ShortcutWireHandlerTest, AnswersEachFailureWithItsCodeAndMessage) {
     const std::pair<ProcessRunResult, std::string> cases[] = {
         {{66, "", "Shortcut not found", false},
          R"("not_found","message":"Shortcut missing — replace it in Edit Deck.)"},
-        {{143, "", "", false}, R"("cancelled","message":"Needs permission or input on your Mac.)"},
-        {{0, "", "", true},
-         R"("timed_out","message":"Still waiting on your Mac — check for a dialog.)"},
-        {{1, "", "", false}, R"("run_failed","message":"Could not run Shortcut on Mac.)"},
         {{1, "", "bad \"quote\" / slash", false},
          R"("run_failed","message":"bad \"quote\" \/ slash)"},
     };
@@ -74,8 +70,6 @@ TEST_F(ShortcutWireHandlerTest, OtherTypesGetNoReplyAndUndecodableInputFailsRunn
     for (
         const char* bytes : {
             "not json",
-            R"({"type":"shortcut.run","payload":{"shortcutIdentifier":"x"}})",
-            R"({"type":"shortcut.run","id":"00000000-0000-0000-0000-000000000001","payload":{}})",
             R"({"type":"shortcut.run","id":"00000000-0000-0000-0000-000000000001","payload":{"shortcutIdentifier":7}})",
         })
         EXPECT_THROW(handle(bytes, fake), DecodeError) << bytes;
