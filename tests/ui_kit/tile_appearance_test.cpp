@@ -1,38 +1,27 @@
+// How a key looks: its glyph, colours and type faces.
+
 #include "ui_kit/tile_appearance.h"
 
 #include <gtest/gtest.h>
 
 #include "protocol/deck_tile_factories.h"
+#include "ui_kit/deck_typography.h"
 #include "ui_kit/first_character.h"
 
 namespace velopad {
 namespace {
 
-constexpr TileColor kFallbackTop{0.22, 0.51, 0.96};
-constexpr TileColor kFallbackBottom{0.11, 0.31, 0.85};
-
-TEST(TileAppearanceTest, AppTilesUseTheirIconNameThenTheirLabel) {
+TEST(TileAppearanceTest, AppTilesUseTheirIconNameThenTheirLabelThenTheirFirstLetterOnBlue) {
     const TileAppearance discord = appearance(appTile(1, "Chat", "discord", "discord"));
     EXPECT_EQ(discord.glyph, "bubble.left.and.bubble.right.fill");
     EXPECT_EQ(discord.gradient[1], (TileColor{0.49, 0.23, 0.93}));
+    EXPECT_EQ(appearance(appTile(1, "Safari", "org.example.browser")).glyph, "safari.fill");
 
-    const TileAppearance safari = appearance(appTile(1, "Safari", "org.example.browser"));
-    EXPECT_EQ(safari.glyph, "safari.fill");
-
-    const TileAppearance obs = appearance(appTile(1, "OBS", "com.obsproject.Studio", "obs"));
-    EXPECT_EQ(obs.gradient[0], TileColor::systemPurple());
-    EXPECT_EQ(obs.gradient[1], (TileColor{0.45, 0.16, 0.85}));
-}
-
-TEST(TileAppearanceTest, UnlistedAppsShowTheirFirstLetterOnBlue) {
     const TileAppearance steam = appearance(appTile(1, "Steam", "steam", "steam"));
     EXPECT_EQ(steam.glyph, "S");
-    EXPECT_EQ(steam.gradient, (std::array{kFallbackTop, kFallbackBottom}));
-
-    // The first character, whole: "É" and "e" + U+0301.
-    EXPECT_EQ(appearance(appTile(1, std::string("\xc3\x89") + "diteur", "x")).glyph, "\xc3\x89");
+    EXPECT_EQ(steam.gradient,
+              (std::array{TileColor{0.22, 0.51, 0.96}, TileColor{0.11, 0.31, 0.85}}));
     EXPECT_EQ(appearance(appTile(1, std::string("e\xcc\x81") + "cran", "x")).glyph, "e\xcc\x81");
-    EXPECT_EQ(appearance(appTile(1, "", "x")).glyph, "");
 }
 
 TEST(TileAppearanceTest, ActionAndShortcutTilesShowTheirSymbolOrADefault) {
@@ -50,7 +39,6 @@ TEST(TileAppearanceTest, ActionAndShortcutTilesShowTheirSymbolOrADefault) {
 }
 
 TEST(FirstCharacterTest, KeepsMarksJoinersAndFlagsTogether) {
-    EXPECT_EQ(firstCharacter("abc"), "a");
     EXPECT_EQ(firstCharacter("\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa!"),
               "\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa");
     EXPECT_EQ(firstCharacter("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb x"),
@@ -58,6 +46,28 @@ TEST(FirstCharacterTest, KeepsMarksJoinersAndFlagsTogether) {
     // An invalid byte and a truncated sequence each become U+FFFD.
     EXPECT_EQ(firstCharacter(std::string("\xff") + "abc"), "\xef\xbf\xbd");
     EXPECT_EQ(firstCharacter("\xe2\x82"), "\xef\xbf\xbd");
+    EXPECT_EQ(firstCharacter(""), "");
+}
+
+TEST(DeckTypographyTest, FaceNamesFollowTheWeightThresholds) {
+    using namespace DeckTypography;
+    EXPECT_EQ(faceName(Family::display, Weight::semibold), "BarlowCondensed-SemiBold");
+    EXPECT_EQ(faceName(Family::display, Weight::medium), "BarlowCondensed-Medium");
+    const struct {
+        int weight;
+        const char *ui, *hand;
+    } cases[] = {{450, "SpaceGrotesk-Regular", "Caveat-Regular"},
+                 {451, "SpaceGrotesk-Medium", "Caveat-Regular"},
+                 {550, "SpaceGrotesk-Medium", "Caveat-Regular"},
+                 {599, "SpaceGrotesk-SemiBold", "Caveat-Regular"},
+                 {600, "SpaceGrotesk-SemiBold", "Caveat-Bold"},
+                 {650, "SpaceGrotesk-SemiBold", "Caveat-Bold"},
+                 {651, "SpaceGrotesk-Bold", "Caveat-Bold"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(faceName(Family::ui, c.weight), c.ui) << c.weight;
+        EXPECT_EQ(faceName(Family::hand, c.weight), c.hand) << c.weight;
+    }
+    EXPECT_EQ(onboardingCaption, "Tap a key \xe2\x80\x94 the Mac opens it.");
 }
 
 }  // namespace
