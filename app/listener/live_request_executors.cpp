@@ -25,6 +25,9 @@ Task<std::optional<std::string>> LiveRequestExecutors::pair(
 }
 
 Task<bool> LiveRequestExecutors::isPairedToken(std::string token) {
+    // Every request asks this: answered without waiting for the pairing service's turn once
+    // its list has been loaded.
+    if (const auto known = c_.pairingService.isPairedTokenNow(token)) co_return *known;
     const auto device = co_await c_.pairingService.deviceForToken(std::move(token));
     co_return device.has_value();
 }

@@ -68,6 +68,22 @@ Task<void> PairingService::loadIfNeeded() {
     auto load = [store] { return store->load(); };
     pairedDevices_ = co_await runBlocking(pool_, std::move(load));
     loaded_ = true;
+    publishTokens();
+}
+
+void PairingService::publishTokens() {
+    std::vector<std::string> tokens;
+    tokens.reserve(pairedDevices_.size());
+    for (const PairedDevice& device : pairedDevices_) tokens.push_back(device.token.value);
+    const std::lock_guard lock(tokensMutex_);
+    publishedTokens_ = std::move(tokens);
+}
+
+std::optional<bool> PairingService::isPairedTokenNow(std::string_view token) const {
+    const std::lock_guard lock(tokensMutex_);
+    if (!publishedTokens_) return std::nullopt;
+    return std::find(publishedTokens_->begin(), publishedTokens_->end(), token) !=
+           publishedTokens_->end();
 }
 
 SecretCheck PairingService::check(PairingMethod method, const std::string& secret) {
@@ -140,6 +156,7 @@ Task<PairingResponse> PairingService::handlePairRequest(PairRequestPayload reque
         }
 
         self->pairedDevices_ = std::move(devices);
+        self->publishTokens();
         self->replacementPairingEnabled_ = false;
         self->rotateSecrets();
         self->engine_.reset();
@@ -179,6 +196,7 @@ Task<void> PairingService::unpair() {
         auto pass = co_await self->gate_->enter();
         co_await self->loadIfNeeded();
         self->pairedDevices_.clear();
+        self->publishTokens();
         self->replacementPairingEnabled_ = false;
         auto store = self->store_;
         auto clear = [store] { store->clear(); };
@@ -242,6 +260,7 @@ Task<void> PairingService::retryPreferredStore() {
         if (devices) {
             self->pairedDevices_ = std::move(*devices);
             self->loaded_ = true;
+            self->publishTokens();
         }
     };
     auto task = operation(this);

@@ -9,9 +9,11 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -90,6 +92,9 @@ class PairingService {
 
     // The paired device whose token is exactly `token`, if any.
     Task<std::optional<PairedDevice>> deviceForToken(std::string token);
+    // The same question answered at once, without waiting for the service's turn: from the
+    // list as it last stood between two operations. None until the list has been loaded.
+    std::optional<bool> isPairedTokenNow(std::string_view token) const;
 
     // Forgets every paired device. Throws the store's error when clearing fails (the in-memory
     // list is empty all the same; PIN, code and counter then stay).
@@ -114,6 +119,8 @@ class PairingService {
     Task<void> loadIfNeeded();
     SecretCheck check(PairingMethod method, const std::string& secret);
     void rotateSecrets();
+    // Called on strand_ whenever pairedDevices_ changes.
+    void publishTokens();
 
     Strand strand_;
     asio::thread_pool& pool_;
@@ -128,6 +135,9 @@ class PairingService {
     std::string currentPairingCode_;
     std::vector<PairedDevice> pairedDevices_;
     bool replacementPairingEnabled_ = false;
+
+    mutable std::mutex tokensMutex_;
+    std::optional<std::vector<std::string>> publishedTokens_;  // guarded by tokensMutex_
 };
 
 }  // namespace velopad
