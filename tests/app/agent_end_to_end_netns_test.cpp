@@ -7,10 +7,9 @@
 #include <thread>
 
 #include "tests/support/agent_process.h"
-#include "tests/support/avahi_test_services.h"
 #include "tests/support/child_process.h"
-#include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
+#include "tests/support/services.h"
 #include "tests/support/ws_client.h"
 
 namespace velopad::test {

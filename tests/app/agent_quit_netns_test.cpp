@@ -10,11 +10,10 @@
 #include <memory>
 
 #include "tests/support/agent_process.h"
-#include "tests/support/avahi_test_services.h"
 #include "tests/support/child_process.h"
 #include "tests/support/sandbox_fixture.h"
+#include "tests/support/services.h"
 #include "tests/support/ws_client.h"
-#include "tests/support/xvfb_server.h"
 
 namespace velopad::test {
 namespace {

@@ -8,8 +8,8 @@
 #include "app/pairing/paired_device_store.h"
 #include "app/pairing/paired_device_stored_form.h"
 #include "app/pairing/secret_service_paired_device_store.h"
-#include "tests/support/keyring_session.h"
 #include "tests/support/sandbox_fixture.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

@@ -18,10 +18,8 @@
 
 #include "qt_application.h"
 #include "tests/support/agent_process.h"
-#include "tests/support/avahi_test_services.h"
-#include "tests/support/dbus_session.h"
 #include "tests/support/sandbox_fixture.h"
-#include "tests/support/xvfb_server.h"
+#include "tests/support/services.h"
 
 namespace velopad::test {
 namespace {

@@ -1,8 +1,5 @@
-// A stand-in D-Bus activatable application (org.freedesktop.Application) for launch and focus
-// tests.
-//
+// A stand-in D-Bus activatable application (org.freedesktop.Application) for launch tests.
 //   dbus_app <bus name> <accept|refuse> <record file>
-//
 // It owns <bus name> on the session bus and serves the interface at the name's object path
 // ("org.example.App" → /org/example/App). Activate appends "activate\n" to the record file and
 // returns, or with "refuse" fails with org.example.Error.Refused "Activation refused". It runs
@@ -19,13 +16,6 @@ constexpr const char* kInterface = R"(
 <node>
   <interface name="org.freedesktop.Application">
     <method name="Activate"><arg type="a{sv}" direction="in"/></method>
-    <method name="Open">
-      <arg type="as" direction="in"/><arg type="a{sv}" direction="in"/>
-    </method>
-    <method name="ActivateAction">
-      <arg type="s" direction="in"/><arg type="av" direction="in"/>
-      <arg type="a{sv}" direction="in"/>
-    </method>
   </interface>
 </node>)";
 
@@ -35,8 +25,8 @@ struct State {
     std::string record;
 };
 
-void handleCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-                GVariant*, GDBusMethodInvocation* invocation, gpointer data) {
+void handleCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                GDBusMethodInvocation* invocation, gpointer data) {
     const auto* state = static_cast<const State*>(data);
     if (state->refuse) {
         g_dbus_method_invocation_return_dbus_error(invocation, "org.example.Error.Refused",
@@ -44,7 +34,7 @@ void handleCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, cons
         return;
     }
     if (FILE* file = std::fopen(state->record.c_str(), "a")) {
-        std::fprintf(file, "%s\n", g_str_equal(method, "Activate") ? "activate" : method);
+        std::fprintf(file, "activate\n");
         std::fclose(file);
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);

@@ -5,8 +5,8 @@
 // With DISPLAY set (and no "--window no") it opens a window titled TITLE (WM_NAME and
 // _NET_WM_NAME) with WM_CLASS NAME and _NET_WM_PID its own process ID (or PID, as a sandboxed
 // application would show), and waits until the window is mapped. Then it records that it runs by
-// writing "pid=<pid>\ndisplay=<DISPLAY>\n" to FILE (or to $VELOPAD_FAKE_APP_RECORD) through a
-// rename, so a reader never sees half a file. It stays until killed.
+// writing "pid=<pid>\ndisplay=<DISPLAY>\n" to FILE through a rename, so a reader never sees half
+// a file. It stays until killed.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -30,7 +30,6 @@ struct Options {
 
 Options parse(int argc, char** argv) {
     Options options;
-    if (const char* record = std::getenv("VELOPAD_FAKE_APP_RECORD")) options.record = record;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--record") options.record = argv[i + 1];
@@ -66,11 +65,8 @@ Display* openWindow(const Options& options) {
                     static_cast<int>(options.title.size()));
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&options.wmPid), 1);
-    XClassHint hint{};
-    std::string name = options.wmClass;
-    std::string className = options.wmClass;
-    hint.res_name = name.data();
-    hint.res_class = className.data();
+    std::string wmClass = options.wmClass;
+    XClassHint hint{wmClass.data(), wmClass.data()};
     XSetClassHint(display, window, &hint);
     XSelectInput(display, window, StructureNotifyMask);
     XMapWindow(display, window);

@@ -9,7 +9,7 @@
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
 #include "tests/support/io_thread.h"
-#include "tests/support/xvfb_server.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

@@ -18,8 +18,8 @@
 #include "agent_core/app_wire_handler.h"
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/dbus_session.h"
 #include "tests/support/io_thread.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

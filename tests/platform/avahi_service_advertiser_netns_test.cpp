@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/linux/avahi_service_advertiser.h"
-#include "tests/support/avahi_test_services.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/avahi_service_advertiser.h"
-#include "tests/support/avahi_test_services.h"
 #include "tests/support/sandbox_fixture.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

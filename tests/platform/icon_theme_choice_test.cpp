@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/icon_theme.h"
-#include "tests/support/dbus_session.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

@@ -24,29 +24,25 @@ std::string entry(const std::string& name, const std::string& extra = "") {
     return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;
 }
 
-const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new testing::AppDesktopEnvironment(
-        desktop,
-        [](AppDesktopSandbox& d) {
-            const fs::path red = d.sandbox().root() / "icons" / "red.png";
-            testing::writeSolidPng(red, 32, 32, 0xFF0000);
-            d.writeEntry(d.userApplications(), "org.example.Zeta", entry("zeta app"));
-            d.writeEntry(d.systemApplications(0), "org.example.Zeta", entry("Zeta System"));
-            d.writeEntry(d.systemApplications(0), "org.example.Alpha",
-                         entry("Alpha Beta", "Icon=" + red.string() + "\n"));
-            d.writeEntry(d.systemApplications(0), "org.example.Banana", entry("Banana"));
-            d.writeEntry(d.systemApplications(1), "org.example.Mango", entry("mango"));
-            d.writeEntry(d.systemApplications(1), "org.example.Nameless", entry(""));
-            d.writeEntry(d.systemApplications(1), "org.example.Quiet",
-                         entry("Quiet", "NoDisplay=true\n"));
-            d.writeEntry(d.systemApplications(1), "org.example.Gone",
-                         entry("Gone", "Hidden=true\n"));
-            d.writeEntry(d.systemApplications(1), "org.example.KdeOnly",
-                         entry("Kde", "OnlyShowIn=KDE;\n"));
-            d.writeEntry(d.systemApplications(1), "org.example.Link",
-                         "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.com/\n");
-        },
-        false));
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
+    new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
+        const fs::path red = d.sandbox().root() / "icons" / "red.png";
+        testing::writeSolidPng(red, 32, 32, 0xFF0000);
+        d.writeEntry(d.userApplications(), "org.example.Zeta", entry("zeta app"));
+        d.writeEntry(d.systemApplications(0), "org.example.Zeta", entry("Zeta System"));
+        d.writeEntry(d.systemApplications(0), "org.example.Alpha",
+                     entry("Alpha Beta", "Icon=" + red.string() + "\n"));
+        d.writeEntry(d.systemApplications(0), "org.example.Banana", entry("Banana"));
+        d.writeEntry(d.systemApplications(1), "org.example.Mango", entry("mango"));
+        d.writeEntry(d.systemApplications(1), "org.example.Nameless", entry(""));
+        d.writeEntry(d.systemApplications(1), "org.example.Quiet",
+                     entry("Quiet", "NoDisplay=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Gone", entry("Gone", "Hidden=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.KdeOnly",
+                     entry("Kde", "OnlyShowIn=KDE;\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Link",
+                     "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.com/\n");
+    }));
 
 TEST(InstalledApps, ScanListsShownEntriesOnceSortedWithoutRegardToCaseWithTheirIconNames) {
     EXPECT_THAT(scanApplicationBundles(),

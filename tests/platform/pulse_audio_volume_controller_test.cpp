@@ -10,7 +10,7 @@
 #include <chrono>
 
 #include "platform/linux/pulse_audio_volume_error.h"
-#include "tests/support/pulse_audio_server.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {

@@ -1,10 +1,7 @@
 #pragma once
-// Desktop entries for application tests: a Sandbox whose XDG data directories hold entries that
-// start the fake_app helper (see app_test_processes.h for watching and stopping it).
-//
-// GIO reads the XDG variables once per process, so a test binary creates one AppDesktopSandbox
-// (usually in a ::testing::Environment) before anything touches GIO, writes every entry it
-// needs there, and keeps the sandbox until the end.
+// Desktop entries for application tests in a Sandbox whose XDG data directories hold entries
+// that start the fake_app or dbus_app helpers. GIO reads the XDG variables once per process, so
+// a test program arranges every entry in one AppDesktopEnvironment before its first test.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +11,7 @@
 #include <string>
 
 #include "agent_core/workspace_client.h"
-#include "tests/support/app_test_processes.h"
+#include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 
@@ -26,25 +23,22 @@ class AppDesktopSandbox {
 
     Sandbox& sandbox() { return sandbox_; }
 
-    // $XDG_DATA_HOME/applications, and $XDG_DATA_DIRS' two directories' applications folders.
+    // $XDG_DATA_HOME/applications, and the applications folders of $XDG_DATA_DIRS' two entries.
     std::filesystem::path userApplications() const;
-    std::filesystem::path systemApplications(int index) const;  // 0 or 1
+    std::filesystem::path systemApplications(int index) const;
 
-    // Writes `<id>.desktop` into `applications` with the given body.
     void writeEntry(const std::filesystem::path& applications, const std::string& id,
                     const std::string& body);
 
-    // A shown application entry whose Exec starts a copy of fake_app of its own (programPath)
-    // recording to recordPath(id), with window title fakeAppTitle(id); `extraLines` are
-    // appended to the [Desktop Entry] group, `extraArguments` to the Exec line.
+    // A shown entry starting a copy of fake_app of its own (programPath) that records to
+    // recordPath(id) and titles its window fakeAppTitle(id); `extraLines` go to the group,
+    // `extraArguments` to the Exec line.
     std::string fakeAppEntry(const std::string& id, const std::string& name,
                              const std::string& extraLines = "",
                              const std::string& extraArguments = "");
-
-    // A D-Bus activatable entry served by a copy of the dbus_app helper of its own, which
-    // appends to recordPath(id) when activated. With `service` "accept" or "refuse" the session
-    // bus learns (from $XDG_DATA_HOME/dbus-1/services) to start it; with "none" nothing serves
-    // the name.
+    // A D-Bus activatable entry served by a copy of dbus_app, which appends to recordPath(id)
+    // when activated. `service` "accept" or "refuse": the session bus can start it; "none":
+    // nothing serves the name.
     std::string dbusAppEntry(const std::string& id, const std::string& name,
                              const std::string& service);
 
@@ -55,26 +49,23 @@ class AppDesktopSandbox {
     Sandbox sandbox_;
 };
 
-// The reply of the app wire handler over `workspace` to an app request of `type` ("app.launch",
-// "app.focus") for `bundleId` (empty when there is none), and the replies the phone expects to
-// such a request.
+// The reply of the app wire handler over `workspace` to a request of `type` ("app.launch",
+// "app.focus") for `bundleId` (none when empty), and the replies the phone expects.
 std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
                      const std::string& bundleId);
 std::string appOk(const std::string& bundleId);
 std::string appError(const std::string& bundleId, const std::string& code,
                      const std::string& message);
 
-// GIO reads the XDG directories once per process, so a test program arranges all its desktop
-// entries before its first test: this environment creates the sandbox, lets `arrange` write
-// the entries, points `slot` at the sandbox while the tests run, and removes it afterwards.
+// Creates the sandbox (adopting the applications GIO starts), lets `arrange` write the entries,
+// and points `slot` at it while the tests run.
 class AppDesktopEnvironment : public ::testing::Environment {
   public:
-    AppDesktopEnvironment(AppDesktopSandbox*& slot, std::function<void(AppDesktopSandbox&)> arrange,
-                          bool adoptStartedApplications = true)
-        : slot_(slot), arrange_(std::move(arrange)), adopt_(adoptStartedApplications) {}
+    AppDesktopEnvironment(AppDesktopSandbox*& slot, std::function<void(AppDesktopSandbox&)> arrange)
+        : slot_(slot), arrange_(std::move(arrange)) {}
 
     void SetUp() override {
-        if (adopt_) adoptOrphans();
+        adoptOrphans();
         sandbox_ = std::make_unique<AppDesktopSandbox>();
         arrange_(*sandbox_);
         slot_ = sandbox_.get();
@@ -87,7 +78,6 @@ class AppDesktopEnvironment : public ::testing::Environment {
   private:
     AppDesktopSandbox*& slot_;
     std::function<void(AppDesktopSandbox&)> arrange_;
-    bool adopt_;
     std::unique_ptr<AppDesktopSandbox> sandbox_;
 };
 

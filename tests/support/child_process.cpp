@@ -4,13 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -26,26 +27,48 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-void closeAll(std::initializer_list<int> fds) {
-    for (const int fd : fds) ::close(fd);
+int exitStatus(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Environment withDisplay(const std::optional<std::string>& display) {
+    auto entries = environmentWithout({"DISPLAY"});
+    if (display) entries.push_back("DISPLAY=" + *display);
+    return entries;
+}
+
+bool isGoneOrZombie(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return !stat || (close != std::string::npos && text.substr(close + 1, 3) == " Z ");
 }
 
 }  // namespace
 
+Pipe::Pipe() {
+    if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+}
+void Pipe::closeRead() { ::close(std::exchange(ends[0], -1)); }
+void Pipe::closeWrite() { ::close(std::exchange(ends[1], -1)); }
+
 pid_t spawnProcess(const std::vector<std::string>& argv, Stdio stdio,
-                   const std::optional<std::vector<std::string>>& environment, bool dieWithParent) {
+                   const Environment& environment, bool dieWithParent) {
     std::vector<std::string> command = argv;
     // setpriv execs the program in place, so the PID stays the program's.
     if (dieWithParent) command.insert(command.begin(), {"setpriv", "--pdeathsig", "TERM"});
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const int targets[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO};
     const int sources[] = {stdio.in, stdio.out, stdio.err};
-    for (int i = 0; i < 3; ++i) {
-        if (sources[i] >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, sources[i], targets[i]);
+    for (int target = 0; target < 3; ++target) {
+        if (sources[target] >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, sources[target], target);
         } else {
-            posix_spawn_file_actions_addopen(&actions, targets[i], "/dev/null", O_RDWR, 0);
+            posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_RDWR, 0);
         }
     }
     auto args = pointers(command);
@@ -65,47 +88,36 @@ std::vector<std::string> environmentWithout(const std::vector<std::string>& drop
     std::vector<std::string> entries;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text(*entry);
-        const std::string name = text.substr(0, text.find('='));
-        if (std::find(dropped.begin(), dropped.end(), name) == dropped.end()) {
+        if (std::find(dropped.begin(), dropped.end(), text.substr(0, text.find('='))) ==
+            dropped.end()) {
             entries.push_back(text);
         }
     }
     return entries;
 }
 
-std::pair<int, std::string> runCapturingOutput(
-    const std::vector<std::string>& argv, const std::string& input,
-    const std::optional<std::vector<std::string>>& environment) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        closeAll({in[0], in[1]});
-        throw std::runtime_error("pipe failed");
-    }
-    pid_t pid = -1;
-    try {
-        pid = spawnProcess(argv, {in[0], out[1], -1}, environment);
-    } catch (...) {
-        closeAll({in[0], in[1], out[0], out[1]});
-        throw;
-    }
-    closeAll({in[0], out[1]});
+std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
+                                               const std::string& input,
+                                               const Environment& environment) {
+    Pipe in;
+    Pipe out;
+    const pid_t pid = spawnProcess(argv, {in.ends[0], out.ends[1], -1}, environment);
+    in.closeRead();
+    out.closeWrite();
     for (std::size_t done = 0; done < input.size();) {
-        const ssize_t count = ::write(in[1], input.data() + done, input.size() - done);
+        const ssize_t count = ::write(in.ends[1], input.data() + done, input.size() - done);
         if (count <= 0) break;
         done += static_cast<std::size_t>(count);
     }
-    ::close(in[1]);
+    in.closeWrite();
     std::string output;
     char buffer[4096];
-    for (ssize_t count; (count = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+    for (ssize_t count; (count = ::read(out.ends[0], buffer, sizeof buffer)) != 0;) {
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) break;
         output.append(buffer, static_cast<std::size_t>(count));
     }
-    ::close(out[0]);
-    return {waitForExitStatus(pid), output};
+    return {exitStatus(pid), output};
 }
 
 int runProgram(const std::vector<std::string>& argv, std::string* output) {
@@ -114,23 +126,35 @@ int runProgram(const std::vector<std::string>& argv, std::string* output) {
     return status;
 }
 
-int waitForExitStatus(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+std::string commandOutput(const std::vector<std::string>& argv,
+                          const std::optional<std::string>& display) {
+    try {
+        return runCapturingOutput(argv, "", withDisplay(display)).second;
+    } catch (const std::exception&) {
+        return {};
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void stopChild(pid_t& pid, std::chrono::milliseconds patience) {
+void stopChild(pid_t& pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
-    if (!waitUntil([&] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, patience)) {
+    if (!waitUntil([&] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, 5s)) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
     pid = -1;
 }
+
+void stopProcess(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    waitUntil([pid] {
+        const pid_t reaped = ::waitpid(pid, nullptr, WNOHANG);
+        return reaped == pid || (reaped < 0 && errno == ECHILD && isGoneOrZombie(pid));
+    });
+}
+
+void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
 std::string readLineFrom(int fd, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -155,35 +179,36 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+bool Child::ended() {
+    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+    return pid_ < 0;
+}
+
+Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
+                   Stdio stdio, const Environment& environment, std::chrono::milliseconds timeout) {
+    Child child(spawnProcess(argv, stdio, environment, true));
+    if (!waitUntil([&] { return child.ended() || ready(); }, timeout) || child.ended()) {
+        throw std::runtime_error(argv.at(0) + " did not come up");
+    }
+    return child;
+}
+
 PortHolder::PortHolder(Options options) {
     if (options.program.empty()) options.program = VELOPAD_BINARY_DIR "/tests/port_holder";
     std::vector<std::string> argv{options.program.string(), std::to_string(options.port)};
     if (options.ignoreTerm) argv.push_back("ignore-term");
     if (options.ownNetwork) argv.insert(argv.begin(), {"unshare", "--net", "--"});
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    Pipe out;
+    pid_ = spawnProcess(argv, {-1, out.ends[1], -1});
+    out.closeWrite();
     try {
-        pid_ = spawnProcess(argv, {-1, out[1], -1});
-    } catch (...) {
-        closeAll({out[0], out[1]});
-        throw;
-    }
-    ::close(out[1]);
-    std::string line;
-    try {
-        line = readLineFrom(out[0], std::chrono::seconds(10));
+        port_ = static_cast<std::uint16_t>(std::stoi(readLineFrom(out.ends[0], 10s)));
     } catch (const std::exception&) {
     }
-    ::close(out[0]);
-    port_ = static_cast<std::uint16_t>(std::atoi(line.c_str()));
     if (port_ == 0 || (options.port != 0 && port_ != options.port)) {
         endingSignal(true);
         throw std::runtime_error("port_holder did not take its port");
     }
-}
-
-PortHolder::~PortHolder() {
-    if (!reaped_) endingSignal(true);
 }
 
 bool PortHolder::running() {
@@ -193,8 +218,35 @@ bool PortHolder::running() {
 
 int PortHolder::endingSignal(bool kill) {
     if (kill && !reaped_) ::kill(pid_, SIGKILL);
-    if (!waitUntil([this] { return !running(); }, std::chrono::seconds(5))) return -1;
+    if (!waitUntil([this] { return !running(); }, 5s)) return -1;
     return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+}
+
+std::filesystem::path fakeAppPath() { return VELOPAD_BINARY_DIR "/tests/fake_app"; }
+
+std::string fakeAppTitle(const std::string& id) { return "fake-window-" + id; }
+
+std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
+                                           std::chrono::milliseconds timeout) {
+    FakeAppRecord record;
+    waitUntil(
+        [&] {
+            std::ifstream in(path);
+            for (std::string line; std::getline(in, line);) {
+                if (line.starts_with("pid=")) record.pid = std::stoi(line.substr(4));
+                if (line.starts_with("display=")) record.display = line.substr(8);
+            }
+            return record.pid > 0;
+        },
+        timeout);
+    return record.pid > 0 ? std::optional(record) : std::nullopt;
+}
+
+pid_t spawnFakeApp(const std::vector<std::string>& arguments,
+                   const std::optional<std::string>& display) {
+    std::vector<std::string> argv{fakeAppPath().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawnProcess(argv, {}, withDisplay(display));
 }
 
 }  // namespace velopad::testing

@@ -1,6 +1,5 @@
 #pragma once
-// Child processes for tests: starting programs with chosen standard streams, running one to its
-// end for its output, waiting for conditions and stopping what a test started, by PID.
+// Programs a test starts, waits for and stops by PID; free of GoogleTest.
 
 #include <sys/types.h>
 
@@ -15,43 +14,82 @@
 
 namespace velopad::testing {
 
+using namespace std::chrono_literals;
+using Environment = std::optional<std::vector<std::string>>;  // KEY=VALUE; none: ours
+
 struct Stdio {
     int in = -1;  // -1: /dev/null
     int out = -1;
     int err = -1;
 };
 
-// Starts `argv` (looked up in PATH) with `environment` (KEY=VALUE entries; none: ours). With
-// `dieWithParent` the kernel stops it (SIGTERM) when the creating thread ends, so a crashing test
-// leaves nothing running; the PID stays the program's. Throws std::runtime_error on failure.
-pid_t spawnProcess(const std::vector<std::string>& argv, Stdio stdio = {},
-                   const std::optional<std::vector<std::string>>& environment = std::nullopt,
-                   bool dieWithParent = false);
+// Both ends of a close-on-exec pipe, closed when the object ends.
+struct Pipe {
+    Pipe();
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead();
+    void closeWrite();
+    int ends[2];
+};
 
-// This process's environment without the variables named in `dropped`.
+// Starts `argv` (looked up in PATH). With `dieWithParent` the kernel sends it SIGTERM when the
+// creating thread ends; the PID stays the program's. Throws std::runtime_error.
+pid_t spawnProcess(const std::vector<std::string>& argv, Stdio stdio = {},
+                   const Environment& environment = std::nullopt, bool dieWithParent = false);
+
+// Our environment without the variables `dropped`.
 std::vector<std::string> environmentWithout(const std::vector<std::string>& dropped);
 
-// Runs `argv` to its end, feeding `input` to its standard input; returns its exit status (-1
-// when it did not exit normally) and standard output. Standard error goes to /dev/null.
-std::pair<int, std::string> runCapturingOutput(
-    const std::vector<std::string>& argv, const std::string& input = "",
-    const std::optional<std::vector<std::string>>& environment = std::nullopt);
-
-// Runs `argv` to its end: its exit status; its standard output is appended to `output`.
+// Runs `argv` to its end with `input` on its standard input: its exit status (-1 when it did not
+// exit normally) and standard output.
+std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
+                                               const std::string& input = "",
+                                               const Environment& environment = std::nullopt);
+// The same, its output appended to `output`.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+// The standard output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
+std::string commandOutput(const std::vector<std::string>& argv,
+                          const std::optional<std::string>& display);
 
-// Waits for our child `pid` to end: its exit status, or -1 when it did not exit normally.
-int waitForExitStatus(pid_t pid);
-
-// Sends SIGTERM to our child `pid`, waits up to `patience`, then kills it; sets `pid` to -1.
-void stopChild(pid_t& pid, std::chrono::milliseconds patience = std::chrono::seconds(5));
+// SIGTERM, up to five seconds, then SIGKILL for our child `pid`; sets it to -1.
+void stopChild(pid_t& pid);
+// SIGKILL for `pid`, waiting until it is reaped (our child or adopted) or gone.
+void stopProcess(pid_t pid);
+// Makes this process adopt orphaned descendants (programs GIO starts), so they can be reaped.
+void adoptOrphans();
 
 // One line (without its newline) read from `fd` within `timeout`; throws std::runtime_error.
 std::string readLineFrom(int fd, std::chrono::milliseconds timeout);
 
 // Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
+
+// A child that is stopped with stopChild when the object ends.
+class Child {
+  public:
+    explicit Child(pid_t pid = -1) : pid_(pid) {}
+    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+    Child& operator=(Child&& other) noexcept {
+        std::swap(pid_, other.pid_);
+        return *this;
+    }
+    ~Child() { stopChild(pid_); }
+
+    pid_t pid() const { return pid_; }
+    bool ended();  // reaps it
+
+  private:
+    pid_t pid_;
+};
+
+// Starts a service with dieWithParent and waits until `ready` holds; throws std::runtime_error
+// when it ends first or is not ready within `timeout`.
+Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
+                   Stdio stdio = {}, const Environment& environment = std::nullopt,
+                   std::chrono::milliseconds timeout = 10s);
 
 // A port_holder helper listening on a port, as another program or a copy of the agent would.
 class PortHolder {
@@ -64,7 +102,7 @@ class PortHolder {
     };
     PortHolder() : PortHolder(Options{}) {}
     explicit PortHolder(Options options);
-    ~PortHolder();
+    ~PortHolder() { endingSignal(true); }
     PortHolder(const PortHolder&) = delete;
     PortHolder& operator=(const PortHolder&) = delete;
 
@@ -81,5 +119,19 @@ class PortHolder {
     int status_ = 0;
     bool reaped_ = false;
 };
+
+// The fake_app helper, the title its windows get for an entry `id`, and what a started copy
+// wrote to its record file (waited for up to `timeout`).
+std::filesystem::path fakeAppPath();
+std::string fakeAppTitle(const std::string& id);
+struct FakeAppRecord {
+    pid_t pid = 0;
+    std::string display;  // empty when it had none
+};
+std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
+                                           std::chrono::milliseconds timeout = 10s);
+// Starts fake_app directly with `arguments` and DISPLAY `display` (none: unset).
+pid_t spawnFakeApp(const std::vector<std::string>& arguments,
+                   const std::optional<std::string>& display);
 
 }  // namespace velopad::testing

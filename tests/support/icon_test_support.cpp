@@ -9,9 +9,7 @@
 namespace velopad::testing {
 
 std::uint32_t DecodedPng::pixel(int x, int y) const {
-    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                            static_cast<std::size_t>(x)) *
-                           4;
+    const auto at = static_cast<std::size_t>(y * width + x) * 4;
     return (std::uint32_t{rgba.at(at)} << 24) | (std::uint32_t{rgba.at(at + 1)} << 16) |
            (std::uint32_t{rgba.at(at + 2)} << 8) | std::uint32_t{rgba.at(at + 3)};
 }
@@ -73,9 +71,9 @@ std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
     return hex;
 }
 
-IconThemeSandbox::IconThemeSandbox(Sandbox& sandbox) : sandbox_(sandbox) {
-    sandbox_.setEnv("XDG_DATA_DIRS", dataDir().string());
-    sandbox_.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+IconThemeSandbox::IconThemeSandbox(Sandbox& sandbox) : root_(sandbox.root()) {
+    sandbox.setEnv("XDG_DATA_DIRS", dataDir().string());
+    sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
     writeTextFile(
         hicolor() / "index.theme",
         "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,128x128/apps,scalable/apps\n\n"
@@ -85,22 +83,10 @@ IconThemeSandbox::IconThemeSandbox(Sandbox& sandbox) : sandbox_(sandbox) {
     std::filesystem::create_directories(applications());
 }
 
-std::filesystem::path IconThemeSandbox::dataDir() const { return sandbox_.root() / "share"; }
-std::filesystem::path IconThemeSandbox::hicolor() const { return dataDir() / "icons" / "hicolor"; }
-std::filesystem::path IconThemeSandbox::applications() const { return dataDir() / "applications"; }
-
-std::filesystem::path IconThemeSandbox::writeApplication(
-    const std::string& id, const std::optional<std::string>& icon) const {
-    const auto file = applications() / (id + ".desktop");
-    writeDesktopEntry(file, id, icon);
-    return file;
-}
-
 void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
                        const std::optional<std::string>& icon) {
-    std::string text = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n";
-    if (icon) text += "Icon=" + *icon + "\n";
-    writeTextFile(file, text);
+    writeTextFile(file, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" +
+                            (icon ? "Icon=" + *icon + "\n" : ""));
 }
 
 }  // namespace velopad::testing

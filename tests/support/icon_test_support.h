@@ -1,6 +1,6 @@
 #pragma once
-// Icon fixtures: a Sandbox whose XDG_DATA_DIRS holds only a private "hicolor" theme, helpers to
-// write small PNG and SVG icons and desktop entries, and a PNG reader for checking results.
+// Icon fixtures: a Sandbox whose XDG_DATA_DIRS holds only a private "hicolor" theme, small PNG
+// and SVG icons and desktop entries, and a PNG reader for checking results.
 
 #include <cstdint>
 #include <filesystem>
@@ -23,33 +23,35 @@ struct DecodedPng {
 
 std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png);
 
-// A PNG of `width` × `height` pixels all of one opaque colour (0xRRGGBB).
+// Images of one opaque colour: 0xRRGGBB for PNG, "#00ff00" for SVG.
 void writeSolidPng(const std::filesystem::path& file, int width, int height, std::uint32_t rgb);
-// An SVG of `width` × `height` filled with one colour ("#00ff00").
 void writeSolidSvg(const std::filesystem::path& file, int width, int height,
                    const std::string& colour);
 
-// The lower-case SHA-256 hex of `bytes`, computed independently of the code under test.
+// Lower-case hex, computed independently of the code under test.
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes);
+
+// A desktop entry with Name, Exec and, when given, Icon.
+void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
+                       const std::optional<std::string>& icon);
 
 class IconThemeSandbox {
   public:
     explicit IconThemeSandbox(Sandbox& sandbox);
 
-    std::filesystem::path dataDir() const;  // the only entry of XDG_DATA_DIRS
-    std::filesystem::path hicolor() const;  // dataDir()/icons/hicolor, with its index.theme
-    std::filesystem::path applications() const;
+    std::filesystem::path dataDir() const { return root_ / "share"; }  // all of XDG_DATA_DIRS
+    std::filesystem::path hicolor() const { return dataDir() / "icons" / "hicolor"; }
+    std::filesystem::path applications() const { return dataDir() / "applications"; }
 
-    // Writes "<id>.desktop" into applications() with Name, Exec and, when given, Icon.
+    // Writes "<id>.desktop" into applications().
     std::filesystem::path writeApplication(const std::string& id,
-                                           const std::optional<std::string>& icon) const;
+                                           const std::optional<std::string>& icon) const {
+        writeDesktopEntry(applications() / (id + ".desktop"), id, icon);
+        return applications() / (id + ".desktop");
+    }
 
   private:
-    Sandbox& sandbox_;
+    std::filesystem::path root_;
 };
-
-// Writes a desktop entry `file` with Name, Exec and, when given, Icon.
-void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
-                       const std::optional<std::string>& icon);
 
 }  // namespace velopad::testing

@@ -1,7 +1,7 @@
 #pragma once
 // A private home for one test: a fresh temporary directory holding home/, data/, config/,
-// cache/ and run/ (mode 0700), with HOME and the XDG variables pointed at them for the life of
-// the object and restored afterwards. Layer service fixtures on top of `SandboxTest`.
+// cache/ and run/ (mode 0700), with HOME and the XDG variables pointed at them while the object
+// lives. Service fixtures build on `SandboxTest`.
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,6 @@ class Sandbox {
     std::filesystem::path home() const { return root_ / "home"; }
     std::filesystem::path dataHome() const { return root_ / "data"; }
     std::filesystem::path configHome() const { return root_ / "config"; }
-    std::filesystem::path cacheHome() const { return root_ / "cache"; }
     std::filesystem::path runtimeDir() const { return root_ / "run"; }
 
     // Sets (or, with no value, unsets) an environment variable until the sandbox ends.
@@ -35,27 +34,24 @@ class Sandbox {
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
-// A GoogleTest fixture owning a Sandbox.
 class SandboxTest : public ::testing::Test {
   protected:
     Sandbox sandbox;
 };
 
-// Writes `content` to `path` (creating parent directories), for arranging test files.
+// Writes `content` to `path`, creating its parent directories.
 void writeTextFile(const std::filesystem::path& path, const std::string& content);
 // The content of `path`; fails the test if it cannot be read.
 std::string readTextFile(const std::filesystem::path& path);
-// The permission bits of `path` as a number, e.g. 0600.
+// The permission bits of `path`, e.g. 0600.
 unsigned permissionBits(const std::filesystem::path& path);
 
-// Runs `body` in a forked child process that is subject to file permissions (as root it first
-// becomes the user "nobody", so directories it must reach need o+x) and returns the child's
-// exit status: what `body` returned, or 99 when it threw. Keep GoogleTest assertions out of
-// `body`; build any objects it needs (executors, thread pools) inside it.
+// Runs `body` in a forked child subject to file permissions (as root it becomes "nobody", so
+// what it must reach needs o+x): what `body` returned, or 99 when it threw. Keep assertions out
+// of `body` and build what it needs (executors, pools) inside it.
 int runSubjectToFilePermissions(const std::function<int()>& body);
 
-// Adds read (and, for directories, search) permission for everyone to `path` and everything
-// below it, so an unprivileged child can read what the test arranged.
+// Adds read (and, for directories, search) permission for everyone to `path` and below.
 void makeReadableByEveryone(const std::filesystem::path& path);
 
 }  // namespace velopad::testing

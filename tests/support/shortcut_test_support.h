@@ -1,6 +1,6 @@
 #pragma once
-// Test fixtures for the process runner and the Shortcuts tool: an io_context that runs one task
-// to its end, and a sandbox whose XDG_DATA_HOME holds Shortcut files.
+// Fixtures for the process runner and the Shortcuts tool: an io_context that runs one task and
+// what it started to their end, a recording process runner, and a sandbox for Shortcut files.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/use_future.hpp>
@@ -20,9 +20,8 @@ class IoHarness {
   public:
     Executor executor() { return io_.get_executor(); }
 
-    // Runs `task` (and whatever it starts) to completion; rethrows its exception.
     template <class T>
-    T run(Task<T> task) {
+    T run(Task<T> task) {  // rethrows the task's exception
         auto future = asio::co_spawn(io_, std::move(task), asio::use_future);
         io_.restart();
         io_.run();
@@ -33,7 +32,7 @@ class IoHarness {
     asio::io_context io_;
 };
 
-// A ProcessRunning that records each call and answers with a fixed result or failure.
+// Records each call and answers with a fixed result, or fails as told.
 class FakeProcessRunner : public ProcessRunning {
   public:
     struct Call {
@@ -43,15 +42,12 @@ class FakeProcessRunner : public ProcessRunning {
     };
 
     explicit FakeProcessRunner(ProcessRunResult result = {}) : result_(std::move(result)) {}
-
     void failWith(std::exception_ptr failure) { failure_ = std::move(failure); }
 
     Task<ProcessRunResult> run(std::string executable, std::vector<std::string> arguments,
                                double timeout) override {
         calls.push_back({std::move(executable), std::move(arguments), timeout});
-        if (failure_) {
-            std::rethrow_exception(failure_);
-        }
+        if (failure_) std::rethrow_exception(failure_);
         co_return result_;
     }
 
@@ -62,20 +58,24 @@ class FakeProcessRunner : public ProcessRunning {
     std::exception_ptr failure_;
 };
 
-// Paths of programs built with the project.
-std::string shortcutsToolPath();  // the velopad-shortcuts tool beside the agent
-std::string testHelperPath(const std::string& name);
+inline std::string shortcutsToolPath() { return VELOPAD_BINARY_DIR "/app/velopad-shortcuts"; }
+inline std::string testHelperPath(const std::string& name) {
+    return VELOPAD_BINARY_DIR "/tests/" + name;
+}
 
-// A private home (see Sandbox) with a place for the user's Shortcuts.
 class ShortcutsSandbox : public Sandbox {
   public:
-    // $XDG_DATA_HOME/HarborlinkAgent/Shortcuts
-    [[nodiscard]] std::filesystem::path shortcutsDirectory() const;
-
-    // Writes <identifier>.desktop with the given keys (values written as given, unescaped).
+    std::filesystem::path shortcutsDirectory() const {
+        return dataHome() / "HarborlinkAgent" / "Shortcuts";
+    }
+    // Writes <identifier>.desktop with the given keys, written as given.
     void writeShortcut(const std::string& identifier, const std::string& name,
                        const std::string& exec,
-                       const std::optional<std::string>& icon = std::nullopt) const;
+                       const std::optional<std::string>& icon = std::nullopt) const {
+        writeTextFile(shortcutsDirectory() / (identifier + ".desktop"),
+                      "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" +
+                          (icon ? "Icon=" + *icon + "\n" : ""));
+    }
 };
 
 }  // namespace velopad::testing

@@ -34,7 +34,7 @@ class ShortcutsToolTest : public ::testing::Test {
         return result.stdoutText.substr(0, 36);
     }
 
-    static std::string echoArgs() { return testing::testHelperPath("stubborn_child"); }
+    static std::string echoArgs() { return testing::testHelperPath("echo_args"); }
 
     IoHarness io;
     ShortcutsSandbox sandbox;
@@ -45,7 +45,7 @@ TEST_F(ShortcutsToolTest, ListsNothingWithoutAShortcutsFolder) {
 }
 
 TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
-    const std::string id = create("Morning (work) routine", {echoArgs(), "echo-args", "hi"});
+    const std::string id = create("Morning (work) routine", {echoArgs(), "hi"});
     EXPECT_TRUE(std::regex_match(
         id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
     const std::string other = create("Alpha", {"true"});
@@ -65,7 +65,7 @@ TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
     const std::vector<std::string> awkward = {
         "two words", "\"quoted\"",  "it's", "$HOME", "back\\slash", "100%", "%f",
         "tab\there", "line\nbreak", "",     "-x",    "`date`",      " lead"};
-    std::vector<std::string> command{echoArgs(), "echo-args"};
+    std::vector<std::string> command{echoArgs()};
     command.insert(command.end(), awkward.begin(), awkward.end());
     const std::string id = create("Awkward", command);
     std::string expected;
@@ -77,7 +77,7 @@ TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
 
 TEST_F(ShortcutsToolTest, ExpandsFieldCodesOfAHandWrittenFile) {
     sandbox.writeShortcut(
-        kId, "Coded", echoArgs() + " echo-args \"a b\" %F %u %i %c 5%% \"x\\\\\"y\" %k", "my-icon");
+        kId, "Coded", echoArgs() + " \"a b\" %F %u %i %c 5%% \"x\\\\\"y\" %k", "my-icon");
     const std::string file =
         (sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop")).string();
     EXPECT_EQ(tool({"run", kId}).stdoutText,
@@ -164,12 +164,12 @@ TEST_F(ShortcutsToolTest, RefusesToRunWhatOtherUsersCanChange) {
 }
 
 TEST_F(ShortcutsToolTest, RenamesAndEditsInPlace) {
-    const std::string id = create("Old", {echoArgs(), "echo-args", "old"});
+    const std::string id = create("Old", {echoArgs(), "old"});
     const std::string other = create("Other", {"true"});
     EXPECT_EQ(tool({"rename", id, "New name"}).exitCode, 0);
     EXPECT_EQ(tool({"edit", id, "--icon", "starred"}).exitCode, 0);
     EXPECT_EQ(
-        tool({"edit", id, "--name", "Newest", "--", echoArgs(), "echo-args", "new", "two words"})
+        tool({"edit", id, "--name", "Newest", "--", echoArgs(), "new", "two words"})
             .exitCode,
         0);
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
