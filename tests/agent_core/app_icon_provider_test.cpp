@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <map>
 
 #include "platform/linux/icon_render_sources.h"
@@ -22,11 +21,6 @@ Task<std::optional<fs::path>> lookUpIn(std::map<std::string, fs::path>* installe
                                        std::string bundleId) {
     const auto found = installed->find(bundleId);
     co_return found == installed->end() ? std::nullopt : std::optional(found->second);
-}
-
-Task<std::optional<fs::path>> failingLookUp(std::string) {
-    throw std::runtime_error("workspace unavailable");
-    co_return std::nullopt;
 }
 
 class AppIconProviderTest : public testing::SandboxTest {
@@ -130,9 +124,6 @@ TEST_F(AppIconProviderTest, UninstalledApplicationsGiveNothingAndKeepTheirOldEnt
 
     installed.erase("org.example.Tool");
     EXPECT_EQ(icon("org.example.Tool"), std::nullopt);
-    WorkspaceClient failing;
-    failing.urlForApplication = failingLookUp;
-    EXPECT_EQ(io.run(provider.pngAndRevision("org.example.Tool", failing)), std::nullopt);
 
     installed["org.example.Tool"] = entry;
     EXPECT_EQ(icon("org.example.Tool"), first);
@@ -148,19 +139,6 @@ TEST_F(AppIconProviderTest, MissingIconsFallBackToTheGenericIconAndFailedRenders
     const auto plain = icon("org.example.Plain");
     EXPECT_EQ(centre(plain), 0x777777FFU);
     EXPECT_EQ(icon("org.example.Broken"), plain);
-}
-
-TEST_F(AppIconProviderTest, ConcurrentRequestsForOneIconRenderItOnce) {
-    using namespace boost::asio::experimental::awaitable_operators;
-    testing::writeSolidSvg(icons.hicolor() / "scalable/apps/tool.svg", 16, 16, "#00ff00");
-    install("org.example.Tool", "tool");
-    auto both = [](AppIconProvider* provider, WorkspaceClient client) -> Task<bool> {
-        auto [a, b] = co_await (provider->pngAndRevision("org.example.Tool", client) &&
-                                provider->pngAndRevision("org.example.Tool", client));
-        co_return a.has_value() && a == b;
-    };
-    EXPECT_TRUE(io.run(both(&provider, workspace())));
-    EXPECT_EQ(renders, 1);
 }
 
 }  // namespace

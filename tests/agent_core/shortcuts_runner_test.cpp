@@ -11,9 +11,10 @@
 #include <system_error>
 
 #include "agent_core/process_output.h"
+#include "agent_core/shortcut_wire_handler.h"
 #include "platform/linux/posix_process_runner.h"
+#include "protocol/json_text.h"
 #include "protocol/payloads.h"
-#include "tests/support/child_process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/shortcut_test_support.h"
 
@@ -26,20 +27,10 @@ using testing::ShortcutsSandbox;
 
 constexpr const char* kId = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
 
-struct Outcome {
-    std::string code;  // "" for ok
-    std::string message;
-
-    friend bool operator==(const Outcome&, const Outcome&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
-        return out << "{" << outcome.code << ", " << outcome.message << "}";
-    }
-};
+using Outcome = std::pair<std::string, std::string>;  // code ("" for ok), message
 
 Outcome outcomeOf(const ShortcutRunResult& result) {
-    if (!result.error) {
-        return {};
-    }
+    if (!result.error) return {};
     return {std::string(rawValue(result.error->code)), result.error->message.value_or("<none>")};
 }
 
@@ -54,8 +45,7 @@ TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
         ProcessRunResult result;
         Outcome expected;
     } cases[] = {
-        {"success", {0, "out", "", false}, {}},
-        {"success with noise", {0, "", "warning: slow", false}, {}},
+        {"success with noise", {0, "out", "warning: slow", false}, {}},
         {"the tool: no such Shortcut", {66, "", "Shortcut not found\n", false}, kNotFound},
         {"the tool refuses",
          {77, "", "velopad-shortcuts: Refusing to run Shortcuts: The Shortcuts folder /x ...\n",
@@ -66,9 +56,7 @@ TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
         {"a command's own status 66",
          {66, "", "no input file\n", false},
          {"run_failed", "no input file"}},
-        {"a command's own status 77",
-         {77, "", "Permission denied", false},
-         {"run_failed", "Permission denied"}},
+        {"a command's own status 77", {77, "", "Denied", false}, {"run_failed", "Denied"}},
         {"a command ended by a signal",
          {143, "", "sh was ended by signal 15 (Terminated)\n", false},
          {"run_failed", "sh was ended by signal 15 (Terminated)"}},
@@ -208,6 +196,29 @@ TEST(ShortcutsRunnerToolTest, CallsTheToolWithTheIdentifierAsOneArgumentOrSaysWh
         std::system_error(EACCES, std::generic_category(), "Could not start /opt/tool")));
     EXPECT_EQ(outcomeOf(io.run(runner.run(kId))),
               (Outcome{"run_failed", "Could not start /opt/tool: Permission denied"}));
+}
+
+TEST(ShortcutWireHandlerTest, AnswersWithTheRequestsIdAndTheOutcomeAndIgnoresOtherTypes) {
+    IoHarness io;
+    const auto handle = [&io](const std::string& bytes, ProcessRunResult result) {
+        const ShortcutWireHandler handler(ShortcutMessageHandler(ShortcutsRunner(
+            testing::shortcutsToolPath(), std::make_shared<FakeProcessRunner>(result))));
+        return io.run(handler.handle(bytes));
+    };
+    const std::string request =
+        R"({"type":"shortcut.run","id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d","payload":{)"
+        R"("shortcutIdentifier":"S1","label":"Greet"}})";
+    const std::string head = R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","payload":{)";
+    EXPECT_EQ(handle(request, {0, "", "", false}),
+              head + R"("shortcutIdentifier":"S1"},"type":"shortcut.ok"})");
+    EXPECT_EQ(handle(request, {66, "", "Shortcut not found", false}),
+              head + R"("code":"not_found","message":"Shortcut missing — replace it in Edit )"
+                     R"(Deck.","shortcutIdentifier":"S1"},"type":"shortcut.error"})");
+    EXPECT_EQ(handle(R"({"type":"app.launch","id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",)"
+                     R"("payload":{"bundleId":"x"}})",
+                     {}),
+              std::nullopt);
+    EXPECT_THROW(handle("not json", {}), DecodeError);
 }
 
 TEST(ProcessOutputBufferTest, KeepsOutputUpToTheLimitAndOnlyWholeUtf8AsText) {

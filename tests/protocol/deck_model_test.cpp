@@ -48,6 +48,13 @@ TEST(DeckCategoryTest, RawValuesAndDisplayNames) {
     EXPECT_EQ(deckCategoryFromRawValue("Gaming"), none);
 }
 
+using SlotIds = std::vector<std::pair<std::int64_t, std::string>>;
+SlotIds slotsAndIds(const std::vector<DeckTile>& tiles) {
+    SlotIds result;
+    for (const DeckTile& tile : tiles) result.emplace_back(tile.slot, tile.id);
+    return result;
+}
+
 DeckTile decode(std::string_view text) { return decodeDeckTile(parseJsonText(text)); }
 
 TEST(DeckTileJson, KindAndIdAreInferredWhenAbsentAndGivenOnesWin) {
@@ -166,25 +173,15 @@ TEST(DeckTemplatesTest, BothTemplatesAreTheTables) {
 TEST(DeckTemplateTest, ConstructionSortsBySlotStablyButDecodingKeepsOrder) {
     const DeckTemplate deck("d", "D",
                             {appTile(2, "B", "b"), appTile(1, "A", "a"), appTile(2, "C", "c")});
-    EXPECT_EQ(deck.tiles[0].label, "A");
-    EXPECT_EQ(deck.tiles[1].label, "B");
-    EXPECT_EQ(deck.tiles[2].label, "C");
+    EXPECT_EQ(slotsAndIds(deck.tiles), (SlotIds{{1, "a"}, {2, "b"}, {2, "c"}}));
 
     const DeckTemplate decoded =
         decodeDeckTemplate(R"({"id":"d","name":"D","tiles":[{"slot":2,"label":"B","bundleId":"b"},)"
                            R"({"slot":1,"label":"A","bundleId":"a"}]})");
-    EXPECT_EQ(decoded.tiles[0].label, "B");
-    EXPECT_EQ(decoded.tiles[1].id, "a");
+    EXPECT_EQ(slotsAndIds(decoded.tiles), (SlotIds{{2, "b"}, {1, "a"}}));
 }
 
 using DeckTemplateFilter::memberOf;
-
-using SlotIds = std::vector<std::pair<std::int64_t, std::string>>;
-SlotIds slotsAndIds(const std::vector<DeckTile>& tiles) {
-    SlotIds result;
-    for (const DeckTile& tile : tiles) result.emplace_back(tile.slot, tile.id);
-    return result;
-}
 
 TEST(DeckTemplateFilterTest, StreamingTemplateFitsATypicalLinuxDesktop) {
     const auto installed =
