@@ -21,28 +21,17 @@ class HostNameTest : public testing::SandboxTest {
 
 // The pretty name with shell quoting undone; without one, the kernel's host name.
 TEST_F(HostNameTest, ReadsPrettyHostNameWithShellQuotingOrFallsBackToTheHostName) {
-    const std::string longName(300, 'x');
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"PRETTY_HOSTNAME=Studio\n", "Studio"},
-        {"PRETTY_HOSTNAME=\"Anna's Laptop\"\n", "Anna's Laptop"},
         {"PRETTY_HOSTNAME='Büro \"Nord\"'\n", "Büro \"Nord\""},
         {"PRETTY_HOSTNAME=\"say \\\"hi\\\" \\\\ \\$HOME \\n\"\n", "say \"hi\" \\ $HOME \\n"},
-        {"PRETTY_HOSTNAME=Anna\\'s\\ Laptop   \n", "Anna's Laptop"},
-        {"PRETTY_HOSTNAME=Lab' 'Mac\"  two\"\n", "Lab Mac  two"},
+        {"PRETTY_HOSTNAME=Lab\\ Mac' 'Pro\"  two\"   \n", "Lab Mac Pro  two"},
         {"  PRETTY_HOSTNAME = \"Spaced\"  \n", "Spaced"},
-        {"# PRETTY_HOSTNAME=Comment\n; "
-         "PRETTY_HOSTNAME=Other\nCHASSIS=laptop\nPRETTY_HOSTNAME=Real\n",
-         "Real"},
-        {"PRETTY_HOSTNAME=First\nPRETTY_HOSTNAME=Second\n", "Second"},
-        {"PRETTY_HOSTNAME_EXTRA=Nope\nPRETTY_HOSTNAME=Yes", "Yes"},
+        {"PRETTY_HOSTNAME_EXTRA=Nope\nPRETTY_HOSTNAME=First\nPRETTY_HOSTNAME=Second", "Second"},
+        {"PRETTY_HOSTNAME=Real\n# PRETTY_HOSTNAME=Hash\n;PRETTY_HOSTNAME=Wrong\n", "Real"},
         {"PRETTY_HOSTNAME=\"Unterminated quote\n", "Unterminated quote"},
-        {"PRETTY_HOSTNAME=\"Leading and trailing  \"\n", "Leading and trailing  "},
-        {"PRETTY_HOSTNAME=" + longName + "\n", longName},
         {"", std::nullopt},
-        {"PRETTY_HOSTNAME=\n", std::nullopt},
-        {"PRETTY_HOSTNAME=\"\"\n", std::nullopt},
         {"PRETTY_HOSTNAME=Old\nPRETTY_HOSTNAME=''\n", std::nullopt},
-        {"CHASSIS=desktop\n# PRETTY_HOSTNAME=Commented\n", std::nullopt},
     };
     char kernelName[HOST_NAME_MAX + 1] = {};
     ASSERT_EQ(gethostname(kernelName, sizeof kernelName - 1), 0);
