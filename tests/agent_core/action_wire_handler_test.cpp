@@ -13,16 +13,12 @@ namespace velopad {
 namespace {
 
 // Records the volume operations it is asked for; fails each one when told to.
-class FakeVolumeController final : public VolumeControlling {
-  public:
+struct FakeVolumeController final : VolumeControlling {
     std::string calls;
     bool shouldThrow = false;
-
     void volumeUp() override { record("up "); }
     void volumeDown() override { record("down "); }
     void toggleMute() override { record("mute "); }
-
-  private:
     void record(const char* call) {
         calls += call;
         if (shouldThrow) throw std::runtime_error("Simulated volume failure.");

@@ -73,17 +73,6 @@ class ShortcutsCatalogListTest : public ::testing::Test {
         return io.run(ShortcutsCatalog(executable, std::move(runner), 15).list());
     }
 
-    void expectFailure(const std::string& executable, std::shared_ptr<ProcessRunning> runner,
-                       ShortcutsCatalogErrorCode code, const std::string& text) {
-        try {
-            list(executable, std::move(runner));
-            ADD_FAILURE() << "no error";
-        } catch (const ShortcutsCatalogError& error) {
-            EXPECT_EQ(error.code(), code);
-            EXPECT_EQ(std::string(error.what()), text);
-        }
-    }
-
     IoHarness io;
     ShortcutsSandbox sandbox;
 };
@@ -97,26 +86,39 @@ TEST_F(ShortcutsCatalogListTest, ListsTheToolsShortcuts) {
               (std::vector<CatalogShortcut>{{"Alpha", kSecond}, {"Say (hi) there", kFirst}}));
 }
 
-TEST_F(ShortcutsCatalogListTest, AMissingToolIsReportedWithoutStartingAnything) {
-    const auto runner = std::make_shared<FakeProcessRunner>();
+TEST_F(ShortcutsCatalogListTest, AMissingFailingOrTimedOutToolIsReported) {
     const auto plainFile = sandbox.root() / "not-executable";
     testing::writeTextFile(plainFile, "x");
-    for (const std::string& path : {plainFile.string(), sandbox.root().string()}) {
-        expectFailure(path, runner, ShortcutsCatalogErrorCode::executableMissing,
-                      "The shortcuts CLI is not available on this Mac.");
+    const std::string tool = testing::shortcutsToolPath();
+    const auto missing = ShortcutsCatalogErrorCode::executableMissing;
+    const auto failed = ShortcutsCatalogErrorCode::listFailed;
+    const std::string listed = std::string("X (") + kFirst + ")\n";
+    const std::tuple<std::string, ProcessRunResult, ShortcutsCatalogErrorCode, const char*>
+        cases[] = {
+            {plainFile.string(),
+             {0, listed, "", false},
+             missing,
+             "The shortcuts CLI is not available on this Mac."},
+            {sandbox.root().string(),
+             {0, listed, "", false},
+             missing,
+             "The shortcuts CLI is not available on this Mac."},
+            {tool, {1, "", "", false}, failed, "Could not list Shortcuts (exit 1)."},
+            {tool,
+             {2, "", "\n  database locked \n", false},
+             failed,
+             "Could not list Shortcuts: database locked"},
+            {tool, {0, listed, "", true}, failed, "Could not list Shortcuts (exit 0)."},
+        };
+    for (const auto& [executable, result, code, text] : cases) {
+        try {
+            list(executable, std::make_shared<FakeProcessRunner>(result));
+            ADD_FAILURE() << text;
+        } catch (const ShortcutsCatalogError& error) {
+            EXPECT_EQ(error.code(), code);
+            EXPECT_STREQ(error.what(), text);
+        }
     }
-    EXPECT_TRUE(runner->calls.empty());
-}
-
-TEST_F(ShortcutsCatalogListTest, AFailingOrTimedOutToolIsReported) {
-    const std::pair<ProcessRunResult, const char*> cases[] = {
-        {{1, "", "", false}, "Could not list Shortcuts (exit 1)."},
-        {{2, "", "\n  database locked \n", false}, "Could not list Shortcuts: database locked"},
-        {{0, std::string("X (") + kFirst + ")\n", "", true}, "Could not list Shortcuts (exit 0)."},
-    };
-    for (const auto& [result, text] : cases)
-        expectFailure(testing::shortcutsToolPath(), std::make_shared<FakeProcessRunner>(result),
-                      ShortcutsCatalogErrorCode::listFailed, text);
 }
 
 }  // namespace

@@ -251,9 +251,7 @@ TEST(WireHostileInput, InvalidUtf8AndRawNulBytesAreRefused) {
 }
 
 TEST(WireHostileInput, HugeNumbers) {
-    for (const std::string& rtt : {"1e999"s, std::string(400, '9')})
-        expectRejected<PongPayload>(
-            {message("pong", R"({"ts":"2024-05-01T10:00:00Z","rtt":)" + rtt + "}")});
+    expectRejected<PongPayload>({message("pong", R"({"ts":"2024-05-01T10:00:00Z","rtt":1e999})")});
     const std::string deck =
         R"({"deckId":"d","name":"n","tiles":[{"label":"l","bundleId":"b","slot":)";
     for (const char* slot : {"9223372036854775808", "1e300", "1.5"})
