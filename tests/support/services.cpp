@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,17 +14,6 @@
 namespace velopad::testing {
 namespace fs = std::filesystem;
 namespace {
-
-// A bus that lets everyone own any name, serving once it has printed its address.
-Child startBus(const std::string& address) {
-    Pipe out;
-    Child bus(spawnProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                            "--address=" + address, "--print-address=1"},
-                           {-1, out.ends[1], -1}, std::nullopt, true));
-    out.closeWrite();
-    readLineFrom(out.ends[0], 10s);
-    return bus;
-}
 
 // avahi-browse writes a byte as "\DDD" in decimal and escapes other characters with "\".
 std::string unescape(const std::string& text) {
@@ -45,10 +33,15 @@ std::string unescape(const std::string& text) {
 
 }  // namespace
 
-DBusSession::DBusSession(Sandbox& sandbox)
-    : address_("unix:path=" + (sandbox.runtimeDir() / "session-bus").string()),
-      bus_(startBus(address_)) {
-    sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", address_);
+DBusSession::DBusSession(Sandbox& sandbox, const std::string& variable)
+    : address_("unix:path=" + (sandbox.runtimeDir() / "session-bus").string()) {
+    Pipe out;  // the bus prints its address once it serves
+    bus_ = Child(spawnProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                               "--address=" + address_, "--print-address=1"},
+                              {-1, out.ends[1], -1}, std::nullopt, true));
+    out.closeWrite();
+    readLineFrom(out.ends[0], 10s);
+    sandbox.setEnv(variable, address_);
 }
 
 DBusSession::~DBusSession() {
@@ -184,23 +177,10 @@ bool onlyLoopbackInterfaces() {
     return onlyLoopback;
 }
 
-AvahiTestServices::AvahiTestServices() {
-    char pattern[] = "/tmp/velopad-avahi-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    directory_ = pattern;
-    const std::string address = "unix:path=" + (directory_ / "system_bus").string();
-    bus_ = startBus(address);
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-    writeTextFile(directory_ / "avahi-daemon.conf",
+AvahiTestServices::AvahiTestServices() : bus_(sandbox_, "DBUS_SYSTEM_BUS_ADDRESS") {
+    writeTextFile(sandbox_.root() / "avahi-daemon.conf",
                   "[server]\nhost-name=velopad-test\nallow-interfaces=lo\nuse-ipv4=yes\n"
                   "use-ipv6=no\n[publish]\npublish-workstation=no\npublish-hinfo=no\n");
-}
-
-AvahiTestServices::~AvahiTestServices() {
-    stopDaemon();
-    bus_ = Child();
-    std::error_code error;
-    fs::remove_all(directory_, error);
 }
 
 void AvahiTestServices::startDaemon() {
@@ -209,14 +189,14 @@ void AvahiTestServices::startDaemon() {
         throw std::logic_error("avahi-daemon outside a private network namespace");
     // A private mount namespace gives the daemon its own /run for its PID file and socket;
     // unshare and the shell exec, so the PID stays the daemon's.
-    const auto log = directory_ / "avahi-daemon.log";
+    const auto log = sandbox_.root() / "avahi-daemon.log";
     writeTextFile(log, "");
     const int fd = ::open(log.c_str(), O_WRONLY | O_CLOEXEC);
     daemon_ = startService(
         {"unshare", "-m", "--", "sh", "-c",
          "mount -t tmpfs tmpfs /run && exec avahi-daemon -f \"$0\" "
          "--no-drop-root --no-chroot --no-rlimits",
-         (directory_ / "avahi-daemon.conf").string()},
+         (sandbox_.root() / "avahi-daemon.conf").string()},
         [&] { return readTextFile(log).find("Server startup complete") != std::string::npos; },
         {-1, fd, fd});
     ::close(fd);

@@ -13,11 +13,12 @@
 
 namespace velopad::testing {
 
-// A session bus in the sandbox's runtime directory, set as DBUS_SESSION_BUS_ADDRESS. What it
-// starts on demand (dconf-service, …) is stopped with it.
+// A bus in the sandbox's runtime directory that lets everyone own any name, its address set in
+// `variable` while the sandbox lives. What it starts on demand (dconf-service, …) stops with it.
 class DBusSession {
   public:
-    explicit DBusSession(Sandbox& sandbox);
+    explicit DBusSession(Sandbox& sandbox,
+                         const std::string& variable = "DBUS_SESSION_BUS_ADDRESS");
     ~DBusSession();
 
     const std::string& address() const { return address_; }
@@ -94,13 +95,12 @@ struct BrowsedService {
     friend bool operator==(const BrowsedService&, const BrowsedService&) = default;
 };
 
-// A private system bus, set as DBUS_SYSTEM_BUS_ADDRESS for the rest of the process (libdbus
-// reads it once), and on demand an avahi-daemon on loopback only; it multicasts, so it starts
-// only in a private network namespace (scripts/in-private-netns).
+// A private system bus (libdbus reads DBUS_SYSTEM_BUS_ADDRESS once, so keep one for the whole
+// suite) and on demand an avahi-daemon on loopback only; it multicasts, so it starts only in a
+// private network namespace (scripts/in-private-netns).
 class AvahiTestServices {
   public:
     AvahiTestServices();
-    ~AvahiTestServices();
 
     void startDaemon();  // waits until it serves
     void stopDaemon() { daemon_ = Child(); }
@@ -108,8 +108,8 @@ class AvahiTestServices {
     std::vector<BrowsedService> browse(const std::string& type = "_harborlink._tcp") const;
 
   private:
-    std::filesystem::path directory_;
-    Child bus_;
+    Sandbox sandbox_;
+    DBusSession bus_;
     Child daemon_;
 };
 
