@@ -1,14 +1,22 @@
-// The Linux workspace against real desktop entries in private XDG data directories, started
-// through GIO as the fake_app helper, and found again in /proc. No X display here: activation
-// has nothing to activate, so a running application answers "focus_failed".
+// The Linux workspace against real desktop entries in private XDG data directories and a private
+// session bus: entries started through GIO (the fake_app helper) and found again in /proc, D-Bus
+// activatable ones (dbus_app) that succeed only when they answer, and the scope a started
+// application asks of the user's systemd manager. No X display here: a running application
+// has nothing to bring forward and answers "focus_failed".
 
+#include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
+#include "tests/support/services.h"
 
 namespace velopad {
 namespace {
@@ -18,11 +26,12 @@ using testing::AppDesktopSandbox;
 using testing::appError;
 using testing::appOk;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// GIO reads the XDG directories once per process: every entry is in place before the first test.
 AppDesktopSandbox* desktop = nullptr;
+std::unique_ptr<testing::DBusSession> bus;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
     new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
@@ -40,23 +49,136 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
         // GIO lists only entries whose program exists; this one cannot start in its directory.
         fake(d.systemApplications(0), "org.example.Broken",
              "Path=" + (d.sandbox().root() / "missing-dir").string() + "\n");
-        d.writeEntry(d.systemApplications(1) / "kde4", "org.example.Sub",
-                     d.fakeAppEntry("kde4-org.example.Sub", "Sub"));
+        d.writeEntry(d.systemApplications(1) / "suite" / "tools", "org.example.Deep",
+                     d.fakeAppEntry("suite-tools-org.example.Deep", "Deep"));
         // Outside every XDG data directory: no identifier may reach it.
         fake(d.sandbox().root() / "outside" / "applications", "evil");
+        for (const auto& [id, service] : {std::pair{"org.example.Served", "accept"},
+                                          {"org.example.Refusing", "refuse"},
+                                          {"org.example.Absent", "none"}}) {
+            d.writeEntry(d.userApplications(), id, d.dbusAppEntry(id, id, service));
+        }
+        // Started through a shell: only its scope can tell that it runs.
+        d.writeEntry(d.userApplications(), "org.example.Scoped",
+                     "[Desktop Entry]\nType=Application\nName=Scoped\nExec=/bin/sh -c \"exec " +
+                         testing::fakeAppPath().string() + " --window no --record " +
+                         d.recordPath("org.example.Scoped").string() + "\"\n");
     }));
 
-// Whether any process runs the entry's program (or is the launcher about to run it). A process
-// started for a request exists once the request has been answered, record file or not.
+// The bus comes up once the entries and service files are in place, and ends before them.
+struct BusEnvironment : ::testing::Environment {
+    void SetUp() override { bus = std::make_unique<testing::DBusSession>(desktop->sandbox()); }
+    void TearDown() override { bus.reset(); }
+};
+const auto* const kBus = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+
+// Whether any process runs the entry's program (or is the launcher about to run it).
 bool programRuns(const std::string& id) {
     const std::string program = desktop->programPath(id).string();
     for (const auto& proc : fs::directory_iterator("/proc")) {
         std::ifstream in(proc.path() / "cmdline");
-        const std::string cmdline{std::istreambuf_iterator<char>(in), {}};
-        if (cmdline.find(program) != std::string::npos) return true;
+        if (std::string(std::istreambuf_iterator<char>(in), {}).find(program) != std::string::npos)
+            return true;
     }
     return false;
 }
+
+// The control group a process is in (its cgroup v2 line, or the systemd one on a v1 system).
+std::string cgroupOf(pid_t pid) {
+    const std::string text = testing::readTextFile("/proc/" + std::to_string(pid) + "/cgroup");
+    const auto unified = text.find("0::");
+    return text.substr(unified == std::string::npos ? 0 : unified);
+}
+
+// Stands in for the user's systemd manager on the private bus: records each StartTransientUnit
+// (with the signature systemd declares).
+class StandInSystemdManager {
+  public:
+    struct Request {
+        std::string unit;
+        std::string mode;
+        std::vector<std::uint32_t> pids;
+    };
+
+    explicit StandInSystemdManager(const std::string& address) {
+        g_main_context_push_thread_default(context_);
+        bus_ = g_dbus_connection_new_for_address_sync(
+            address.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        const GDBusInterfaceVTable vtable{call, nullptr, nullptr, {}};
+        g_dbus_connection_register_object(bus_, "/org/freedesktop/systemd1", node_->interfaces[0],
+                                          &vtable, this, nullptr, nullptr);
+        g_main_context_pop_thread_default(context_);
+        g_variant_unref(g_dbus_connection_call_sync(
+            bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", "org.freedesktop.systemd1", 4u), nullptr,
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+        thread_ = std::thread([this] {
+            while (!stopping_) g_main_context_iteration(context_, TRUE);
+        });
+    }
+    ~StandInSystemdManager() {
+        stopping_ = true;
+        g_main_context_wakeup(context_);
+        thread_.join();
+        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+        g_object_unref(bus_);
+        g_dbus_node_info_unref(node_);
+        g_main_context_unref(context_);
+    }
+
+    std::vector<Request> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+  private:
+    static constexpr const char* kInterface = R"xml(<node>
+      <interface name="org.freedesktop.systemd1.Manager">
+        <method name="StartTransientUnit">
+          <arg type="s" direction="in"/><arg type="s" direction="in"/>
+          <arg type="a(sv)" direction="in"/><arg type="a(sa(sv))" direction="in"/>
+          <arg type="o" direction="out"/>
+        </method>
+      </interface></node>)xml";
+
+    static void call(GDBusConnection*, const char*, const char*, const char*, const char*,
+                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
+        static_cast<StandInSystemdManager*>(self)->startTransientUnit(parameters);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(o)", "/org/freedesktop/systemd1/job/1"));
+    }
+
+    void startTransientUnit(GVariant* parameters) {
+        const char* unit = nullptr;
+        const char* mode = nullptr;
+        GVariantIter* properties = nullptr;
+        g_variant_get(parameters, "(&s&sa(sv)@a(sa(sv)))", &unit, &mode, &properties, nullptr);
+        Request request{unit, mode, {}};
+        const char* name = nullptr;
+        GVariant* value = nullptr;
+        while (g_variant_iter_loop(properties, "(&sv)", &name, &value)) {
+            if (std::string(name) != "PIDs") continue;
+            gsize count = 0;
+            const auto* pids = static_cast<const std::uint32_t*>(
+                g_variant_get_fixed_array(value, &count, sizeof(std::uint32_t)));
+            request.pids.assign(pids, pids + count);
+        }
+        g_variant_iter_free(properties);
+        std::lock_guard lock(mutex_);
+        requests_.push_back(std::move(request));
+    }
+
+    std::mutex mutex_;
+    std::vector<Request> requests_;
+    std::atomic<bool> stopping_{false};
+    GMainContext* context_ = g_main_context_new();
+    GDBusNodeInfo* node_ = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+    GDBusConnection* bus_ = nullptr;
+    std::thread thread_;
+};
 
 class AppWorkspaceTest : public ::testing::Test {
   protected:
@@ -67,7 +189,6 @@ class AppWorkspaceTest : public ::testing::Test {
     WorkspaceClient workspace(std::optional<std::string> display = std::nullopt) {
         LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
         options.display = std::move(display);
-        options.activationTimeout = std::chrono::milliseconds(200);
         return makeLinuxWorkspaceClient(io.pool(), options);
     }
     std::string send(const std::string& type, const std::string& bundleId,
@@ -91,17 +212,14 @@ TEST_F(AppWorkspaceTest, IdentifiersResolveToListedEntriesOnly) {
     auto url = [&](const std::string& id) { return io.run(client.urlForApplication(id)); };
     EXPECT_EQ(url("org.example.Editor"),
               desktop->userApplications() / "org.example.Editor.desktop");
-    EXPECT_EQ(url("org.example.Viewer"),
-              desktop->systemApplications(0) / "org.example.Viewer.desktop");
     EXPECT_EQ(url("org.example.Quiet"),
               desktop->systemApplications(0) / "org.example.Quiet.desktop");
-    EXPECT_EQ(url("kde4-org.example.Sub"),
-              desktop->systemApplications(1) / "kde4" / "org.example.Sub.desktop");
+    EXPECT_EQ(url("suite-tools-org.example.Deep"),
+              desktop->systemApplications(1) / "suite" / "tools" / "org.example.Deep.desktop");
     for (const std::string id :
          {"org.example.Hidden", "org.example.Masked", "org.example.Missing",
-          "org.example.Editor.desktop", "org.example.editor", "kde4/org.example.Sub",
-          "../../outside/applications/evil", "../applications/org.example.Editor", "..", "",
-          "org.example.Editor\n"}) {
+          "org.example.Editor.desktop", "org.example.editor", "suite/tools/org.example.Deep",
+          "../../outside/applications/evil", "..", "", "org.example.Editor\n"}) {
         EXPECT_EQ(url(id), std::nullopt) << id;
     }
     const auto installed = io.run(client.installedBundleIds(
@@ -115,6 +233,8 @@ TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain)
     const auto record = recordOf("org.example.Editor");
     ASSERT_TRUE(record);
     EXPECT_EQ(record->display, ":99");  // started on the workspace's display, not ours
+    // Without a systemd manager on the bus it runs where the agent runs.
+    EXPECT_EQ(cgroupOf(record->pid), cgroupOf(::getpid()));
 
     const auto client = workspace();
     EXPECT_THAT(io.run(client.runningBundleIds({"org.example.Editor", "org.example.Viewer"})),
@@ -127,7 +247,6 @@ TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain)
         appError("org.example.Editor", "focus_failed", "Failed to activate application");
     EXPECT_EQ(send("app.launch", "org.example.Editor"), focusFailed);
     EXPECT_EQ(send("app.focus", "org.example.Editor"), focusFailed);
-    EXPECT_TRUE(io.run(client.runningApplication("org.example.Editor")).has_value());
     EXPECT_FALSE(fs::exists(desktop->recordPath("org.example.Editor")));
 
     testing::stopProcess(record->pid);
@@ -136,7 +255,7 @@ TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain)
     EXPECT_THAT(io.run(client.listRunningApplicationIds()), Not(Contains("org.example.Editor")));
 
     // Entries in subfolders and entries hidden from menus launch too.
-    for (const std::string id : {"kde4-org.example.Sub", "org.example.Quiet"}) {
+    for (const std::string id : {"suite-tools-org.example.Deep", "org.example.Quiet"}) {
         EXPECT_EQ(send("app.launch", id), appOk(id));
         EXPECT_TRUE(recordOf(id)) << id;
     }
@@ -146,7 +265,7 @@ TEST_F(AppWorkspaceTest, FocusUnknownIdentifiersAndFilesOutsideTheEntriesStartNo
     EXPECT_EQ(send("app.focus", "org.example.Viewer"),
               appError("org.example.Viewer", "not_found", "Application is not running"));
     for (const std::string id :
-         {"org.example.Missing", "org.example.Hidden", "org.example.Masked", "kde4/org.example.Sub",
+         {"org.example.Missing", "org.example.Hidden", "org.example.Masked",
           "../../outside/applications/evil", "..\\/..\\/outside\\/applications\\/evil"}) {
         EXPECT_THAT(
             send("app.launch", id),
@@ -160,13 +279,45 @@ TEST_F(AppWorkspaceTest, FocusUnknownIdentifiersAndFilesOutsideTheEntriesStartNo
     for (const char* id : {"org.example.Viewer", "org.example.Hidden", "evil"}) {
         EXPECT_FALSE(programRuns(id)) << id;
     }
-}
-
-TEST_F(AppWorkspaceTest, AProgramThatCannotStartIsLaunchFailedWithTheSystemsReason) {
     const auto reply = send("app.launch", "org.example.Broken");
     EXPECT_THAT(reply,
                 HasSubstr(R"("code":"launch_failed","message":"Failed to change to directory)"));
     EXPECT_THAT(reply, HasSubstr(R"(missing-dir)"));
+}
+
+TEST_F(AppWorkspaceTest, ADBusActivationSucceedsOnlyWhenTheApplicationAnswers) {
+    EXPECT_EQ(send("app.launch", "org.example.Served"), appOk("org.example.Served"));
+    EXPECT_THAT(send("app.launch", "org.example.Refusing"),
+                HasSubstr(R"("code":"launch_failed","message":"Activation refused"})"));
+    EXPECT_THAT(send("app.launch", "org.example.Absent"),
+                HasSubstr(R"("code":"launch_failed","message":"The name org.example.Absent)"));
+    EXPECT_EQ(testing::readTextFile(desktop->recordPath("org.example.Served")), "activate\n");
+
+    // On a Wayland GNOME without the window-calls extension, a running D-Bus activatable
+    // application is asked to raise its own window; success is its answer.
+    desktop->sandbox().setEnv("XDG_SESSION_TYPE", "wayland");
+    desktop->sandbox().setEnv("XDG_CURRENT_DESKTOP", "GNOME");
+    EXPECT_EQ(send("app.focus", "org.example.Served"), appOk("org.example.Served"));
+    EXPECT_EQ(testing::readTextFile(desktop->recordPath("org.example.Served")),
+              "activate\nactivate\n");
+    EXPECT_THAT(send("app.focus", "org.example.Refusing"), HasSubstr(R"("code":"focus_failed")"));
+    desktop->sandbox().setEnv("XDG_SESSION_TYPE", std::nullopt);
+    desktop->sandbox().setEnv("XDG_CURRENT_DESKTOP", std::nullopt);
+}
+
+TEST_F(AppWorkspaceTest, AStartedApplicationIsPutInAScopeOfItsOwn) {
+    std::vector<StandInSystemdManager::Request> requests;
+    {
+        StandInSystemdManager manager(bus->address());
+        EXPECT_EQ(send("app.launch", "org.example.Scoped"), appOk("org.example.Scoped"));
+        ASSERT_TRUE(recordOf("org.example.Scoped"));
+        requests = manager.requests();
+    }
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].unit,
+              "app-velopad-org.example.Scoped-" + std::to_string(started.back()) + ".scope");
+    EXPECT_EQ(requests[0].mode, "fail");
+    EXPECT_THAT(requests[0].pids, ElementsAre(started.back()));
 }
 
 }  // namespace
