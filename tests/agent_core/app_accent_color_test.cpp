@@ -45,7 +45,7 @@ TEST(AppAccentColor, PixelsAtHalfOpacityOrLessDoNotCount) {
     EXPECT_FALSE(accentColor(filled(64, 255, 0, 0, 127)));
     // Premultiplied and back: a 60 % opaque blue is still blue.
     expectColor(accentColor(filled(64, 0, 0, 255, 153)), 0, 0, 1);
-    EXPECT_FALSE(accentColor(RgbaImage{4, 4, std::vector<std::uint8_t>(10)}));
+    EXPECT_FALSE(accentColor(RgbaImage{4, 4, std::vector<std::uint8_t>(10)}));  // too short
 }
 
 }  // namespace

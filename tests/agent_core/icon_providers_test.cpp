@@ -199,12 +199,10 @@ TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndAChangedEntryIsF
     EXPECT_EQ(icon(kLower), std::nullopt);
     addShortcut(kOther, std::nullopt);  // a Shortcut without an icon
     EXPECT_EQ(icon(kOther), std::nullopt);
-
     addShortcut(kLower, "#ff8800");
     const auto found = icon(kLower);
     EXPECT_EQ(icon(kLower), found);
     EXPECT_EQ(fetches, 3);
-
     addShortcut(kLower, "#0000ff");  // as an edit of its icon rewrites the entry
     const auto edited = icon(kLower);
     EXPECT_EQ(centre(edited), 0x0000FFFFU);

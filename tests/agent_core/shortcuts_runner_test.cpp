@@ -37,39 +37,24 @@ const Outcome kTimedOut{"timed_out", "Still waiting on your Mac \u2014 check for
 const Outcome kRunFailed{"run_failed", "Could not run Shortcut on Mac."};
 
 TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
-    const struct {
-        const char* label;
-        ProcessRunResult result;
-        Outcome expected;
-    } cases[] = {
-        {"success with noise", {0, "out", "warning: slow", false}, {}},
-        {"the tool: no such Shortcut", {66, "", "Shortcut not found\n", false}, kNotFound},
-        {"the tool refuses",
-         {77, "", "velopad-shortcuts: Refusing to run Shortcuts: The Shortcuts folder /x ...\n",
-          false},
+    const std::pair<ProcessRunResult, Outcome> cases[] = {
+        {{0, "out", "warning: slow", false}, {}},
+        {{66, "", "Shortcut not found\n", false}, kNotFound},
+        {{77, "", "velopad-shortcuts: Refusing to run Shortcuts: The Shortcuts folder /x\n", false},
          kCancelled},
-        {"the tool was stopped", {143, "", "", false}, kCancelled},
+        {{143, "", "", false}, kCancelled},  // the tool was stopped
         // The command's own words never pass for the tool's outcomes.
-        {"a command's own status 66",
-         {66, "", "no input file\n", false},
-         {"run_failed", "no input file"}},
-        {"a command's own status 77", {77, "", "Denied", false}, {"run_failed", "Denied"}},
-        {"a command ended by a signal",
-         {143, "", "sh was ended by signal 15 (Terminated)\n", false},
+        {{66, "", "no input file\n", false}, {"run_failed", "no input file"}},
+        {{77, "", "Denied", false}, {"run_failed", "Denied"}},
+        {{143, "", "sh was ended by signal 15 (Terminated)\n", false},
          {"run_failed", "sh was ended by signal 15 (Terminated)"}},
-        {"empty failure", {1, "", "", false}, kRunFailed},
-        {"other failure",
-         {2, "", "\n  Disk Full: try later \n", false},
-         {"run_failed", "Disk Full: try later"}},
-        {"time-out first", {143, "", "not found", true}, kTimedOut},
-        {"time-out after exit 0", {0, "", "", true}, kTimedOut},
+        {{1, "", "", false}, kRunFailed},
+        {{2, "", "\n  Disk Full \n", false}, {"run_failed", "Disk Full"}},
+        {{143, "", "not found", true}, kTimedOut},  // a time-out first
+        {{0, "", "", true}, kTimedOut},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        const ShortcutRunResult result = ShortcutsRunner::classify(kId, c.result);
-        EXPECT_EQ(result.shortcutIdentifier, kId);
-        EXPECT_EQ(outcomeOf(result), c.expected);
-    }
+    for (const auto& [result, expected] : cases)
+        EXPECT_EQ(outcomeOf(ShortcutsRunner::classify(kId, result)), expected) << result.stderrText;
 }
 
 TEST(ShortcutsRunnerClassifyTest, ShortensARunawayFailureTextToAThousandBytes) {
@@ -122,8 +107,7 @@ TEST_F(ShortcutsRunnerTest, RunsOnlyTheShortcutItsIdentifierNames) {
          {std::string("00000000-0000-0000-0000-000000000000"), std::string("--help"),
           std::string("Mark"), std::string("../Outside"), std::string("/") + kId,
           std::string(kId) + ".desktop", "x; touch " + mark.string(), std::string()}) {
-        SCOPED_TRACE(identifier);
-        EXPECT_EQ(run(identifier), kNotFound);
+        EXPECT_EQ(run(identifier), kNotFound) << identifier;
         EXPECT_FALSE(std::filesystem::exists(mark));
     }
     EXPECT_EQ(run("1b4e28ba-2fa1-11d2-883f-0016d3cca427"), Outcome{});  // in any letter case

@@ -60,12 +60,8 @@ TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
                                               "%f",        "line\nbreak", "",      "-x"};
     std::vector<std::string> command{echoArgs()};
     command.insert(command.end(), awkward.begin(), awkward.end());
-    const std::string id = create("Awkward", command);
-    std::string expected;
-    for (const std::string& argument : awkward) {
-        expected += "[" + argument + "]\n";
-    }
-    EXPECT_EQ(tool({"run", id}).stdoutText, expected);
+    EXPECT_EQ(tool({"run", create("Awkward", command)}).stdoutText,
+              "[two words]\n[\"quoted\"]\n[$HOME]\n[back\\slash]\n[%f]\n[line\nbreak]\n[]\n[-x]\n");
 }
 
 TEST_F(ShortcutsToolTest, ExpandsFieldCodesOfAHandWrittenFile) {
@@ -159,10 +155,10 @@ TEST_F(ShortcutsToolTest, RefusesBadUsage) {
     for (const std::vector<std::string>& arguments :
          std::vector<std::vector<std::string>>{{}, {"list", "--bogus"}, {"create", "Name", "true"}})
         EXPECT_EQ(tool(arguments).exitCode, 64);
-    const ProcessRunResult badName = tool({"create", "Two\nLines", "--", "true"});
-    EXPECT_EQ(badName.exitCode, 1);
-    EXPECT_EQ(badName.stderrText,
-              "velopad-shortcuts: The name may not contain control characters\n");
+    EXPECT_EQ(
+        tool({"create", "Two\nLines", "--", "true"}),
+        (ProcessRunResult{1, "", "velopad-shortcuts: The name may not contain control characters\n",
+                          false}));
     EXPECT_FALSE(std::filesystem::exists(sandbox.shortcutsDirectory()));
     EXPECT_EQ(tool({"list", "--show-identifiers"}), (ProcessRunResult{0, "", "", false}));
 }

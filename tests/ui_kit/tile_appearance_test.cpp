@@ -12,9 +12,8 @@ namespace velopad {
 namespace {
 
 TEST(TileAppearanceTest, AppTilesUseTheirIconNameThenTheirLabelThenTheirFirstLetterOnBlue) {
-    const TileAppearance discord = appearance(appTile(1, "Chat", "discord", "discord"));
-    EXPECT_EQ(discord.glyph, "bubble.left.and.bubble.right.fill");
-    EXPECT_EQ(discord.gradient[1], (TileColor{0.49, 0.23, 0.93}));
+    EXPECT_EQ(appearance(appTile(1, "Chat", "discord", "discord")).glyph,
+              "bubble.left.and.bubble.right.fill");
     EXPECT_EQ(appearance(appTile(1, "Safari", "org.example.browser")).glyph, "safari.fill");
 
     const TileAppearance steam = appearance(appTile(1, "Steam", "steam", "steam"));
@@ -29,13 +28,11 @@ TEST(TileAppearanceTest, ActionAndShortcutTilesShowTheirSymbolOrADefault) {
     EXPECT_EQ(appearance(action).glyph, "speaker.wave.3.fill");
     action.iconSymbol.reset();
     EXPECT_EQ(appearance(action).glyph, "slider.horizontal.3");
-    EXPECT_EQ(appearance(action).gradient[1], (TileColor{0.04, 0.52, 1.0}));
 
     DeckTile shortcut = shortcutTile(2, "Lights", "id", "lightbulb");
     EXPECT_EQ(appearance(shortcut).glyph, "lightbulb");
     shortcut.iconSymbol.reset();
     EXPECT_EQ(appearance(shortcut).glyph, "arrow.triangle.turn.up.right.diamond.fill");
-    EXPECT_EQ(appearance(shortcut).gradient[0], (TileColor{0.98, 0.55, 0.2}));
 }
 
 TEST(FirstCharacterTest, KeepsMarksJoinersAndFlagsTogether) {
@@ -46,7 +43,6 @@ TEST(FirstCharacterTest, KeepsMarksJoinersAndFlagsTogether) {
     // An invalid byte and a truncated sequence each become U+FFFD.
     EXPECT_EQ(firstCharacter(std::string("\xff") + "abc"), "\xef\xbf\xbd");
     EXPECT_EQ(firstCharacter("\xe2\x82"), "\xef\xbf\xbd");
-    EXPECT_EQ(firstCharacter(""), "");
 }
 
 TEST(DeckTypographyTest, FaceNamesFollowTheWeightThresholds) {
