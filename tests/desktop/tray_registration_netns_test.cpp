@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "qt_application.h"
-#include "tests/support/agent_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/services.h"
 

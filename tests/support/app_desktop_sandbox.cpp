@@ -56,9 +56,9 @@ std::string AppDesktopSandbox::fakeAppEntry(const std::string& id, const std::st
 
 std::string AppDesktopSandbox::dbusAppEntry(const std::string& id, const std::string& name,
                                             const std::string& service) {
-    const std::string command = copyProgram("dbus_app", programPath(id)) + " " + id + " " +
-                                (service == "refuse" ? "refuse" : "accept") + " " +
-                                recordPath(id).string();
+    const std::string command = copyProgram("fake_app", programPath(id)) + " --dbus " + id +
+                                " --record " + recordPath(id).string() +
+                                (service == "refuse" ? " --refuse yes" : "");
     if (service != "none") {
         writeTextFile(sandbox_.dataHome() / "dbus-1" / "services" / (id + ".service"),
                       "[D-BUS Service]\nName=" + id + "\nExec=" + command + "\n");

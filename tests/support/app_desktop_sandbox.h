@@ -1,7 +1,7 @@
 #pragma once
-// Desktop entries for application tests in a Sandbox whose XDG data directories hold entries
-// that start the fake_app or dbus_app helpers. GIO reads the XDG variables once per process, so
-// a test program arranges every entry in one AppDesktopEnvironment before its first test.
+// A Sandbox whose XDG data directories hold desktop entries that start fake_app. GIO reads the
+// XDG variables once per process, so a test program arranges every entry in one
+// AppDesktopEnvironment before its first test.
 
 #include <gtest/gtest.h>
 
@@ -30,15 +30,13 @@ class AppDesktopSandbox {
     void writeEntry(const std::filesystem::path& applications, const std::string& id,
                     const std::string& body);
 
-    // A shown entry starting a copy of fake_app of its own (programPath) that records to
-    // recordPath(id) and titles its window fakeAppTitle(id); `extraLines` go to the group,
-    // `extraArguments` to the Exec line.
+    // An entry starting its own copy of fake_app (programPath), recording to recordPath(id), its
+    // window titled fakeAppTitle(id); `extraLines` go to the group, `extraArguments` to Exec.
     std::string fakeAppEntry(const std::string& id, const std::string& name,
                              const std::string& extraLines = "",
                              const std::string& extraArguments = "");
-    // A D-Bus activatable entry served by a copy of dbus_app, which appends to recordPath(id)
-    // when activated. `service` "accept" or "refuse": the session bus can start it; "none":
-    // nothing serves the name.
+    // A D-Bus activatable entry served by fake_app, recording to recordPath(id); `service`
+    // "accept" or "refuse": the session bus can start it; "none": nothing serves the name.
     std::string dbusAppEntry(const std::string& id, const std::string& name,
                              const std::string& service);
 
@@ -49,16 +47,16 @@ class AppDesktopSandbox {
     Sandbox sandbox_;
 };
 
-// The reply of the app wire handler over `workspace` to a request of `type` ("app.launch",
-// "app.focus") for `bundleId` (none when empty), and the replies the phone expects.
+// The app wire handler's reply over `workspace` to `type` for `bundleId` (none when empty), and
+// the replies the phone expects.
 std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
                      const std::string& bundleId);
 std::string appOk(const std::string& bundleId);
 std::string appError(const std::string& bundleId, const std::string& code,
                      const std::string& message);
 
-// Creates the sandbox (adopting the applications GIO starts), lets `arrange` write the entries,
-// and points `slot` at it while the tests run.
+// Creates the sandbox (adopting what GIO starts), lets `arrange` write the entries, and points
+// `slot` at it while the tests run.
 class AppDesktopEnvironment : public ::testing::Environment {
   public:
     AppDesktopEnvironment(AppDesktopSandbox*& slot, std::function<void(AppDesktopSandbox&)> arrange)

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -194,9 +195,10 @@ Child startService(const std::vector<std::string>& argv, const std::function<boo
 }
 
 PortHolder::PortHolder(Options options) {
-    if (options.program.empty()) options.program = VELOPAD_BINARY_DIR "/tests/port_holder";
-    std::vector<std::string> argv{options.program.string(), std::to_string(options.port)};
-    if (options.ignoreTerm) argv.push_back("ignore-term");
+    if (options.program.empty()) options.program = fakeAppPath();
+    std::vector<std::string> argv{options.program.string(), "--listen",
+                                  std::to_string(options.port)};
+    if (options.ignoreTerm) argv.insert(argv.end(), {"--ignore-term", "yes"});
     if (options.ownNetwork) argv.insert(argv.begin(), {"unshare", "--net", "--"});
     Pipe out;
     pid_ = spawnProcess(argv, {-1, out.ends[1], -1});
@@ -207,7 +209,7 @@ PortHolder::PortHolder(Options options) {
     }
     if (port_ == 0 || (options.port != 0 && port_ != options.port)) {
         endingSignal(true);
-        throw std::runtime_error("port_holder did not take its port");
+        throw std::runtime_error("fake_app did not take its port");
     }
 }
 
@@ -250,3 +252,78 @@ pid_t spawnFakeApp(const std::vector<std::string>& arguments,
 }
 
 }  // namespace velopad::testing
+
+namespace velopad::test {
+
+AgentProcess::AgentProcess(std::vector<std::string> arguments) {
+    const char* chosen = std::getenv("VELOPAD_AGENT");  // the proofs may try another build
+    arguments.insert(arguments.begin(), chosen && *chosen
+                                            ? std::string(chosen)
+                                            : std::string(VELOPAD_BINARY_DIR "/app/velopad-agent"));
+    pid_ = testing::spawnProcess(arguments,
+                                 {input_.ends[0], outputPipe_.ends[1], outputPipe_.ends[1]});
+    input_.closeRead();
+    outputPipe_.closeWrite();
+}
+
+AgentProcess::~AgentProcess() {
+    if (!status_) testing::stopProcess(pid_);
+}
+
+bool AgentProcess::readMore(std::chrono::milliseconds timeout) {
+    pollfd fd{outputPipe_.ends[0], POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return false;
+    char chunk[4096];
+    const ssize_t count = ::read(fd.fd, chunk, sizeof chunk);
+    if (count <= 0) return false;
+    buffer_.append(chunk, static_cast<std::size_t>(count));
+    output_.append(chunk, static_cast<std::size_t>(count));
+    return true;
+}
+
+std::optional<std::string> AgentProcess::waitForLine(const std::string& prefix,
+                                                     std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        for (std::size_t end; (end = buffer_.find('\n')) != std::string::npos;) {
+            std::string line = buffer_.substr(0, end);
+            buffer_.erase(0, end + 1);
+            if (line.starts_with(prefix)) return line.substr(prefix.size());
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !readMore(left)) return std::nullopt;
+    }
+}
+
+void AgentProcess::command(const std::string& line) {
+    const std::string text = line + "\n";
+    if (::write(input_.ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("cannot write to the agent");
+    }
+}
+
+std::optional<int> AgentProcess::waitForExit(std::chrono::milliseconds timeout) {
+    int status = 0;
+    const auto ended = [&] {
+        const bool reaped = ::waitpid(pid_, &status, WNOHANG) == pid_;
+        while (readMore(std::chrono::milliseconds(0))) {
+        }
+        return reaped;
+    };
+    if (!status_ && testing::waitUntil(ended, timeout)) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return status_;
+}
+
+int AgentProcess::terminate(std::chrono::milliseconds timeout) {
+    if (status_) return *status_;
+    ::kill(pid_, SIGTERM);
+    if (auto status = waitForExit(timeout)) return *status;
+    ::kill(pid_, SIGKILL);
+    waitForExit(std::chrono::seconds(5));
+    return -1;
+}
+
+}  // namespace velopad::test

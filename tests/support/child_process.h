@@ -35,35 +35,26 @@ struct Pipe {
     int ends[2];
 };
 
-// Starts `argv` (looked up in PATH). With `dieWithParent` the kernel sends it SIGTERM when the
-// creating thread ends; the PID stays the program's. Throws std::runtime_error.
+// Starts `argv` (looked up in PATH); `dieWithParent`: SIGTERM when the creating thread ends.
 pid_t spawnProcess(const std::vector<std::string>& argv, Stdio stdio = {},
                    const Environment& environment = std::nullopt, bool dieWithParent = false);
-
-// Our environment without the variables `dropped`.
 std::vector<std::string> environmentWithout(const std::vector<std::string>& dropped);
 
-// Runs `argv` to its end with `input` on its standard input: its exit status (-1 when it did not
-// exit normally) and standard output.
+// Runs `argv` to its end with `input`: its exit status (-1 when killed) and standard output.
 std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
                                                const std::string& input = "",
                                                const Environment& environment = std::nullopt);
-// The same, its output appended to `output`.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
-// The standard output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
+// The output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
 std::string commandOutput(const std::vector<std::string>& argv,
                           const std::optional<std::string>& display);
 
-// SIGTERM, up to five seconds, then SIGKILL for our child `pid`; sets it to -1.
-void stopChild(pid_t& pid);
-// SIGKILL for `pid`, waiting until it is reaped (our child or adopted) or gone.
-void stopProcess(pid_t pid);
-// Makes this process adopt orphaned descendants (programs GIO starts), so they can be reaped.
-void adoptOrphans();
+void stopChild(pid_t& pid);   // SIGTERM, up to five seconds, then SIGKILL; sets it to -1
+void stopProcess(pid_t pid);  // SIGKILL, then waits until it is reaped (ours or adopted) or gone
+void adoptOrphans();          // so that what GIO starts can be reaped
 
 // One line (without its newline) read from `fd` within `timeout`; throws std::runtime_error.
 std::string readLineFrom(int fd, std::chrono::milliseconds timeout);
-
 // Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
 
@@ -85,17 +76,16 @@ class Child {
     pid_t pid_;
 };
 
-// Starts a service with dieWithParent and waits until `ready` holds; throws std::runtime_error
-// when it ends first or is not ready within `timeout`.
+// Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
 Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
                    Stdio stdio = {}, const Environment& environment = std::nullopt,
                    std::chrono::milliseconds timeout = 10s);
 
-// A port_holder helper listening on a port, as another program or a copy of the agent would.
+// fake_app listening on a port, as another program or a copy of the agent would.
 class PortHolder {
   public:
     struct Options {
-        std::filesystem::path program = "";  // default: the built port_holder
+        std::filesystem::path program = "";  // default: the built fake_app
         std::uint16_t port = 0;              // 0: a free port
         bool ignoreTerm = false;             // it survives SIGTERM
         bool ownNetwork = false;             // in a network namespace of its own (needs root)
@@ -109,8 +99,7 @@ class PortHolder {
     std::uint16_t port() const { return port_; }
     pid_t pid() const { return pid_; }
     bool running();
-    // Kills it (if `kill`) and waits for its end: the signal that ended it, 0 for an exit, -1
-    // when it did not end within seconds.
+    // Kills it (if `kill`) and waits: the signal that ended it, 0 for an exit, -1 when it lives.
     int endingSignal(bool kill = false);
 
   private:
@@ -120,18 +109,49 @@ class PortHolder {
     bool reaped_ = false;
 };
 
-// The fake_app helper, the title its windows get for an entry `id`, and what a started copy
-// wrote to its record file (waited for up to `timeout`).
 std::filesystem::path fakeAppPath();
-std::string fakeAppTitle(const std::string& id);
+std::string fakeAppTitle(const std::string& id);  // of the window of an entry `id`
+// What a started fake_app wrote to its record file, waited for up to `timeout`.
 struct FakeAppRecord {
     pid_t pid = 0;
     std::string display;  // empty when it had none
 };
 std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
                                            std::chrono::milliseconds timeout = 10s);
-// Starts fake_app directly with `arguments` and DISPLAY `display` (none: unset).
 pid_t spawnFakeApp(const std::vector<std::string>& arguments,
                    const std::optional<std::string>& display);
 
 }  // namespace velopad::testing
+
+namespace velopad::test {
+
+// The built velopad-agent (or $VELOPAD_AGENT) taking commands on its standard input; its
+// standard output and error are read line by line.
+class AgentProcess {
+  public:
+    explicit AgentProcess(std::vector<std::string> arguments = {"--headless"});
+    ~AgentProcess();  // kills the agent if it still runs
+
+    pid_t pid() const { return pid_; }
+    // The rest of the next line starting with `prefix` (earlier lines are skipped), or none.
+    std::optional<std::string> waitForLine(
+        const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    void command(const std::string& line);
+    // SIGTERM, then waits: the exit status, or -1 when it had to be killed.
+    int terminate(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Waits for it to end by itself: its status (128 + a signal that ended it), or none.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
+    const std::string& output() const { return output_; }  // everything it wrote so far
+
+  private:
+    bool readMore(std::chrono::milliseconds timeout);
+
+    testing::Pipe input_;
+    testing::Pipe outputPipe_;
+    pid_t pid_ = -1;
+    std::string buffer_;
+    std::string output_;
+    std::optional<int> status_;
+};
+
+}  // namespace velopad::test

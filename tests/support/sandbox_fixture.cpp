@@ -60,6 +60,14 @@ void Sandbox::setEnv(const std::string& name, const std::optional<std::string>& 
     }
 }
 
+void isolateFromTheDesktop(Sandbox& sandbox) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                             "PULSE_SERVER", "QT_QPA_PLATFORM"}) {
+        sandbox.setEnv(name, std::nullopt);
+    }
+    sandbox.setEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (sandbox.root() / "no-bus").string());
+}
+
 void writeTextFile(const fs::path& path, const std::string& content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

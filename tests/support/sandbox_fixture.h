@@ -1,7 +1,6 @@
 #pragma once
-// A private home for one test: a fresh temporary directory holding home/, data/, config/,
-// cache/ and run/ (mode 0700), with HOME and the XDG variables pointed at them while the object
-// lives. Service fixtures build on `SandboxTest`.
+// A private home for one test: a temporary directory holding home/, data/, config/, cache/ and
+// run/ (0700), with HOME and the XDG variables pointed at them while the object lives.
 
 #include <gtest/gtest.h>
 
@@ -26,7 +25,7 @@ class Sandbox {
     std::filesystem::path configHome() const { return root_ / "config"; }
     std::filesystem::path runtimeDir() const { return root_ / "run"; }
 
-    // Sets (or, with no value, unsets) an environment variable until the sandbox ends.
+    // Sets (none: unsets) an environment variable until the sandbox ends.
     void setEnv(const std::string& name, const std::optional<std::string>& value);
 
   private:
@@ -39,18 +38,18 @@ class SandboxTest : public ::testing::Test {
     Sandbox sandbox;
 };
 
-// Writes `content` to `path`, creating its parent directories.
-void writeTextFile(const std::filesystem::path& path, const std::string& content);
-// The content of `path`; fails the test if it cannot be read.
-std::string readTextFile(const std::filesystem::path& path);
-// The permission bits of `path`, e.g. 0600.
-unsigned permissionBits(const std::filesystem::path& path);
+// Keeps an agent started in `sandbox` off this session's desktop: no display, session bus, sound
+// server or Qt platform is inherited, and the system bus (Avahi) points nowhere.
+void isolateFromTheDesktop(Sandbox& sandbox);
+
+void writeTextFile(const std::filesystem::path& path, const std::string& content);  // mkdir -p
+std::string readTextFile(const std::filesystem::path& path);  // fails the test when unreadable
+unsigned permissionBits(const std::filesystem::path& path);   // e.g. 0600
 
 // Runs `body` in a forked child subject to file permissions (as root it becomes "nobody", so
 // what it must reach needs o+x): what `body` returned, or 99 when it threw. Keep assertions out
 // of `body` and build what it needs (executors, pools) inside it.
 int runSubjectToFilePermissions(const std::function<int()>& body);
-
 // Adds read (and, for directories, search) permission for everyone to `path` and below.
 void makeReadableByEveryone(const std::filesystem::path& path);
 
