@@ -16,16 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using testing::Sandbox;
-
-struct UnitCase {
-    const char* unit;
-    const char* id;
-    bool names;
-};
 
 TEST(AppUnitNames, DesktopScopesAndServices) {
-    const UnitCase cases[] = {
+    const struct {
+        const char* unit;
+        const char* id;
+        bool names;
+    } cases[] = {
         {"app-gnome-org.gnome.Nautilus-1234.scope", "org.gnome.Nautilus", true},
         {"app-org.kde.dolphin@a1b2c3.service", "org.kde.dolphin", true},
         {"app-org.kde.dolphin.service", "org.kde.dolphin", true},
@@ -33,22 +30,16 @@ TEST(AppUnitNames, DesktopScopesAndServices) {
         {"app-gnome-google-chrome-99.scope", "google-chrome", true},
         {"app-flatpak-org.mozilla.firefox-4242.scope", "org.mozilla.firefox", true},
         {"app-firefox-7.scope", "firefox", true},
-        {"app-gnome-org.gnome.Nautilus-1234.scope", "Nautilus", false},
         {"app-gnome-org.gnome.Nautilus-1234.scope", "gnome.Nautilus", false},
         {"app-gnome-org.gnome.Nautilus-1234.scope", "org.gnome.nautilus", false},
         {"app-gnome-firefox-1234.scope", "gnome", false},
         {"app-firefox.scope", "firefox", false},
         {"app-firefox-1.slice", "firefox", false},
-        {"session-2.scope", "firefox", false},
-        {"app.slice", "app", false},
         {"app-gnome-firefox-1234.scope", "", false},
         {"snap.firefox.firefox-6f1e2a.scope", "firefox_firefox", true},
         {"snap.code.code.service", "code_code", true},
         {"snap.firefox.firefox-6f1e2a.scope", "firefox_geckodriver", false},
         {"snap.firefox.firefox.scope", "firefox_firefox", false},
-        {"snap.firefox.firefox-6f1e2a.scope", "firefox", false},
-        {"snap.firefox.firefox-7d9c56f0-2f64-4d7e.scope", "firefox_firefox", true},
-        {"app-velopad-caf\\xc3\\xa9\\x20bar-12.scope", "caf\xc3\xa9 bar", true},
         {"app-velopad-a\\x5cx2d-12.scope", "a\\x2d", true},
         {"app-velopad-a\\x5cx2d-12.scope", "a-", false},
     };
@@ -66,7 +57,6 @@ TEST(AppUnitNames, ScopesOfLaunchedApplicationsAreNamedLikeTheDesktopsOwn) {
         {"org.example.Viewer", "app-velopad-org.example.Viewer-42.scope"},
         {"google-chrome", "app-velopad-google\\x2dchrome-42.scope"},
         {".hidden app\\", "app-velopad-\\x2ehidden\\x20app\\x5c-42.scope"},
-        {"caf\xc3\xa9", "app-velopad-caf\\xc3\\xa9-42.scope"},
         {"", std::nullopt},
         {std::string(234, 'a'), "app-velopad-" + std::string(234, 'a') + "-42.scope"},  // 255
         {std::string(235, 'a'), std::nullopt},
@@ -110,7 +100,7 @@ class FakeProcTest : public ::testing::Test {
         return applicationProcesses(scanProcesses(proc(), ::geteuid()), {id, executable});
     }
 
-    Sandbox sandbox;
+    testing::Sandbox sandbox;
 };
 
 TEST_F(FakeProcTest, ScanListsLiveProcessesOfTheUserInPidOrder) {
