@@ -37,18 +37,6 @@ Task<std::optional<std::string>> ShortcutIconProvider::revision(std::string iden
     co_return std::move(icon->revision);
 }
 
-Task<std::optional<PngBytes>> ShortcutIconProvider::cachedPNG(std::string identifier) {
-    co_return co_await onStrand(strand_, readCache(normalizedKey(identifier)));
-}
-
-Task<std::optional<PngBytes>> ShortcutIconProvider::readCache(std::string key) {
-    const auto cached = cache_.find(key);
-    if (cached == cache_.end()) {
-        co_return std::nullopt;
-    }
-    co_return cached->second.icon.pngData;
-}
-
 Task<std::map<std::string, PngBytes>> ShortcutIconProvider::preloadAll() {
     std::map<std::string, PngBytes> icons;
     try {

@@ -51,9 +51,6 @@ class ShortcutIconProvider {
     // The same steps, returning only the revision.
     Task<std::optional<std::string>> revision(std::string identifier);
 
-    // The cached PNG only; never asks the source.
-    Task<std::optional<PngBytes>> cachedPNG(std::string identifier);
-
     // Fetches every Shortcut icon in one pass and caches it. The result holds each icon under
     // its lower-case identifier and under the identifier as the source wrote it.
     Task<std::map<std::string, PngBytes>> preloadAll();
@@ -61,7 +58,6 @@ class ShortcutIconProvider {
   private:
     Task<std::optional<IconPng>> lookUp(std::string identifier);
     Task<std::map<std::string, PngBytes>> preload();
-    Task<std::optional<PngBytes>> readCache(std::string key);
 
     // The appearance and the Shortcut's stamp, as one text. Blocks; runs on the pool.
     std::string lookOf(const std::string& identifier) const;

@@ -1,6 +1,5 @@
 #include "protocol/deck_templates.h"
 
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -74,6 +73,5 @@ const DeckTemplate& templateFor(DeckCategoryID category) {
     return category == DeckCategoryID::gaming ? gaming() : streaming();
 }
 
-std::string streamingTemplateJSON() { return nlohmann::json(streaming()).dump(2); }
 
 }  // namespace velopad::DeckTemplates

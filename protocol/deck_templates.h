@@ -19,7 +19,4 @@ const DeckTemplate& gaming();
 // The gaming template for the gaming category, the streaming template for every other.
 const DeckTemplate& templateFor(DeckCategoryID category);
 
-// The streaming template as indented JSON with sorted keys, for inspection.
-std::string streamingTemplateJSON();
-
 }  // namespace velopad::DeckTemplates
