@@ -1,17 +1,22 @@
 #pragma once
-// Shared by the load proofs: starting and pairing the real agent, sampling its memory and open
-// files, and WebSocket clients on coroutines that may choose their local address.
+// Shared by the proofs and the benchmark: the command line, frames, starting and pairing the real
+// agent, its memory and open files, and WebSocket clients on coroutines that may choose their
+// local address.
 
-#include <dirent.h>
 #include <sys/types.h>
 
-#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -19,21 +24,32 @@
 #include <thread>
 
 #include "agent_core/async.h"
-#include "tests/support/agent_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/ws_client.h"
 
 namespace velopad::proof {
 
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
+using namespace std::chrono_literals;
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 using WebSocket = websocket::stream<beast::tcp_stream>;
 
 inline constexpr std::uint16_t agentPort = 9847;
 
+// Argument `index` of the command line as a number, or `fallback` when there is none.
+template <class T>
+T argument(int argc, char** argv, int index, T fallback) {
+    return argc > index ? static_cast<T>(std::atof(argv[index])) : fallback;
+}
+
+inline double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 inline std::string messageId(unsigned prefix, unsigned long long n) {
-    char text[40];
+    char text[48];
     std::snprintf(text, sizeof text, "%08X-0000-4000-8000-%012llX", prefix, n);
     return text;
 }
@@ -45,6 +61,16 @@ inline std::string frame(const std::string& type, const std::string& id,
 
 inline std::string ping(const std::string& id) {
     return frame("ping", id, R"({"ts":"2024-05-01T10:00:00Z"})");
+}
+
+inline std::string pairRequest(const std::string& pin, const std::string& deviceId) {
+    return frame("pair.request", deviceId,
+                 R"({"method":"pin","secret":")" + pin +
+                     R"(","deviceName":"Proof Phone","deviceId":")" + deviceId + R"("})");
+}
+
+inline test::WsClient::Headers withToken(const std::string& token) {
+    return {{"X-Harborlink-Token", token}};
 }
 
 // Resident memory (KiB) and open file descriptors of a process.
@@ -59,72 +85,113 @@ inline ProcessSample sampleProcess(pid_t pid) {
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0) sample.rssKiB = std::stol(line.substr(6));
     }
-    if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        sample.fds = 0;
-        while (const dirent* entry = readdir(fds)) {
-            if (entry->d_name[0] != '.') ++sample.fds;
-        }
-        closedir(fds);
-    }
+    std::error_code error;
+    const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    sample.fds = static_cast<int>(std::distance(fds, {}));
     return sample;
 }
 
-// Starts the agent (it prints its PIN once it is set up) and pairs one phone by PIN; returns
-// the phone's token, or none with the reason on standard error.
-inline std::optional<std::string> startAndPair(test::AgentProcess& agent) {
-    const auto pin = agent.waitForLine("PIN: ", std::chrono::seconds(15));
-    if (!pin) {
-        std::fprintf(stderr, "the agent printed no PIN:\n%s\n", agent.output().c_str());
-        return std::nullopt;
-    }
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+// Awaits an operation leaving its failure in `error` instead of throwing.
+inline auto awaitInto(beast::error_code& error) {
+    return asio::redirect_error(asio::use_awaitable, error);
+}
+
+inline Task<void> pause(std::chrono::milliseconds duration) {
+    asio::steady_timer timer(co_await asio::this_coro::executor, duration);
+    co_await timer.async_wait(asio::use_awaitable);
+}
+
+// A phone on the agent's port, retried until `limit` passes while the agent starts.
+inline std::optional<test::WsClient> connectWithin(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
     for (;;) {
         try {
-            test::WsClient phone(agentPort);
-            const std::string id = messageId(0xB0000000, 1);
-            phone.send(frame("pair.request", id,
-                             R"({"method":"pin","secret":")" + *pin +
-                                 R"(","deviceName":"Proof Phone","deviceId":")" + id + R"("})"));
-            const auto reply = phone.receive(std::chrono::seconds(5));
-            const auto json = nlohmann::json::parse(reply.value_or("{}"));
-            if (json.value("type", "") != "pair.ok") {
-                std::fprintf(stderr, "pairing failed: %s\n", reply.value_or("(nothing)").c_str());
-                return std::nullopt;
-            }
-            return json["payload"]["token"].get<std::string>();
-        } catch (const std::exception& error) {
-            if (Clock::now() > deadline) {
-                std::fprintf(stderr, "cannot reach the agent: %s\n", error.what());
-                return std::nullopt;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return std::optional<test::WsClient>(std::in_place, agentPort);
+        } catch (const std::exception&) {
+            if (Clock::now() > deadline) return std::nullopt;
+            std::this_thread::sleep_for(1ms);
         }
     }
 }
 
-// Connects from `from` (an address of this host) and finishes the WebSocket handshake, sending
-// the token header when there is a token. Returns the error, if any.
-inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& from,
-                                             std::optional<std::string> token) {
-    auto& socket = beast::get_lowest_layer(ws).socket();
+// Waits for the started agent's PIN and pairs one phone by it: the phone's token, or none with
+// the reason on standard error.
+inline std::optional<std::string> startAndPair(test::AgentProcess& agent) {
+    const auto pin = agent.waitForLine("PIN: ", 15s);
+    auto phone = connectWithin(10s);
+    if (!pin || !phone) {
+        std::fprintf(stderr, "the agent printed no PIN or took no connection:\n%s\n",
+                     agent.output().c_str());
+        return std::nullopt;
+    }
+    phone->send(pairRequest(*pin, messageId(0xB0000000, 1)));
+    const auto reply = phone->receive(5s);
+    const auto json = nlohmann::json::parse(reply.value_or("{}"));
+    if (json.value("type", "") != "pair.ok") {
+        std::fprintf(stderr, "pairing failed: %s\n", reply.value_or("(nothing)").c_str());
+        return std::nullopt;
+    }
+    return json["payload"]["token"].get<std::string>();
+}
+
+// Connects `stream` from `from` (an address of this host) to the agent's port.
+inline Task<beast::error_code> connectFrom(beast::tcp_stream& stream, const std::string& from) {
     beast::error_code error;
-    socket.open(tcp::v4(), error);
-    if (!error) socket.bind({asio::ip::make_address(from), 0}, error);
+    stream.socket().open(tcp::v4(), error);
+    if (!error) stream.socket().bind({asio::ip::make_address(from), 0}, error);
     if (error) co_return error;
     const tcp::endpoint agent{asio::ip::make_address("127.0.0.1"), agentPort};
-    auto [connectError] = co_await beast::get_lowest_layer(ws).async_connect(
-        agent, asio::as_tuple(asio::use_awaitable));
-    if (connectError) co_return connectError;
-    socket.set_option(tcp::no_delay(true));
+    co_await stream.async_connect(agent, awaitInto(error));
+    if (!error) stream.socket().set_option(tcp::no_delay(true));
+    co_return error;
+}
+
+// Connects from `from` and finishes the WebSocket handshake, sending the token header when there
+// is a token.
+inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& from,
+                                             std::optional<std::string> token) {
+    const beast::error_code error = co_await connectFrom(beast::get_lowest_layer(ws), from);
+    if (error) co_return error;
     if (token) {
         ws.set_option(
             websocket::stream_base::decorator([value = *token](websocket::request_type& request) {
                 request.insert("X-Harborlink-Token", value);
             }));
     }
-    auto [handshakeError] =
-        co_await ws.async_handshake("127.0.0.1:9847", "/", asio::as_tuple(asio::use_awaitable));
+    beast::error_code handshakeError;
+    co_await ws.async_handshake("127.0.0.1:9847", "/", awaitInto(handshakeError));
     co_return handshakeError;
+}
+
+// Keeps reading the agent's output, so that it never blocks on a full pipe, until `done`.
+inline Task<void> drainOutput(test::AgentProcess& agent, const bool& done) {
+    while (!done) {
+        while (agent.waitForLine("", 0ms)) {
+        }
+        co_await pause(100ms);
+    }
+}
+
+// Runs `proof` to its end beside the agent, then stops the agent; shows the agent's output when
+// either failed. The proof's status.
+inline int runProof(test::AgentProcess& agent, Task<int> proof) {
+    asio::io_context context;
+    bool done = false;
+    int status = 1;
+    asio::co_spawn(context, drainOutput(agent, done), asio::detached);
+    asio::co_spawn(context, std::move(proof), [&](std::exception_ptr error, int result) {
+        done = true;
+        try {
+            if (error) std::rethrow_exception(error);
+            status = result;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+    });
+    context.run();
+    if (agent.terminate() != 0 || status != 0)
+        std::fprintf(stderr, "the agent's output:\n%s\n", agent.output().c_str());
+    return status;
 }
 
 }  // namespace velopad::proof

@@ -1,21 +1,13 @@
-// Many phones, many messages, against the real agent: <phones> paired connections each send
-// <messages> frames — pings, deck.sync, icon requests and frames the agent must ignore — a
-// window of 8 at a time (the phones connect one after another, then all work at once), and
-// check every reply: each ping and deck.sync answered with its own
-// id, each icon request with its icon, per kind in the order sent, nothing lost, nothing extra.
-// The agent's resident memory must stay within 2 MiB of its size after the warm-up (the first
-// tenth of the messages), and its open files must return to their number before the phones
-// came once they leave.
-//   soak_proof [phones] [messages-per-phone]      (100, 10000)
-// Run it inside a private network namespace with temporary XDG directories (bench/run-soak).
+// Many phones, many messages, against the real agent: <phones> paired connections (connecting one
+// after another, then all working at once) each send <messages> frames — pings, deck.sync, icon
+// requests and frames the agent must ignore — a window of 8 at a time, and check that every
+// reply answers its own request, per kind in the order sent, nothing lost, nothing extra. The
+// agent's resident memory must stay within 2 MiB of its size after the warm-up (the first tenth
+// of the messages), and its open files must return to their number once the phones leave.
+//   soak_proof [phones] [messages-per-phone]      (100, 10000; run through bench/run-soak)
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -28,7 +20,6 @@ namespace {
 
 using namespace velopad;
 using namespace velopad::proof;
-using namespace std::chrono_literals;
 
 constexpr int window = 8;
 constexpr long rssAllowanceKiB = 2048;
@@ -38,23 +29,12 @@ struct Totals {
     long repliesChecked = 0;
     long ignoredFramesSent = 0;
     long overtakes = 0;  // a reply that came before the reply to an earlier request of another kind
-    int phonesDone = 0;
-    int phonesFailed = 0;
-    int phonesGone = 0;       // coroutines finished: the phones may be destroyed
     int phonesConnected = 0;  // phones connect one after another, in index order
-    bool watching = true;
+    int phonesFinished = 0;
+    int phonesFailed = 0;
+    int phonesGone = 0;  // coroutines ended: the phones may be destroyed
+    bool everyoneFinished = false;
     std::string firstFailure;
-    bool everyoneDone = false;
-};
-
-Task<void> pause(std::chrono::milliseconds duration) {
-    asio::steady_timer timer(co_await asio::this_coro::executor, duration);
-    co_await timer.async_wait(asio::use_awaitable);
-}
-
-struct Expected {
-    std::string type;
-    std::string key;  // the id for pong and decks.snapshot, the bundle id for app.icon
 };
 
 // The frames the agent reads and answers with nothing.
@@ -84,69 +64,53 @@ class Phone {
         beast::get_lowest_layer(ws).expires_after(10s);
         const beast::error_code error = co_await openWebSocket(ws, "127.0.0.1", token);
         ++totals_.phonesConnected;
-        if (error) {
-            fail("connect: " + error.message());
-            ++totals_.phonesFailed;
-            ++totals_.phonesGone;
-            co_return;
-        }
+        if (error) fail("connect: " + error.message());
         for (long sent = 0; sent < messages_ && failure_.empty();) {
             for (int i = 0; i < window && sent < messages_ && failure_.empty(); ++i, ++sent) {
                 co_await send(ws, sent);
             }
             while (!pending_.empty() && failure_.empty()) co_await receive(ws);
         }
-        if (!failure_.empty()) {
-            ++totals_.phonesFailed;
-            ++totals_.phonesGone;
-            co_return;
-        }
-        ++totals_.phonesDone;
+        ++(failure_.empty() ? totals_.phonesFinished : totals_.phonesFailed);
         // Stay connected until every phone is done, so the last sample sees all of them.
-        while (!totals_.everyoneDone) co_await pause(50ms);
-        beast::get_lowest_layer(ws).expires_after(5s);
-        auto [closeError] = co_await ws.async_close(websocket::close_code::normal,
-                                                    asio::as_tuple(asio::use_awaitable));
-        (void)closeError;
+        while (!totals_.everyoneFinished) co_await pause(50ms);
+        if (failure_.empty()) {
+            beast::get_lowest_layer(ws).expires_after(5s);
+            beast::error_code ignored;
+            co_await ws.async_close(websocket::close_code::normal, awaitInto(ignored));
+        }
         ++totals_.phonesGone;
     }
 
   private:
+    struct Expected {
+        std::string type;
+        std::string key;  // the id for pong and decks.snapshot, the bundle id for app.icon
+    };
+
     Task<void> send(WebSocket& ws, long n) {
-        const unsigned prefix = 0xA0000000u + static_cast<unsigned>(index_);
-        const auto serial = static_cast<unsigned long long>(n);
-        std::string text;
-        bool binary = false;
-        switch (n % 10) {
-            case 1:
-            case 5:
-                text = frame("deck.sync", messageId(prefix, serial), "{}");
-                pending_.push_back({"decks.snapshot", messageId(prefix, serial)});
-                break;
-            case 3:
-            case 7: {
-                const std::string bundle =
-                    iconIds_.empty() ? std::string("org.example.NoSuchApplication")
-                                     : iconIds_[static_cast<std::size_t>(n / 10) % iconIds_.size()];
-                text = frame("app.icon.request", messageId(prefix, serial),
-                             R"({"bundleIds":[")" + bundle + R"("]})");
-                if (!iconIds_.empty()) pending_.push_back({"app.icon", bundle});
-                break;
-            }
-            case 8:
-                text = ignoredFrame(n / 10);
-                binary = (n / 10) % 7 == 0;
-                ++totals_.ignoredFramesSent;
-                break;
-            default:
-                text = ping(messageId(prefix, serial));
-                pending_.push_back({"pong", messageId(prefix, serial)});
+        const std::string id = messageId(0xA0000000u + static_cast<unsigned>(index_), n);
+        std::optional<Expected> expected = Expected{"pong", id};
+        std::string text = ping(id);
+        if (n % 10 == 1 || n % 10 == 5) {
+            expected->type = "decks.snapshot";
+            text = frame("deck.sync", id, "{}");
+        } else if (n % 10 == 3 || n % 10 == 7) {
+            const std::string bundle = iconIds_.empty() ? "org.example.NoSuchApplication"
+                                                        : iconIds_[(n / 10) % iconIds_.size()];
+            expected =
+                iconIds_.empty() ? std::nullopt : std::optional(Expected{"app.icon", bundle});
+            text = frame("app.icon.request", id, R"({"bundleIds":[")" + bundle + R"("]})");
+        } else if (n % 10 == 8) {
+            expected.reset();
+            text = ignoredFrame(n / 10);
+            ++totals_.ignoredFramesSent;
         }
-        ws.binary(binary);
+        if (expected) pending_.push_back(*expected);
+        ws.binary(n % 10 == 8 && (n / 10) % 7 == 0);
         beast::get_lowest_layer(ws).expires_after(10s);
-        auto [error, written] =
-            co_await ws.async_write(asio::buffer(text), asio::as_tuple(asio::use_awaitable));
-        (void)written;
+        beast::error_code error;
+        co_await ws.async_write(asio::buffer(text), awaitInto(error));
         if (error) fail("send: " + error.message());
         ++totals_.messagesSent;
     }
@@ -154,8 +118,8 @@ class Phone {
     Task<void> receive(WebSocket& ws) {
         beast::flat_buffer buffer;
         beast::get_lowest_layer(ws).expires_after(10s);
-        auto [error, n] = co_await ws.async_read(buffer, asio::as_tuple(asio::use_awaitable));
-        (void)n;
+        beast::error_code error;
+        co_await ws.async_read(buffer, awaitInto(error));
         if (error) {
             fail("waiting for " + pending_.front().type + " " + pending_.front().key + ": " +
                  error.message());
@@ -179,7 +143,7 @@ class Phone {
                 fail(type + " " + key + " arrived while " + it->key + " was awaited first");
                 co_return;
             }
-            if (it != pending_.begin()) ++totals_.overtakes;
+            totals_.overtakes += it != pending_.begin();
             pending_.erase(it);
             ++totals_.repliesChecked;
             co_return;
@@ -204,16 +168,15 @@ class Phone {
 // Application ids (from the system's desktop entries) whose icons the agent sends, found by
 // asking for up to 40 of them once.
 std::vector<std::string> answeredIconIds(const std::string& token) {
-    std::vector<std::string> candidates;
+    std::string list;
+    int candidates = 0;
     std::error_code error;
     for (const auto& entry :
          std::filesystem::directory_iterator("/usr/share/applications", error)) {
-        if (entry.path().extension() == ".desktop" && candidates.size() < 40)
-            candidates.push_back(entry.path().stem().string());
+        if (entry.path().extension() != ".desktop" || ++candidates > 40) continue;
+        list += (list.empty() ? "\"" : ",\"") + entry.path().stem().string() + "\"";
     }
-    std::string list;
-    for (const auto& id : candidates) list += (list.empty() ? "\"" : ",\"") + id + "\"";
-    test::WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
+    test::WsClient phone(agentPort, withToken(token));
     phone.send(
         frame("app.icon.request", messageId(0xE0000000, 1), "{\"bundleIds\":[" + list + "]}"));
     std::set<std::string> answered;
@@ -224,55 +187,38 @@ std::vector<std::string> answeredIconIds(const std::string& token) {
     return {answered.begin(), answered.end()};
 }
 
-struct Samples {
-    ProcessSample before, warm, end, after;
-    long peakRssKiB = 0;
-};
-
-Task<void> watch(pid_t agent, Totals& totals, long total, Samples& samples,
-                 test::AgentProcess& output) {
-    bool warm = false;
-    while (!totals.everyoneDone) {
-        const ProcessSample now = sampleProcess(agent);
-        samples.peakRssKiB = std::max(samples.peakRssKiB, now.rssKiB);
-        if (!warm && totals.messagesSent >= total / 10) {
-            warm = true;
-            samples.warm = now;
-        }
-        while (output.waitForLine("", 0ms)) {
-        }
-        co_await pause(200ms);
-    }
-    totals.watching = false;
-}
-
-Task<int> soak(pid_t agent, test::AgentProcess& output, std::string token, int phones,
-               long messages) {
+Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
     const auto executor = co_await asio::this_coro::executor;
     const std::vector<std::string> iconIds = answeredIconIds(token);
     co_await pause(500ms);  // the calibration connection's close
-    Samples samples;
-    samples.before = sampleProcess(agent);
+    const ProcessSample before = sampleProcess(agent);
+    std::optional<ProcessSample> warm;
+    long peakRssKiB = before.rssKiB;
     Totals totals;
-    const long total = static_cast<long>(phones) * messages;
     std::vector<std::unique_ptr<Phone>> all;
     for (int i = 0; i < phones; ++i) {
         all.push_back(std::make_unique<Phone>(i, messages, iconIds, totals));
         asio::co_spawn(executor, all.back()->run(token), asio::detached);
     }
-    asio::co_spawn(executor, watch(agent, totals, total, samples, output), asio::detached);
     const auto start = Clock::now();
-    while (totals.phonesDone + totals.phonesFailed < phones) co_await pause(100ms);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    samples.end = sampleProcess(agent);
-    totals.everyoneDone = true;
+    while (totals.phonesFinished + totals.phonesFailed < phones) {
+        co_await pause(100ms);
+        const ProcessSample now = sampleProcess(agent);
+        peakRssKiB = std::max(peakRssKiB, now.rssKiB);
+        if (!warm && totals.messagesSent >= phones * messages / 10) warm = now;
+    }
+    const double seconds = millisecondsSince(start) / 1000;
+    const ProcessSample end = sampleProcess(agent);
+    if (!warm) warm = end;
+    totals.everyoneFinished = true;
     // Open files settle once every connection has closed on both sides.
+    ProcessSample after;
     const auto deadline = Clock::now() + 15s;
     do {
         co_await pause(200ms);
-        samples.after = sampleProcess(agent);
-    } while (samples.after.fds > samples.before.fds && Clock::now() < deadline);
-    while (totals.phonesGone < phones || totals.watching) co_await pause(50ms);
+        after = sampleProcess(agent);
+    } while (after.fds > before.fds && Clock::now() < deadline);
+    while (totals.phonesGone < phones) co_await pause(50ms);
 
     std::printf(
         "soak: %d phones x %ld messages = %ld frames in %.0f s (%.0f frames/s), "
@@ -283,24 +229,23 @@ Task<int> soak(pid_t agent, test::AgentProcess& output, std::string token, int p
     std::printf(
         "  agent RSS: before %ld KiB, after warm-up %ld KiB, at the end %ld KiB "
         "(peak %ld KiB), after the phones left %ld KiB\n",
-        samples.before.rssKiB, samples.warm.rssKiB, samples.end.rssKiB, samples.peakRssKiB,
-        samples.after.rssKiB);
+        before.rssKiB, warm->rssKiB, end.rssKiB, peakRssKiB, after.rssKiB);
     std::printf("  agent open files: before %d, with %d phones %d, after they left %d\n",
-                samples.before.fds, phones, samples.end.fds, samples.after.fds);
+                before.fds, phones, end.fds, after.fds);
     int status = 0;
     if (totals.phonesFailed > 0) {
         std::printf("FAIL: %d phones failed; first: %s\n", totals.phonesFailed,
                     totals.firstFailure.c_str());
         status = 1;
     }
-    if (samples.end.rssKiB - samples.warm.rssKiB > rssAllowanceKiB) {
+    if (end.rssKiB - warm->rssKiB > rssAllowanceKiB) {
         std::printf("FAIL: resident memory grew by %ld KiB after the warm-up\n",
-                    samples.end.rssKiB - samples.warm.rssKiB);
+                    end.rssKiB - warm->rssKiB);
         status = 1;
     }
-    if (samples.after.fds != samples.before.fds) {
-        std::printf("FAIL: %d open files after the phones left, %d before\n", samples.after.fds,
-                    samples.before.fds);
+    if (after.fds != before.fds) {
+        std::printf("FAIL: %d open files after the phones left, %d before\n", after.fds,
+                    before.fds);
         status = 1;
     }
     if (status == 0) std::printf("soak: passed\n");
@@ -310,28 +255,9 @@ Task<int> soak(pid_t agent, test::AgentProcess& output, std::string token, int p
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int phones = argc > 1 ? std::atoi(argv[1]) : 100;
-    const long messages = argc > 2 ? std::atol(argv[2]) : 10000;
-
     test::AgentProcess agent;
     const auto token = startAndPair(agent);
     if (!token) return 1;
-
-    asio::io_context context;
-    int status = 1;
-    asio::co_spawn(context, soak(agent.pid(), agent, *token, phones, messages),
-                   [&](std::exception_ptr error, int result) {
-                       if (error) {
-                           try {
-                               std::rethrow_exception(error);
-                           } catch (const std::exception& e) {
-                               std::fprintf(stderr, "soak_proof: %s\n", e.what());
-                           }
-                       }
-                       status = error ? 1 : result;
-                   });
-    context.run();
-    if (agent.terminate() != 0 || status != 0)
-        std::fprintf(stderr, "the agent's output:\n%s\n", agent.output().c_str());
-    return status;
+    return runProof(agent, soak(agent.pid(), *token, argument(argc, argv, 1, 100),
+                                argument(argc, argv, 2, 10000L)));
 }
