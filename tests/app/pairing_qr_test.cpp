@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace velopad {
 namespace {
@@ -40,13 +41,7 @@ std::string decodeWithZbar(const Picture& picture) {
             for (int x = 0; x < width; ++x)
                 out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
     }
-    std::string text;
-    if (FILE* pipe =
-            popen(("zbarimg --raw -q " + std::string(path) + " 2>/dev/null").c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe)) text += buffer;
-        pclose(pipe);
-    }
+    std::string text = testing::runCapturingOutput({"zbarimg", "--raw", "-q", path}).second;
     std::filesystem::remove(path);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
@@ -70,7 +65,7 @@ Picture parseTerminal(const std::string& drawing) {
                 const std::string glyph = line.substr(i, 3);
                 top.push_back(glyph == "\u2580" || glyph == "\u2588");
                 bottom.push_back(glyph == "\u2584" || glyph == "\u2588");
-                EXPECT_THAT(glyph, testing::AnyOf("\u2580", "\u2584", "\u2588"));
+                EXPECT_THAT(glyph, ::testing::AnyOf("\u2580", "\u2584", "\u2588"));
                 i += 3;
             }
         }
@@ -83,21 +78,15 @@ Picture parseTerminal(const std::string& drawing) {
 const std::string typicalURL =
     "harborlink://pair?v=1&name=Studio&code=q3vJ0hXwTz8cR1mYbN5sLk2PaE7gUo4WdFi9CVxQy6M";
 
-TEST(PairingQRTest, NoURLGivesNoMatrixAndThePlaceholder) {
+TEST(PairingQRTest, EncodesTheURLBytesAtLevelMOrShowsThePlaceholder) {
     EXPECT_EQ(pairingQRMatrix(""), std::nullopt);
     EXPECT_EQ(pairingQRForTerminal(""), "Waiting for the pairing code\u2026\n");
     EXPECT_EQ(pairingQRForTerminal(std::string(8000, 'x')), "Waiting for the pairing code\u2026\n");
-}
-
-TEST(PairingQRTest, EncodesTheURLBytesAtLevelM) {
-    const std::string longName(120, 'N');
     for (const std::string& url :
-         {typicalURL, "harborlink://pair?v=1&name=" + longName + "&code=" + std::string(43, 'c'),
-          std::string("harborlink://pair?v=1&name=J%C3%BCrgen&code=abc")}) {
+         {typicalURL, "harborlink://pair?v=1&name=J%C3%BCrgen" + std::string(120, 'N') +
+                          "&code=" + std::string(43, 'c')}) {
         const auto matrix = pairingQRMatrix(url);
         ASSERT_TRUE(matrix) << url;
-        EXPECT_EQ((matrix->size - 17) % 4, 0);
-        EXPECT_EQ(matrix->modules.size(), static_cast<std::size_t>(matrix->size * matrix->size));
         // Error-correction level bits of the format information beside the top-left finder:
         // M is 00, stored XOR-masked as dark, light.
         EXPECT_TRUE(matrix->isDark(0, 8));
@@ -122,7 +111,7 @@ TEST(PairingQRTest, TerminalDrawingMatchesTheMatrixWithATwoModuleQuietZone) {
          ++at)
         ++lines;
     EXPECT_EQ(lines, static_cast<std::size_t>((side + 1) / 2));
-    EXPECT_THAT(drawing, testing::EndsWith("\x1b[0m\n"));
+    EXPECT_THAT(drawing, ::testing::EndsWith("\x1b[0m\n"));
 
     // A dark terminal around the drawing: the painted quiet zone is enough for a camera.
     Picture onDarkTerminal = parseTerminal(drawing);
@@ -133,17 +122,6 @@ TEST(PairingQRTest, TerminalDrawingMatchesTheMatrixWithATwoModuleQuietZone) {
     onDarkTerminal.insert(onDarkTerminal.begin(), 4, std::vector<int>(onDarkTerminal[0].size(), 1));
     onDarkTerminal.insert(onDarkTerminal.end(), 4, std::vector<int>(onDarkTerminal[0].size(), 1));
     EXPECT_EQ(decodeWithZbar(onDarkTerminal), typicalURL);
-}
-
-TEST(PairingQRTest, PlainDrawingHasNoEscapesAndHonoursTheQuietZone) {
-    const auto matrix = pairingQRMatrix(typicalURL);
-    ASSERT_TRUE(matrix);
-    const std::string drawing = renderQRForTerminal(*matrix, {.quietZone = 4, .colors = false});
-    EXPECT_EQ(drawing.find('\x1b'), std::string::npos);
-    Picture expected = pictureOf(*matrix, 4, 0);
-    if (expected.size() % 2) expected.push_back(std::vector<int>(expected.size(), 0));
-    EXPECT_EQ(parseTerminal(drawing), expected);
-    EXPECT_EQ(pairingQRForTerminal(typicalURL, {.quietZone = 4, .colors = false}), drawing);
 }
 
 }  // namespace
