@@ -1,8 +1,6 @@
-// The real agent end to end, beside a bare Beast echo server measured in the same run: ping
-// round trips and throughput, deck.sync, icons, start-up, and idle cost with one phone. It
-// installs 24 applications as desktop entries (the streaming template's 12 and 12 others), half
-// with 256-pixel PNG icons and half with SVG icons in the user's hicolor theme, and starts the
-// extra processes (sleep) itself. Run it through bench/run-agent-benchmark:
+// The real agent end to end, beside a bare Beast echo server measured in the same run, with 24
+// applications installed (the streaming template's 12 and 12 others, half with 256-pixel PNG
+// icons, half with SVG ones) and extra processes running. Run it through bench/run-agent-benchmark:
 //   agent_benchmark [extra-processes] [idle-seconds] [round-trips] [seconds-per-throughput-run]
 //                   [idle-ping-interval-seconds]            (400, 30, 3000, 3, 5; 0 = no pings)
 
@@ -11,9 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <boost/beast/core/flat_buffer.hpp>
-#include <sstream>
-#include <vector>
 
 #include "bench/proof_support.h"
 #include "protocol/deck_templates.h"
@@ -43,23 +38,23 @@ Task<void> echoSession(tcp::socket socket) {
 }
 
 Task<void> echoServer(tcp::acceptor& acceptor) {
-    for (;;) {
-        beast::error_code error;
+    for (beast::error_code error; !error;) {
         tcp::socket socket = co_await acceptor.async_accept(awaitInto(error));
-        if (error) co_return;
-        asio::co_spawn(acceptor.get_executor(), echoSession(std::move(socket)), asio::detached);
+        if (!error)
+            asio::co_spawn(acceptor.get_executor(), echoSession(std::move(socket)), asio::detached);
     }
 }
 
-std::string receive(test::WsClient& client) {
-    auto reply = client.receive(10s);
-    if (!reply) throw std::runtime_error("no answer within 10 s");
-    return *reply;
-}
-
-std::string roundTrip(test::WsClient& client, const std::string& text) {
+// Sends `text` and waits for `replies` answers: their total size.
+std::size_t roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
     client.send(text);
-    return receive(client);
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < replies; ++i) {
+        const auto reply = client.receive(10s);
+        if (!reply) throw std::runtime_error("no answer within 10 s");
+        bytes += reply->size();
+    }
+    return bytes;
 }
 
 struct Latency {
@@ -170,26 +165,18 @@ std::vector<std::string> installApplications(const fs::path& data) {
 // User plus system CPU time of a process, in seconds.
 double cpuSeconds(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));  // from field 3 on
-    std::string skipped;
-    for (int field = 3; field < 14; ++field) fields >> skipped;
-    unsigned long long user = 0, system = 0;
-    fields >> user >> system;
+    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    unsigned long long user = 0, system = 0;  // fields 14 and 15, after the name in parentheses
+    std::sscanf(stat.c_str() + stat.rfind(')') + 2,
+                "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system);
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Asks for all icons at once; how long until every answer came.
 double iconRound(test::WsClient& phone, const std::vector<std::string>& ids, int round) {
-    std::string list;
-    for (const auto& id : ids) list += (list.empty() ? "\"" : ",\"") + id + "\"";
     const auto start = Clock::now();
-    phone.send(
-        frame("app.icon.request", messageId(0xC0000000, round), R"({"bundleIds":[)" + list + "]}"));
-    std::size_t bytes = 0;
-    for (std::size_t received = 0; received < ids.size(); ++received) {
-        bytes += receive(phone).size();
-    }
+    const std::size_t bytes =
+        roundTrip(phone, iconRequest(messageId(0xC0000000, round), ids), ids.size());
     const double elapsed = millisecondsSince(start);
     std::printf("  (%zu icon messages, %.0f KiB)\n", ids.size(), static_cast<double>(bytes) / 1024);
     return elapsed;

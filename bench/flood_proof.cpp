@@ -1,13 +1,10 @@
-// A flood from one peer while the paired phone comes and goes: each round opens <unpaired>
-// WebSocket connections without a token and <half-open> TCP connections that send part of a
-// handshake and fall silent, all from 127.0.0.2, then the paired phone connects from
-// 127.0.0.1, pings, and receives a push typed at the agent's terminal, while new unpaired
-// connections keep coming. Every round the phone must be served within 5 s per step.
+// Each round opens <unpaired> WebSockets without a token and <half-open> TCP connections that
+// send part of a handshake and fall silent, all from 127.0.0.2; then, while new unpaired ones
+// keep coming, the paired phone connects from 127.0.0.1, pings and receives a push typed at the
+// agent's terminal, within 5 s per step.
 //   flood_proof [rounds] [unpaired] [half-open]      (20, 500, 200; run through bench/run-flood)
 
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/buffers_to_string.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <list>
 #include <memory>
 

@@ -1,28 +1,24 @@
 // Kills writers with SIGKILL at random moments and checks that the file they were replacing
-// still reads, holding what it held before the interrupted write or what that write put there.
-//   power_loss_proof decks <rounds> <deck_save_loop> <directory>
-//       after each kill decks.json holds the last deck the loop reported saved, or the next one.
-//   power_loss_proof pairing <rounds>
-//       the real agent (in bench/in-agent-sandbox, so it keeps pairings in the file store) pairs
-//       a phone over its port, unpairs from its terminal, pairs the next, …; after each kill
-//       paired-devices.json is absent or holds the list before or after the step in flight.
+// still reads, holding what it held before the interrupted write or what that write put there:
+//   power_loss_proof decks <rounds> <directory>    a copy of itself in save mode, saving decks
+//   power_loss_proof pairing <rounds>    the agent pairing and unpairing (bench/in-agent-sandbox)
+//   power_loss_proof save <decks.json> <first n> <count>    prints "saved <n>" after each save
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <set>
-#include <vector>
 
+#include "app/decks/deck_store.h"
 #include "app/decks/deck_store_rules.h"
 #include "app/pairing/paired_device_stored_form.h"
 #include "app/storage/atomic_file.h"
 #include "app/storage/data_paths.h"
 #include "bench/proof_support.h"
-#include "tests/support/child_process.h"
+#include "tests/support/io_thread.h"
 
 namespace {
 
@@ -53,7 +49,30 @@ int checkDirectory(const fs::path& file, const std::set<std::string>& expected) 
     return strays;
 }
 
-// The streaming deck's number, checked against the tile count deck_save_loop gives it.
+Task<std::optional<fs::path>> notInstalled(std::string) { co_return std::nullopt; }
+
+// Deck n has 1 + n % 24 tiles, so that a deck torn between two saves shows.
+int saveDecks(const fs::path& file, long first, long count) {
+    test::IoThread io;
+    DeckStore store(io.executor(), io.pool(), file);
+    WorkspaceClient workspace;
+    workspace.urlForApplication = &notInstalled;
+    for (long n = first; n < first + count; ++n) {
+        std::vector<DeckTile> tiles(1 + n % 24);
+        for (std::size_t i = 0; i < tiles.size(); ++i) {
+            tiles[i].slot = static_cast<std::int64_t>(i + 1);
+            tiles[i].label =
+                "Application " + std::to_string(i + 1) + " of deck " + std::to_string(n);
+            tiles[i].bundleId = "org.example.App" + std::to_string(i + 1);
+        }
+        const DeckTemplate deck("streaming", "Deck " + std::to_string(n), std::move(tiles));
+        io.run(store.saveDeck(DeckCategoryID::streaming, deck, workspace));
+        const std::string line = "saved " + std::to_string(n) + "\n";
+        if (write(STDOUT_FILENO, line.data(), line.size()) < 0) return 1;
+    }
+    return 0;
+}
+
 long storedDeckNumber(const fs::path& path) {
     const auto text = readWholeFile(path);
     if (!text) fail(path.string() + " is missing");
@@ -69,13 +88,14 @@ long storedDeckNumber(const fs::path& path) {
     fail(path.string() + " has no streaming deck");
 }
 
-// Runs deck_save_loop from deck `first`, killing it after `life` if given: the last deck it
+// Runs the save mode from deck `first`, killing it after `life` if given: the last deck it
 // reported saved, or `first - 1`.
-long runSaver(const std::string& saver, const fs::path& file, long first, long count,
+long runSaver(const fs::path& file, long first, long count,
               std::optional<std::chrono::milliseconds> life) {
     velopad::testing::Pipe out;
     const pid_t pid = velopad::testing::spawnProcess(
-        {saver, file.string(), std::to_string(first), std::to_string(count)},
+        {fs::read_symlink("/proc/self/exe").string(), "save", file.string(), std::to_string(first),
+         std::to_string(count)},
         {-1, out.ends[1], STDERR_FILENO});
     out.closeWrite();
     if (life) {
@@ -91,17 +111,17 @@ long runSaver(const std::string& saver, const fs::path& file, long first, long c
     return end == std::string::npos ? first - 1 : std::stol(all.substr(at + 6, end - at - 6));
 }
 
-int runDecks(int rounds, const std::string& saver, const fs::path& directory) {
+int runDecks(int rounds, const fs::path& directory) {
     const fs::path file = directory / "decks.json";
     fs::create_directories(directory);
-    if (runSaver(saver, file, 0, 1, std::nullopt) != 0) fail("the first save did not finish");
+    if (runSaver(file, 0, 1, std::nullopt) != 0) fail("the first save did not finish");
     long killedMidWrite = 0;
     long saves = 0;
     int strays = 0;
     const auto start = Clock::now();
     for (int round = 0; round < rounds; ++round) {
         const long before = storedDeckNumber(file);
-        const long saved = runSaver(saver, file, before + 1, 1000000, randomPause(5, 120));
+        const long saved = runSaver(file, before + 1, 1000000, randomPause(5, 120));
         const long stored = storedDeckNumber(file);
         if (stored != saved && stored != saved + 1)
             fail("round " + std::to_string(round) + ": decks.json holds deck " +
@@ -130,61 +150,17 @@ DeviceList storedDevices(const fs::path& path) {
     return ids;
 }
 
-std::string describe(const DeviceList& devices) {
-    std::string text = "[";
-    for (const auto& id : devices) text += (text.size() > 1 ? "," : "") + id;
-    return text + "]";
-}
+// What the file may hold if the agent dies now: set by the driving thread, read by the killing
+// one at the moment it kills.
+struct Acceptable {
+    std::mutex mutex;
+    std::set<DeviceList> states;
 
-// What the file may hold if the agent dies now, kept by the driving thread and read by the
-// killing one.
-class Acceptable {
-  public:
-    void settle(const DeviceList& state) {
-        std::lock_guard lock(mutex_);
-        states_ = {state};
+    void set(std::set<DeviceList> now) {
+        std::lock_guard lock(mutex);
+        states = std::move(now);
     }
-    void begin(const DeviceList& next) {
-        std::lock_guard lock(mutex_);
-        states_.insert(next);
-    }
-    std::set<DeviceList> killNow(pid_t pid) {
-        std::lock_guard lock(mutex_);
-        kill(pid, SIGKILL);
-        return states_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::set<DeviceList> states_;
 };
-
-// Pairs, unpairs, pairs the next device … until the agent is gone; counts the pairings made.
-void pairUntilKilled(test::AgentProcess& agent, std::string pin, Acceptable& acceptable,
-                     DeviceList current, long& nextDevice, long& pairings) {
-    for (;;) {
-        if (!current.empty()) {
-            acceptable.begin({});
-            agent.command("unpair");
-            const auto fresh = agent.waitForLine("PIN: ", 5s);
-            if (!fresh) return;
-            pin = *fresh;
-            current.clear();
-            acceptable.settle(current);
-        }
-        const std::string id = messageId(0xA0000000, nextDevice++);
-        auto phone = connectWithin(3s);
-        if (!phone) return;
-        acceptable.begin({id});
-        phone->send(pairRequest(pin, id));
-        const auto reply = phone->receive(5s);
-        if (!reply) return;
-        if (nlohmann::json::parse(*reply)["type"] != "pair.ok") fail("pairing refused: " + *reply);
-        current = {id};
-        acceptable.settle(current);
-        ++pairings;
-    }
-}
 
 int runPairing(int rounds) {
     const fs::path file = agentDataDirectory() / "paired-devices.json";
@@ -195,29 +171,50 @@ int runPairing(int rounds) {
     for (int round = 0; round < rounds; ++round) {
         const DeviceList before = storedDevices(file);
         test::AgentProcess agent;
-        const auto pin = agent.waitForLine("PIN: ", 30s);
+        auto pin = agent.waitForLine("PIN: ", 30s);
         if (!pin) fail("round " + std::to_string(round) + ": no PIN: " + agent.output());
         Acceptable acceptable;
-        acceptable.settle(before);
+        acceptable.set({before});
         std::set<DeviceList> allowed;
         std::thread killer([&] {
             std::this_thread::sleep_for(randomPause(0, 250));
-            allowed = acceptable.killNow(agent.pid());
+            std::lock_guard lock(acceptable.mutex);
+            kill(agent.pid(), SIGKILL);
+            allowed = acceptable.states;
         });
+        // Pairs, unpairs, pairs the next device … until the agent is gone.
         try {
-            pairUntilKilled(agent, *pin, acceptable, before, nextDevice, pairings);
+            for (DeviceList current = before;;) {
+                if (!current.empty()) {
+                    acceptable.set({current, {}});
+                    agent.command("unpair");
+                    pin = agent.waitForLine("PIN: ", 5s);
+                    if (!pin) break;
+                    current.clear();
+                    acceptable.set({current});
+                }
+                const std::string id = messageId(0xA0000000, nextDevice++);
+                auto phone = connectWithin(3s);
+                if (!phone) break;
+                acceptable.set({current, {id}});
+                phone->send(pairRequest(*pin, id));
+                const auto reply = phone->receive(5s);
+                if (!reply) break;
+                if (nlohmann::json::parse(*reply)["type"] != "pair.ok") fail("refused: " + *reply);
+                current = {id};
+                acceptable.set({current});
+                ++pairings;
+            }
         } catch (const std::exception&) {
             // The agent died under a command or a connection: that is the point.
         }
         killer.join();
         (void)agent.waitForExit(5s);
         const DeviceList stored = storedDevices(file);
-        if (!allowed.contains(stored)) {
-            std::string expected;
-            for (const auto& state : allowed) expected += " " + describe(state);
+        if (!allowed.contains(stored))
             fail("round " + std::to_string(round) + ": paired-devices.json holds " +
-                 describe(stored) + ", expected one of" + expected);
-        }
+                 nlohmann::json(stored).dump() + ", expected one of " +
+                 nlohmann::json(allowed).dump());
         strays = checkDirectory(file, {"paired-devices.json", "decks.json"});
     }
     std::printf(
@@ -234,10 +231,12 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);  // writing to a killed agent fails instead of ending the proof
     const std::string mode = argc > 1 ? argv[1] : "";
     const int rounds = argument(argc, argv, 2, 0);
-    if (mode == "decks" && argc == 5 && rounds > 0) return runDecks(rounds, argv[3], argv[4]);
+    if (mode == "decks" && argc == 4 && rounds > 0) return runDecks(rounds, argv[3]);
     if (mode == "pairing" && argc == 3 && rounds > 0) return runPairing(rounds);
+    if (mode == "save" && argc == 5)
+        return saveDecks(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     std::fprintf(stderr,
-                 "usage: power_loss_proof decks <rounds> <deck_save_loop> <directory>\n"
+                 "usage: power_loss_proof decks <rounds> <directory>\n"
                  "       power_loss_proof pairing <rounds>\n");
     return 2;
 }

@@ -1,7 +1,6 @@
 #pragma once
 // Shared by the proofs and the benchmark: the command line, frames, starting and pairing the real
-// agent, its memory and open files, and WebSocket clients on coroutines that may choose their
-// local address.
+// agent, its memory and open files, and phones on coroutines that may choose their address.
 
 #include <sys/types.h>
 
@@ -11,6 +10,8 @@
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "agent_core/async.h"
 #include "tests/support/child_process.h"
@@ -67,6 +69,10 @@ inline std::string pairRequest(const std::string& pin, const std::string& device
     return frame("pair.request", deviceId,
                  R"({"method":"pin","secret":")" + pin +
                      R"(","deviceName":"Proof Phone","deviceId":")" + deviceId + R"("})");
+}
+
+inline std::string iconRequest(const std::string& id, const std::vector<std::string>& bundleIds) {
+    return frame("app.icon.request", id, nlohmann::json{{"bundleIds", bundleIds}}.dump());
 }
 
 inline test::WsClient::Headers withToken(const std::string& token) {
@@ -119,19 +125,13 @@ inline std::optional<test::WsClient> connectWithin(std::chrono::milliseconds lim
 inline std::optional<std::string> startAndPair(test::AgentProcess& agent) {
     const auto pin = agent.waitForLine("PIN: ", 15s);
     auto phone = connectWithin(10s);
-    if (!pin || !phone) {
-        std::fprintf(stderr, "the agent printed no PIN or took no connection:\n%s\n",
-                     agent.output().c_str());
-        return std::nullopt;
-    }
-    phone->send(pairRequest(*pin, messageId(0xB0000000, 1)));
-    const auto reply = phone->receive(5s);
+    if (pin && phone) phone->send(pairRequest(*pin, messageId(0xB0000000, 1)));
+    const auto reply = pin && phone ? phone->receive(5s) : std::nullopt;
     const auto json = nlohmann::json::parse(reply.value_or("{}"));
-    if (json.value("type", "") != "pair.ok") {
-        std::fprintf(stderr, "pairing failed: %s\n", reply.value_or("(nothing)").c_str());
-        return std::nullopt;
-    }
-    return json["payload"]["token"].get<std::string>();
+    if (json.value("type", "") == "pair.ok") return json["payload"]["token"].get<std::string>();
+    std::fprintf(stderr, "pairing failed: %s\nthe agent's output:\n%s\n",
+                 reply.value_or("(no answer)").c_str(), agent.output().c_str());
+    return std::nullopt;
 }
 
 // Connects `stream` from `from` (an address of this host) to the agent's port.
