@@ -19,7 +19,11 @@ using testing::writeTextFile;
 
 class AtomicFileTest : public testing::SandboxTest {
   protected:
-    fs::path dir() const { return sandbox.dataHome() / "HarborlinkAgent"; }
+    void SetUp() override {
+        createPrivateDirectories(dir());
+        writeTextFile(file(), "old");
+    }
+    fs::path dir() const { return sandbox.root() / "a" / "b"; }
     fs::path file() const { return dir() / "decks.json"; }
 
     // Names in `dir()` other than the target: a left-over temporary file would show here.
@@ -33,57 +37,33 @@ class AtomicFileTest : public testing::SandboxTest {
     }
 };
 
-TEST_F(AtomicFileTest, WritesTheContentWithExactlyTheRequestedMode) {
-    createPrivateDirectories(dir());
+TEST_F(AtomicFileTest, ReplacesTheFileWholeWithExactlyTheRequestedModeAndCleansUp) {
+    EXPECT_EQ(permissionBits(sandbox.root() / "a"), 0700u);
+    EXPECT_EQ(permissionBits(dir()), 0700u);
+    const fs::path link = sandbox.root() / "old-link";
+    fs::create_hard_link(file(), link);
+    writeTextFile(dir() / ".decks.json.Ab12Cd", "{\"half\":");  // killed before its rename
+    writeTextFile(dir() / ".paired-devices.json.Ab12Cd", "[");  // another file's: kept
+    writeTextFile(dir() / ".decks.json.notes", "kept");         // not a temporary name
+
     const mode_t oldMask = ::umask(0);
     writeFileAtomically(file(), "{\"a\":1}");
     ::umask(oldMask);
 
     EXPECT_EQ(readTextFile(file()), "{\"a\":1}");
     EXPECT_EQ(permissionBits(file()), 0600u);
-    EXPECT_TRUE(strayEntries().empty());
-
+    EXPECT_EQ(readTextFile(link), "old");  // the old inode was swapped out, never rewritten
+    EXPECT_EQ(strayEntries(),
+              (std::vector<std::string>{".decks.json.notes", ".paired-devices.json.Ab12Cd"}));
     writeFileAtomically(file(), "x",
                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read);
     EXPECT_EQ(permissionBits(file()), 0644u);
 }
 
-TEST_F(AtomicFileTest, RemovesWhatAWriteKilledHalfwayLeftBehind) {
-    createPrivateDirectories(dir());
-    writeTextFile(dir() / ".decks.json.Ab12Cd", "{\"half\":");  // killed before its rename
-    writeTextFile(dir() / ".paired-devices.json.Ab12Cd", "[");  // another file's: kept
-    writeTextFile(dir() / ".decks.json.notes", "kept");         // not a temporary name
-
-    writeFileAtomically(file(), "new");
-
-    EXPECT_EQ(readTextFile(file()), "new");
-    EXPECT_EQ(strayEntries(),
-              (std::vector<std::string>{".decks.json.notes", ".paired-devices.json.Ab12Cd"}));
-}
-
-TEST_F(AtomicFileTest, ReplacesTheFileInsteadOfRewritingItInPlace) {
-    createPrivateDirectories(dir());
-    writeTextFile(file(), "old");
-    const fs::path link = sandbox.root() / "old-link";
-    fs::create_hard_link(file(), link);
-
-    writeFileAtomically(file(), "new content");
-
-    EXPECT_EQ(readTextFile(file()), "new content");
-    // The old inode was swapped out whole, never truncated and rewritten.
-    EXPECT_EQ(readTextFile(link), "old");
-    EXPECT_TRUE(strayEntries().empty());
-}
-
 TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-    createPrivateDirectories(dir());
-    writeTextFile(file(), "old");
     testing::makeReadableByEveryone(sandbox.root());
-    fs::permissions(dir(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                               fs::perms::group_exec | fs::perms::others_read |
-                               fs::perms::others_exec);
-
+    fs::permissions(dir(), fs::perms::owner_write, fs::perm_options::remove);
     const int status = testing::runSubjectToFilePermissions([&] {
         try {
             writeFileAtomically(file(), "new");
@@ -92,55 +72,33 @@ TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
             return error.code() == std::errc::permission_denied ? 0 : 2;
         }
     });
-
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readTextFile(file()), "old");
     EXPECT_TRUE(strayEntries().empty());
+    EXPECT_THROW(writeFileAtomically(dir() / "missing" / "x.json", "x"), std::system_error);
 }
 
 TEST_F(AtomicFileTest, AFailedDirectoryFlushAfterTheRenameStillCountsAsWritten) {
-    createPrivateDirectories(dir());
-    writeTextFile(file(), "old");
     const auto failingFlush = [](const fs::path& directory) {
         throw std::system_error(EIO, std::generic_category(), directory.string());
     };
-
-    std::optional<std::string> warning;
-    EXPECT_NO_THROW(warning = writeFileAtomically(file(), "new",
-                                                  fs::perms::owner_read | fs::perms::owner_write,
-                                                  failingFlush));
-
+    const auto warning = writeFileAtomically(
+        file(), "new", fs::perms::owner_read | fs::perms::owner_write, failingFlush);
     EXPECT_EQ(readTextFile(file()), "new");
     ASSERT_TRUE(warning);
     EXPECT_NE(warning->find("decks.json"), std::string::npos);
     EXPECT_EQ(writeFileAtomically(file(), "newer"), std::nullopt);
 }
 
-TEST_F(AtomicFileTest, WritingIntoAMissingDirectoryFails) {
-    EXPECT_THROW(writeFileAtomically(file(), "x"), std::system_error);
-    EXPECT_FALSE(fs::exists(dir()));
-}
-
-TEST_F(AtomicFileTest, ReadsWholeFilesAndTellsAMissingFileFromAnUnreadableOne) {
-    EXPECT_EQ(readWholeFile(file()), std::nullopt);
-    std::string big(100000, 'x');
-    big += "end";
+TEST_F(AtomicFileTest, ReadsWholeFilesAndRefusesToMakeADirectoryOfAFile) {
+    EXPECT_EQ(readWholeFile(dir() / "missing"), std::nullopt);
+    const std::string big = std::string(100000, 'x') + "end";
     writeTextFile(file(), big);
     EXPECT_EQ(readWholeFile(file()), big);
     EXPECT_THROW(readWholeFile(dir()), std::system_error);  // a directory is not a file
-}
-
-TEST_F(AtomicFileTest, CreatesPrivateDirectoriesAndAcceptsExistingOnes) {
-    const fs::path nested = sandbox.root() / "a" / "b" / "c";
-    createPrivateDirectories(nested);
-    EXPECT_TRUE(fs::is_directory(nested));
-    EXPECT_EQ(permissionBits(nested), 0700u);
-    EXPECT_EQ(permissionBits(sandbox.root() / "a"), 0700u);
-    EXPECT_NO_THROW(createPrivateDirectories(nested));
-
-    writeTextFile(sandbox.root() / "plain", "");
-    EXPECT_THROW(createPrivateDirectories(sandbox.root() / "plain"), std::system_error);
-    EXPECT_THROW(createPrivateDirectories(sandbox.root() / "plain" / "below"), std::system_error);
+    EXPECT_NO_THROW(createPrivateDirectories(dir()));
+    EXPECT_THROW(createPrivateDirectories(file()), std::system_error);
+    EXPECT_THROW(createPrivateDirectories(file() / "below"), std::system_error);
 }
 
 }  // namespace
