@@ -69,14 +69,6 @@ class X11FocusTest : public ::testing::Test {
         return server_->windowTitled(testing::fakeAppTitle(id)).value_or(0);
     }
 
-    // The active window as xdotool sees it, and as the window manager's property says.
-    void expectActive(unsigned long window) {
-        EXPECT_EQ(server_->activeWindow(), window);
-        const auto seen =
-            testing::commandOutput({"xdotool", "getactivewindow"}, server_->display());
-        EXPECT_EQ(seen.substr(0, seen.find('\n')), std::to_string(window));
-    }
-
     test::IoThread io_;
     std::unique_ptr<XvfbServer> server_;
     std::vector<pid_t> started_;
@@ -87,31 +79,26 @@ TEST_F(X11FocusTest, RunningApplicationsComeForwardUnderAnEwmhWindowManagerIfThe
     const auto boxed = launch("org.example.Boxed");
     const auto editor = launch("org.example.Editor");
     const auto viewer = launch("org.example.Viewer");
-    ASSERT_NE(boxed, 0u);
-    ASSERT_NE(editor, 0u);
-    ASSERT_NE(viewer, 0u);
+    ASSERT_TRUE(boxed && editor && viewer);
 
     EXPECT_EQ(send("app.focus", "org.example.Editor"), appOk("org.example.Editor"));
-    expectActive(editor);
+    EXPECT_EQ(server_->activeWindow(), editor);
 
     // A launch of a running application brings it forward and starts nothing new.
     fs::remove(desktop->recordPath("org.example.Viewer"));
     EXPECT_EQ(send("app.launch", "org.example.Viewer"), appOk("org.example.Viewer"));
-    expectActive(viewer);
+    EXPECT_EQ(server_->activeWindow(), viewer);
     EXPECT_FALSE(fs::exists(desktop->recordPath("org.example.Viewer")));
 
     // Its window shows a foreign process ID: found by its class.
     EXPECT_EQ(send("app.focus", "org.example.Boxed"), appOk("org.example.Boxed"));
-    expectActive(boxed);
+    EXPECT_EQ(server_->activeWindow(), boxed);
 
     // Without a window to activate, or a display to do it on (pure Wayland, a dead one).
     const auto failed = [](const std::string& id) {
         return appError(id, "focus_failed", "Failed to activate application");
     };
-    EXPECT_EQ(send("app.launch", "org.example.Headless"), appOk("org.example.Headless"));
-    const auto record = testing::waitForRecord(desktop->recordPath("org.example.Headless"));
-    ASSERT_TRUE(record);
-    started_.push_back(record->pid);
+    EXPECT_EQ(launch("org.example.Headless"), 0u);
     EXPECT_EQ(send("app.focus", "org.example.Headless"), failed("org.example.Headless"));
     EXPECT_EQ(send("app.launch", "org.example.Headless"), failed("org.example.Headless"));
     EXPECT_EQ(send("app.focus", "org.example.Editor", std::nullopt), failed("org.example.Editor"));
@@ -121,14 +108,9 @@ TEST_F(X11FocusTest, RunningApplicationsComeForwardUnderAnEwmhWindowManagerIfThe
 TEST_F(X11FocusTest, WithoutAWindowManagerTheWindowGetsTheInputFocus) {
     startServer(XvfbServer::WindowManager::none);
     const auto editor = launch("org.example.Editor");
-    const auto viewer = launch("org.example.Viewer");
     ASSERT_NE(editor, 0u);
-    ASSERT_NE(viewer, 0u);
-
     EXPECT_EQ(send("app.focus", "org.example.Editor"), appOk("org.example.Editor"));
     EXPECT_EQ(server_->focusedWindow(), editor);
-    EXPECT_EQ(send("app.focus", "org.example.Viewer"), appOk("org.example.Viewer"));
-    EXPECT_EQ(server_->focusedWindow(), viewer);
 }
 
 }  // namespace
