@@ -1,5 +1,4 @@
 // A stand-in application for launch, focus and single-instance tests. It stays until killed.
-//
 //   fake_app [--record FILE] [--title TITLE] [--class NAME] [--wm-pid PID] [--window no]
 // With DISPLAY set (and no "--window no") it maps a window titled TITLE (WM_NAME, _NET_WM_NAME)
 // with WM_CLASS NAME and _NET_WM_PID its own PID (or PID, as a sandboxed application shows); then

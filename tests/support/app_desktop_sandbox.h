@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "agent_core/app_wire_handler.h"
 #include "agent_core/workspace_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
@@ -19,41 +20,93 @@ namespace velopad::testing {
 
 class AppDesktopSandbox {
   public:
-    AppDesktopSandbox();
+    using path = std::filesystem::path;
+
+    AppDesktopSandbox() {
+        for (const auto& folder :
+             {userApplications(), systemApplications(0), systemApplications(1), root() / "records"})
+            std::filesystem::create_directories(folder);
+        sandbox_.setEnv("XDG_DATA_DIRS",
+                        (root() / "system-a").string() + ":" + (root() / "system-b").string());
+        sandbox_.setEnv("XDG_CONFIG_DIRS", (root() / "config-dirs").string());
+        for (const char* name : {"XDG_CURRENT_DESKTOP", "DISPLAY", "WAYLAND_DISPLAY"})
+            sandbox_.setEnv(name, std::nullopt);
+        sandbox_.setEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (root() / "no-bus").string());
+    }
 
     Sandbox& sandbox() { return sandbox_; }
+    const path& root() const { return sandbox_.root(); }
 
     // $XDG_DATA_HOME/applications, and the applications folders of $XDG_DATA_DIRS' two entries.
-    std::filesystem::path userApplications() const;
-    std::filesystem::path systemApplications(int index) const;
+    path userApplications() const { return sandbox_.dataHome() / "applications"; }
+    path systemApplications(int index) const {
+        return root() / (index == 0 ? "system-a" : "system-b") / "applications";
+    }
+    path recordPath(const std::string& id) const { return root() / "records" / (id + ".started"); }
+    path programPath(const std::string& id) const { return root() / "bin" / id; }
 
-    void writeEntry(const std::filesystem::path& applications, const std::string& id,
-                    const std::string& body);
+    void writeEntry(const path& applications, const std::string& id, const std::string& body) {
+        writeTextFile(applications / (id + ".desktop"), body);
+    }
 
     // An entry starting its own copy of fake_app (programPath), recording to recordPath(id), its
     // window titled fakeAppTitle(id); `extraLines` go to the group, `extraArguments` to Exec.
     std::string fakeAppEntry(const std::string& id, const std::string& name,
                              const std::string& extraLines = "",
-                             const std::string& extraArguments = "");
+                             const std::string& extraArguments = "") {
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + copyFakeApp(id) +
+               " --record " + recordPath(id).string() + " --title " + fakeAppTitle(id) +
+               (extraArguments.empty() ? "" : " " + extraArguments) + "\nIcon=" + id + "\n" +
+               extraLines;
+    }
     // A D-Bus activatable entry served by fake_app, recording to recordPath(id); `service`
     // "accept" or "refuse": the session bus can start it; "none": nothing serves the name.
     std::string dbusAppEntry(const std::string& id, const std::string& name,
-                             const std::string& service);
-
-    std::filesystem::path recordPath(const std::string& id) const;
-    std::filesystem::path programPath(const std::string& id) const;
+                             const std::string& service) {
+        const std::string command = copyFakeApp(id) + " --dbus " + id + " --record " +
+                                    recordPath(id).string() +
+                                    (service == "refuse" ? " --refuse yes" : "");
+        if (service != "none") {
+            writeTextFile(sandbox_.dataHome() / "dbus-1" / "services" / (id + ".service"),
+                          "[D-BUS Service]\nName=" + id + "\nExec=" + command + "\n");
+        }
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + command +
+               "\nDBusActivatable=true\n";
+    }
 
   private:
+    // A copy of its own for `id`, so that /proc tells the applications apart.
+    std::string copyFakeApp(const std::string& id) const {
+        std::filesystem::create_directories(programPath(id).parent_path());
+        std::filesystem::copy_file(fakeAppPath(), programPath(id),
+                                   std::filesystem::copy_options::overwrite_existing);
+        return programPath(id).string();
+    }
+
     Sandbox sandbox_;
 };
 
 // The app wire handler's reply over `workspace` to `type` for `bundleId` (none when empty), and
 // the replies the phone expects.
-std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
-                     const std::string& bundleId);
-std::string appOk(const std::string& bundleId);
-std::string appError(const std::string& bundleId, const std::string& code,
-                     const std::string& message);
+inline const std::string kAppRequestId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
+inline std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
+                            const std::string& bundleId) {
+    const AppWireHandler wire{AppMessageHandler{AppLauncher{std::move(workspace)}}};
+    const std::string payload = bundleId.empty() ? "{}" : R"({"bundleId":")" + bundleId + R"("})";
+    return io
+        .run(wire.handle(R"({"id":")" + kAppRequestId + R"(","payload":)" + payload +
+                         R"(,"type":")" + type + R"("})"))
+        .value_or("");
+}
+inline std::string appOk(const std::string& bundleId) {
+    return R"({"id":")" + kAppRequestId + R"(","payload":{"bundleId":")" + bundleId +
+           R"("},"type":"app.ok"})";
+}
+inline std::string appError(const std::string& bundleId, const std::string& code,
+                            const std::string& message) {
+    return R"({"id":")" + kAppRequestId + R"(","payload":{"bundleId":")" + bundleId +
+           R"(","code":")" + code + R"(","message":")" + message + R"("},"type":"app.error"})";
+}
 
 // Creates the sandbox (adopting what GIO starts), lets `arrange` write the entries, and points
 // `slot` at it while the tests run.

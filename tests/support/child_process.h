@@ -1,16 +1,32 @@
 #pragma once
 // Programs a test starts, waits for and stops by PID; free of GoogleTest.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace velopad::testing {
 
@@ -25,40 +41,157 @@ struct Stdio {
 
 // Both ends of a close-on-exec pipe, closed when the object ends.
 struct Pipe {
-    Pipe();
+    Pipe() {
+        if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    }
     ~Pipe() {
         closeRead();
         closeWrite();
     }
-    void closeRead();
-    void closeWrite();
+    void closeRead() { ::close(std::exchange(ends[0], -1)); }
+    void closeWrite() { ::close(std::exchange(ends[1], -1)); }
     int ends[2];
 };
 
 // Starts `argv` (looked up in PATH); `dieWithParent`: SIGTERM when the creating thread ends.
-pid_t spawnProcess(const std::vector<std::string>& argv, Stdio stdio = {},
-                   const Environment& environment = std::nullopt, bool dieWithParent = false);
-std::vector<std::string> environmentWithout(const std::vector<std::string>& dropped);
+inline pid_t spawnProcess(std::vector<std::string> argv, Stdio stdio = {},
+                          Environment environment = std::nullopt, bool dieWithParent = false) {
+    // setpriv execs the program in place, so the PID stays the program's.
+    if (dieWithParent) argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM"});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int sources[] = {stdio.in, stdio.out, stdio.err};
+    for (int target = 0; target < 3; ++target) {
+        if (sources[target] >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, sources[target], target);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_RDWR, 0);
+        }
+    }
+    const auto pointers = [](std::vector<std::string>& texts) {
+        std::vector<char*> result;
+        for (auto& text : texts) result.push_back(text.data());
+        result.push_back(nullptr);
+        return result;
+    };
+    auto args = pointers(argv);
+    auto env = environment ? pointers(*environment) : std::vector<char*>{};
+    pid_t pid = -1;
+    const int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(),
+                                     environment ? env.data() : environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+    return pid;
+}
+
+inline std::vector<std::string> environmentWithout(const std::vector<std::string>& dropped) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text(*entry);
+        if (std::find(dropped.begin(), dropped.end(), text.substr(0, text.find('='))) ==
+            dropped.end()) {
+            entries.push_back(text);
+        }
+    }
+    return entries;
+}
+
+inline Environment withDisplay(const std::optional<std::string>& display) {
+    auto entries = environmentWithout({"DISPLAY"});
+    if (display) entries.push_back("DISPLAY=" + *display);
+    return entries;
+}
 
 // Runs `argv` to its end with `input`: its exit status (-1 when killed) and standard output.
-std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
-                                               const std::string& input = "",
-                                               const Environment& environment = std::nullopt);
-int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
-// The output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
-std::string commandOutput(const std::vector<std::string>& argv,
-                          const std::optional<std::string>& display);
+inline std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
+                                                      const std::string& input = "",
+                                                      const Environment& environment = {}) {
+    Pipe in;
+    Pipe out;
+    const pid_t pid = spawnProcess(argv, {in.ends[0], out.ends[1], -1}, environment);
+    in.closeRead();
+    out.closeWrite();
+    for (std::size_t done = 0; done < input.size();) {
+        const ssize_t count = ::write(in.ends[1], input.data() + done, input.size() - done);
+        if (count <= 0) break;
+        done += static_cast<std::size_t>(count);
+    }
+    in.closeWrite();
+    std::string output;
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(out.ends[0], buffer, sizeof buffer)) != 0;) {
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) break;
+        output.append(buffer, static_cast<std::size_t>(count));
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return {-1, output};
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
 
-void stopChild(pid_t& pid);   // SIGTERM, up to five seconds, then SIGKILL; sets it to -1
-void stopProcess(pid_t pid);  // SIGKILL, then waits until it is reaped (ours or adopted) or gone
-void adoptOrphans();          // so that what GIO starts can be reaped
+inline int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
+    auto [status, text] = runCapturingOutput(argv);
+    if (output) *output += text;
+    return status;
+}
+
+// The output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
+inline std::string commandOutput(const std::vector<std::string>& argv,
+                                 const std::optional<std::string>& display) {
+    try {
+        return runCapturingOutput(argv, "", withDisplay(display)).second;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+// SIGKILL for `pid`, then waits until it is reaped (our child or adopted) or gone.
+inline void stopProcess(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    waitUntil([pid] {
+        const pid_t reaped = ::waitpid(pid, nullptr, WNOHANG);
+        if (reaped == pid) return true;
+        if (reaped >= 0 || errno != ECHILD) return false;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');  // the command name may hold spaces and parentheses
+        return !stat || (close != std::string::npos && text.substr(close + 1, 3) == " Z ");
+    });
+}
+
+inline void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }  // reap what GIO starts
 
 // One line (without its newline) read from `fd` within `timeout`; throws std::runtime_error.
-std::string readLineFrom(int fd, std::chrono::milliseconds timeout);
-// Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s);
+inline std::string readLineFrom(int fd, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string line;
+    char c = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd poller{fd, POLLIN, 0};
+        if (::poll(&poller, 1, 50) <= 0) continue;
+        if (::read(fd, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    throw std::runtime_error("no complete line from the child process");
+}
 
-// A child that is stopped with stopChild when the object ends.
+// A child that gets SIGTERM, up to five seconds, then SIGKILL when the object ends.
 class Child {
   public:
     explicit Child(pid_t pid = -1) : pid_(pid) {}
@@ -67,40 +200,109 @@ class Child {
         std::swap(pid_, other.pid_);
         return *this;
     }
-    ~Child() { stopChild(pid_); }
+    ~Child() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        if (!waitUntil([this] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, 5s)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
 
     pid_t pid() const { return pid_; }
-    bool ended();  // reaps it
+    bool ended() {  // reaps it
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+        return pid_ < 0;
+    }
 
   private:
     pid_t pid_;
 };
 
 // Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
-Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-                   Stdio stdio = {}, const Environment& environment = std::nullopt,
-                   std::chrono::milliseconds timeout = 10s);
+inline Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
+                          Stdio stdio = {}, const Environment& environment = std::nullopt,
+                          std::chrono::milliseconds timeout = 10s) {
+    Child child(spawnProcess(argv, stdio, environment, true));
+    if (!waitUntil([&] { return child.ended() || ready(); }, timeout) || child.ended()) {
+        throw std::runtime_error(argv.at(0) + " did not come up");
+    }
+    return child;
+}
+
+inline std::filesystem::path fakeAppPath() { return VELOPAD_BINARY_DIR "/tests/fake_app"; }
+// The title of the window of fake_app started for an entry `id`.
+inline std::string fakeAppTitle(const std::string& id) { return "fake-window-" + id; }
+inline pid_t spawnFakeApp(std::vector<std::string> arguments,
+                          const std::optional<std::string>& display) {
+    arguments.insert(arguments.begin(), fakeAppPath().string());
+    return spawnProcess(arguments, {}, withDisplay(display));
+}
+
+// What a started fake_app wrote to its record file, waited for up to `timeout`.
+struct FakeAppRecord {
+    pid_t pid = 0;
+    std::string display;  // empty when it had none
+};
+inline std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
+                                                  std::chrono::milliseconds timeout = 10s) {
+    FakeAppRecord record;
+    waitUntil(
+        [&] {
+            std::ifstream in(path);
+            for (std::string line; std::getline(in, line);) {
+                if (line.starts_with("pid=")) record.pid = std::stoi(line.substr(4));
+                if (line.starts_with("display=")) record.display = line.substr(8);
+            }
+            return record.pid > 0;
+        },
+        timeout);
+    return record.pid > 0 ? std::optional(record) : std::nullopt;
+}
 
 // fake_app listening on a port, as another program or a copy of the agent would.
 class PortHolder {
   public:
     struct Options {
-        std::filesystem::path program = "";  // default: the built fake_app
-        std::uint16_t port = 0;              // 0: a free port
-        bool ignoreTerm = false;             // it survives SIGTERM
-        bool ownNetwork = false;             // in a network namespace of its own (needs root)
+        std::filesystem::path program = fakeAppPath();
+        std::uint16_t port = 0;   // 0: a free port
+        bool ignoreTerm = false;  // it survives SIGTERM
+        bool ownNetwork = false;  // in a network namespace of its own (needs root)
     };
     PortHolder() : PortHolder(Options{}) {}
-    explicit PortHolder(Options options);
+    explicit PortHolder(Options options) {
+        std::vector<std::string> argv{options.program.string(), "--listen",
+                                      std::to_string(options.port)};
+        if (options.ignoreTerm) argv.insert(argv.end(), {"--ignore-term", "yes"});
+        if (options.ownNetwork) argv.insert(argv.begin(), {"unshare", "--net", "--"});
+        Pipe out;
+        pid_ = spawnProcess(argv, {-1, out.ends[1], -1});
+        out.closeWrite();
+        try {
+            port_ = static_cast<std::uint16_t>(std::stoi(readLineFrom(out.ends[0], 10s)));
+        } catch (const std::exception&) {
+        }
+        if (port_ == 0 || (options.port != 0 && port_ != options.port)) {
+            endingSignal(true);
+            throw std::runtime_error("fake_app did not take its port");
+        }
+    }
     ~PortHolder() { endingSignal(true); }
     PortHolder(const PortHolder&) = delete;
     PortHolder& operator=(const PortHolder&) = delete;
 
     std::uint16_t port() const { return port_; }
     pid_t pid() const { return pid_; }
-    bool running();
+    bool running() {
+        if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+        return !reaped_;
+    }
     // Kills it (if `kill`) and waits: the signal that ended it, 0 for an exit, -1 when it lives.
-    int endingSignal(bool kill = false);
+    int endingSignal(bool kill = false) {
+        if (kill && !reaped_) ::kill(pid_, SIGKILL);
+        if (!waitUntil([this] { return !running(); }, 5s)) return -1;
+        return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+    }
 
   private:
     pid_t pid_ = -1;
@@ -109,48 +311,92 @@ class PortHolder {
     bool reaped_ = false;
 };
 
-std::filesystem::path fakeAppPath();
-std::string fakeAppTitle(const std::string& id);  // of the window of an entry `id`
-// What a started fake_app wrote to its record file, waited for up to `timeout`.
-struct FakeAppRecord {
-    pid_t pid = 0;
-    std::string display;  // empty when it had none
-};
-std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
-                                           std::chrono::milliseconds timeout = 10s);
-pid_t spawnFakeApp(const std::vector<std::string>& arguments,
-                   const std::optional<std::string>& display);
-
 }  // namespace velopad::testing
 
 namespace velopad::test {
 
-// The built velopad-agent (or $VELOPAD_AGENT) taking commands on its standard input; its
-// standard output and error are read line by line.
+using namespace std::chrono_literals;
+
+// The built velopad-agent (or $VELOPAD_AGENT, for the proofs) taking commands on its standard
+// input; its standard output and error are read line by line.
 class AgentProcess {
   public:
-    explicit AgentProcess(std::vector<std::string> arguments = {"--headless"});
-    ~AgentProcess();  // kills the agent if it still runs
+    explicit AgentProcess(std::vector<std::string> arguments = {"--headless"}) {
+        const char* chosen = std::getenv("VELOPAD_AGENT");
+        arguments.insert(arguments.begin(), chosen && *chosen ? std::string(chosen)
+                                                              : VELOPAD_BINARY_DIR
+                                                "/app/velopad-agent");
+        pid_ = testing::spawnProcess(arguments, {input_.ends[0], output_.ends[1], output_.ends[1]});
+        input_.closeRead();
+        output_.closeWrite();
+    }
+    ~AgentProcess() {
+        if (!status_) testing::stopProcess(pid_);
+    }
 
     pid_t pid() const { return pid_; }
+    const std::string& output() const { return seen_; }  // everything it wrote so far
+
     // The rest of the next line starting with `prefix` (earlier lines are skipped), or none.
-    std::optional<std::string> waitForLine(
-        const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    void command(const std::string& line);
-    // SIGTERM, then waits: the exit status, or -1 when it had to be killed.
-    int terminate(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::optional<std::string> waitForLine(const std::string& prefix,
+                                           std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (std::size_t end; (end = unread_.find('\n')) != std::string::npos;) {
+                std::string line = unread_.substr(0, end);
+                unread_.erase(0, end + 1);
+                if (line.starts_with(prefix)) return line.substr(prefix.size());
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !readMore(left)) return std::nullopt;
+        }
+    }
+    void command(const std::string& line) {
+        const std::string text = line + "\n";
+        if (::write(input_.ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw std::runtime_error("cannot write to the agent");
+    }
     // Waits for it to end by itself: its status (128 + a signal that ended it), or none.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
-    const std::string& output() const { return output_; }  // everything it wrote so far
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
+        int status = 0;
+        const auto ended = [&] {
+            const bool reaped = ::waitpid(pid_, &status, WNOHANG) == pid_;
+            while (readMore(0ms)) {
+            }
+            return reaped;
+        };
+        if (!status_ && testing::waitUntil(ended, timeout))
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+    // SIGTERM, then waits: the exit status, or -1 when it had to be killed.
+    int terminate(std::chrono::milliseconds timeout = 10s) {
+        if (status_) return *status_;
+        ::kill(pid_, SIGTERM);
+        if (auto status = waitForExit(timeout)) return *status;
+        ::kill(pid_, SIGKILL);
+        waitForExit(5s);
+        return -1;
+    }
 
   private:
-    bool readMore(std::chrono::milliseconds timeout);
+    bool readMore(std::chrono::milliseconds timeout) {
+        pollfd fd{output_.ends[0], POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return false;
+        char chunk[4096];
+        const ssize_t count = ::read(fd.fd, chunk, sizeof chunk);
+        if (count <= 0) return false;
+        unread_.append(chunk, static_cast<std::size_t>(count));
+        seen_.append(chunk, static_cast<std::size_t>(count));
+        return true;
+    }
 
     testing::Pipe input_;
-    testing::Pipe outputPipe_;
+    testing::Pipe output_;
     pid_t pid_ = -1;
-    std::string buffer_;
-    std::string output_;
+    std::string unread_;
+    std::string seen_;
     std::optional<int> status_;
 };
 

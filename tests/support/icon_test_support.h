@@ -2,9 +2,14 @@
 // Icon fixtures: a Sandbox whose XDG_DATA_DIRS holds only a private "hicolor" theme, small PNG
 // and SVG icons and desktop entries, and a PNG reader for checking results.
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <openssl/evp.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,33 +22,93 @@ struct DecodedPng {
     int height = 0;
     std::vector<std::uint8_t> rgba;  // row after row, 4 bytes a pixel
 
-    std::uint32_t pixel(int x, int y) const;  // 0xRRGGBBAA
+    std::uint32_t pixel(int x, int y) const {  // 0xRRGGBBAA
+        const auto at = static_cast<std::size_t>(y * width + x) * 4;
+        return (std::uint32_t{rgba.at(at)} << 24) | (std::uint32_t{rgba.at(at + 1)} << 16) |
+               (std::uint32_t{rgba.at(at + 2)} << 8) | std::uint32_t{rgba.at(at + 3)};
+    }
     std::uint8_t alpha(int x, int y) const { return static_cast<std::uint8_t>(pixel(x, y) & 0xFF); }
 };
 
-std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png);
+inline std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png) {
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+    const bool written = gdk_pixbuf_loader_write(loader, png.data(), png.size(), nullptr);
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* image = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    std::optional<DecodedPng> decoded;
+    if (image != nullptr) {
+        decoded = DecodedPng{gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image), {}};
+        const int channels = gdk_pixbuf_get_n_channels(image);
+        const int stride = gdk_pixbuf_get_rowstride(image);
+        const guchar* pixels = gdk_pixbuf_read_pixels(image);
+        for (int y = 0; y < decoded->height; ++y) {
+            for (int x = 0; x < decoded->width; ++x) {
+                const guchar* p = pixels + y * stride + x * channels;
+                decoded->rgba.insert(decoded->rgba.end(),
+                                     {p[0], p[1], p[2], channels == 4 ? p[3] : guchar{255}});
+            }
+        }
+    }
+    g_object_unref(loader);
+    return decoded;
+}
 
 // Images of one opaque colour: 0xRRGGBB for PNG, "#00ff00" for SVG.
-void writeSolidPng(const std::filesystem::path& file, int width, int height, std::uint32_t rgb);
-void writeSolidSvg(const std::filesystem::path& file, int width, int height,
-                   const std::string& colour);
+inline void writeSolidPng(const std::filesystem::path& file, int width, int height,
+                          std::uint32_t rgb) {
+    std::filesystem::create_directories(file.parent_path());
+    GdkPixbuf* image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    gdk_pixbuf_fill(image, (rgb << 8) | 0xFF);
+    const bool saved = gdk_pixbuf_save(image, file.c_str(), "png", nullptr, nullptr);
+    g_object_unref(image);
+    if (!saved) throw std::runtime_error("cannot write " + file.string());
+}
+inline void writeSolidSvg(const std::filesystem::path& file, int width, int height,
+                          const std::string& colour) {
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    writeTextFile(file, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" +
+                            h + "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w +
+                            "\" height=\"" + h + "\" fill=\"" + colour + "\"/></svg>\n");
+}
 
 // Lower-case hex, computed independently of the code under test.
-std::string sha256Hex(const std::vector<std::uint8_t>& bytes);
+inline std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
 
-// A desktop entry with Name, Exec and, when given, Icon.
-void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
-                       const std::optional<std::string>& icon);
+inline void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
+                              const std::optional<std::string>& icon) {
+    writeTextFile(file, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" +
+                            (icon ? "Icon=" + *icon + "\n" : ""));
+}
 
 class IconThemeSandbox {
   public:
-    explicit IconThemeSandbox(Sandbox& sandbox);
+    explicit IconThemeSandbox(Sandbox& sandbox) : root_(sandbox.root()) {
+        sandbox.setEnv("XDG_DATA_DIRS", dataDir().string());
+        sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+        writeTextFile(
+            hicolor() / "index.theme",
+            "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,128x128/apps,scalable/apps\n\n"
+            "[48x48/apps]\nSize=48\nType=Threshold\n\n"
+            "[128x128/apps]\nSize=128\nType=Threshold\n\n"
+            "[scalable/apps]\nSize=128\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+        std::filesystem::create_directories(applications());
+    }
 
     std::filesystem::path dataDir() const { return root_ / "share"; }  // all of XDG_DATA_DIRS
     std::filesystem::path hicolor() const { return dataDir() / "icons" / "hicolor"; }
     std::filesystem::path applications() const { return dataDir() / "applications"; }
 
-    // Writes "<id>.desktop" into applications().
     std::filesystem::path writeApplication(const std::string& id,
                                            const std::optional<std::string>& icon) const {
         writeDesktopEntry(applications() / (id + ".desktop"), id, icon);

@@ -6,6 +6,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/thread_pool.hpp>
+#include <boost/asio/use_future.hpp>
 #include <chrono>
 #include <future>
 #include <stdexcept>
@@ -21,11 +22,10 @@ class IoThread {
         : work_(context_.get_executor()), pool_(poolThreads), thread_([this] { context_.run(); }) {}
     ~IoThread() { drain(); }
 
-    // Lets every pending operation finish (close sockets and cancel timers first), then ends
-    // the pool and the thread; after a few seconds it stops the context instead. Call it before
-    // destroying what the coroutines use, and declare the IoThread before those objects so the
-    // context outlives their strands. The pool ends first: a pool thread that has just handed a
-    // result back still holds one of the context's strands for a moment.
+    // Lets pending operations finish (close sockets, cancel timers first), or stops the context
+    // after `patience`. Call it before destroying what the coroutines use, and declare the
+    // IoThread before those objects; the pool ends first, as a pool thread that has just handed
+    // a result back still holds one of the context's strands for a moment.
     void drain(std::chrono::seconds patience = std::chrono::seconds(5)) {
         if (!thread_.joinable()) return;
         work_.reset();
@@ -50,19 +50,7 @@ class IoThread {
     // Runs the task on the io thread and waits for its result (rethrowing its exception).
     template <class T>
     T run(Task<T> task, std::chrono::seconds timeout = std::chrono::seconds(20)) {
-        std::promise<T> promise;
-        auto future = promise.get_future();
-        asio::co_spawn(context_, std::move(task),
-                       [&promise](std::exception_ptr error, auto... value) {
-                           if (error) {
-                               promise.set_exception(error);
-                           } else {
-                               if constexpr (sizeof...(value) == 0)
-                                   promise.set_value();
-                               else
-                                   promise.set_value(std::move(value)...);
-                           }
-                       });
+        auto future = asio::co_spawn(context_, std::move(task), asio::use_future);
         if (future.wait_for(timeout) != std::future_status::ready) {
             throw std::runtime_error("task did not finish in time");
         }

@@ -1,9 +1,7 @@
 #pragma once
-// Fixtures for the process runner and the Shortcuts tool: an io_context that runs one task and
-// what it started to their end, a recording process runner, and a sandbox for Shortcut files.
+// Fixtures for the process runner and the Shortcuts tool: a recording process runner and a
+// sandbox for Shortcut files.
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/use_future.hpp>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -12,25 +10,12 @@
 
 #include "agent_core/async.h"
 #include "agent_core/process_running.h"
+#include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 
 namespace velopad::testing {
 
-class IoHarness {
-  public:
-    Executor executor() { return io_.get_executor(); }
-
-    template <class T>
-    T run(Task<T> task) {  // rethrows the task's exception
-        auto future = asio::co_spawn(io_, std::move(task), asio::use_future);
-        io_.restart();
-        io_.run();
-        return future.get();
-    }
-
-  private:
-    asio::io_context io_;
-};
+using IoHarness = test::IoThread;  // runs a task on its own thread and waits for it
 
 // Records each call and answers with a fixed result, or fails as told.
 class FakeProcessRunner : public ProcessRunning {

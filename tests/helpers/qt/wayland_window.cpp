@@ -1,10 +1,6 @@
-// A native Wayland window for focus tests on real compositors.
-//
-//   wayland_window <desktop-id> <record file>
-//
-// Opens one window whose app_id is <desktop-id> and appends "pid=<pid>" once, then "active" or
-// "inactive" each time the compositor gives or takes its focus, to the record file. It stays
-// until killed. Run it with QT_QPA_PLATFORM=wayland and WAYLAND_DISPLAY set.
+// A native Wayland window for focus tests on real compositors: wayland_window <app id> <record>
+// appends "pid=<pid>" to the record file once, then "active" or "inactive" whenever the
+// compositor gives or takes its focus. Run it with QT_QPA_PLATFORM=wayland and WAYLAND_DISPLAY.
 
 #include <unistd.h>
 
