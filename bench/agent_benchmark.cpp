@@ -14,12 +14,14 @@
 #include "protocol/deck_templates.h"
 #include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
+#include "tests/support/sandbox_fixture.h"
 
 namespace {
 
 using namespace velopad;
 using namespace velopad::proof;
 namespace fs = std::filesystem;
+using velopad::testing::writeTextFile;
 
 const std::string pingText = ping("00000000-0000-4000-8000-000000000001");
 
@@ -64,7 +66,7 @@ struct Latency {
 
 Latency measureRoundTrips(std::uint16_t port, const std::string& token, const std::string& text,
                           int count) {
-    test::WsClient client(port, withToken(token));
+    test::WsClient client(port, {{"X-Harborlink-Token", token}});
     for (int i = 0; i < std::min(count, 200); ++i) roundTrip(client, text);  // warm up
     std::vector<double> micros;
     for (int i = 0; i < count; ++i) {
@@ -83,7 +85,7 @@ double measureThroughput(std::uint16_t port, const std::string& token, int conne
     std::vector<std::thread> threads;
     for (int c = 0; c < connections; ++c) {
         threads.emplace_back([&] {
-            test::WsClient client(port, withToken(token));
+            test::WsClient client(port, {{"X-Harborlink-Token", token}});
             while (!go) std::this_thread::yield();
             const auto start = Clock::now();
             long done = 0;
@@ -97,33 +99,12 @@ double measureThroughput(std::uint16_t port, const std::string& token, int conne
     return static_cast<double>(total) / seconds;
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// A 256 × 256 picture with some detail, so that decoding and encoding do real work.
-void writePngIcon(const fs::path& path, int seed) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 256, 256);
-    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    for (int y = 0; y < 256; ++y) {
-        for (int x = 0; x < 256; ++x) {
-            guchar* pixel = pixels + y * gdk_pixbuf_get_rowstride(pixbuf) + x * 4;
-            pixel[0] = static_cast<guchar>(x * 3 + seed * 40);
-            pixel[1] = static_cast<guchar>(y * 5 + seed * 17);
-            pixel[2] = static_cast<guchar>((x ^ y) + seed * 29);
-            pixel[3] = (x - 128) * (x - 128) + (y - 128) * (y - 128) < 120 * 120 ? 255 : 0;
-        }
-    }
-    fs::create_directories(path.parent_path());
-    gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr);
-    g_object_unref(pixbuf);
-}
-
-void writeSvgIcon(const fs::path& path, int seed) {
+// Half the icons are SVG, half PNG pictures of the same kind drawn from them.
+void writeIcon(const fs::path& theme, const std::string& name, int seed) {
+    const fs::path svg = theme / "scalable" / "apps" / (name + ".svg");
     const std::string hue = "hsl(" + std::to_string(seed * 30 % 360);
-    writeFile(
-        path,
+    writeTextFile(
+        svg,
         R"(<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">
 <defs><linearGradient id="g" x1="0" y1="0" x2="1" y2="1"><stop offset="0" stop-color=")" +
             hue + R"svg(,70%,60%)"/><stop offset="1" stop-color=")svg" + hue +
@@ -132,6 +113,13 @@ void writeSvgIcon(const fs::path& path, int seed) {
 <path d="M64 176 L128 64 L192 176 Z" fill="#fff" fill-opacity="0.85"/>
 <circle cx="128" cy="150" r="24" fill="none" stroke="#222" stroke-width="8"/></svg>
 )svg");
+    if (seed % 2 == 1) return;
+    const fs::path png = theme / "256x256" / "apps" / (name + ".png");
+    fs::create_directories(png.parent_path());
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file_at_size(svg.c_str(), 256, 256, nullptr);
+    gdk_pixbuf_save(pixbuf, png.c_str(), "png", nullptr, nullptr);
+    g_object_unref(pixbuf);
+    fs::remove(svg);
 }
 
 // Desktop entries whose programs are small scripts of their own (never started here).
@@ -147,17 +135,13 @@ std::vector<std::string> installApplications(const fs::path& data) {
                   fs::copy_options::overwrite_existing);
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const std::string icon = "bench-icon-" + std::to_string(i);
-        if (i % 2 == 0) {
-            writePngIcon(theme / "256x256" / "apps" / (icon + ".png"), static_cast<int>(i));
-        } else {
-            writeSvgIcon(theme / "scalable" / "apps" / (icon + ".svg"), static_cast<int>(i));
-        }
+        writeIcon(theme, icon, static_cast<int>(i));
         const fs::path program = data / "programs" / ids[i];
-        writeFile(program, "#!/bin/sh\nexec sleep 1000\n");
+        writeTextFile(program, "#!/bin/sh\nexec sleep 1000\n");
         fs::permissions(program, fs::perms::owner_all);
-        writeFile(data / "applications" / (ids[i] + ".desktop"),
-                  "[Desktop Entry]\nType=Application\nName=Bench " + std::to_string(i) +
-                      "\nExec=" + program.string() + "\nIcon=" + icon + "\n");
+        writeTextFile(data / "applications" / (ids[i] + ".desktop"),
+                      "[Desktop Entry]\nType=Application\nName=Bench " + std::to_string(i) +
+                          "\nExec=" + program.string() + "\nIcon=" + icon + "\n");
     }
     return ids;
 }
@@ -234,7 +218,7 @@ int main(int argc, char** argv) {
         std::max(roundTrips / 10, 50));
     std::printf("deck.sync: p50 %.1f us  p99 %.1f us\n", sync.p50, sync.p99);
 
-    test::WsClient phone(agentPort, withToken(*token));
+    test::WsClient phone(agentPort, {{"X-Harborlink-Token", *token}});
     const double fresh = iconRound(phone, ids, 1);
     const double cached = iconRound(phone, ids, 2);
     std::printf("%zu icons: fresh %.1f ms  cached %.1f ms\n", ids.size(), fresh, cached);

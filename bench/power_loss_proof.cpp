@@ -103,12 +103,11 @@ long runSaver(const fs::path& file, long first, long count,
         kill(pid, SIGKILL);
     }
     waitpid(pid, nullptr, 0);
-    std::string all;
-    char chunk[4096];
-    for (ssize_t n; (n = read(out.ends[0], chunk, sizeof chunk)) > 0;) all.append(chunk, n);
-    const auto end = all.rfind('\n');  // a line cut by the kill does not count
-    const auto at = all.rfind("saved ", end);
-    return end == std::string::npos ? first - 1 : std::stol(all.substr(at + 6, end - at - 6));
+    long saved = first - 1;  // each line is one write to the pipe: none is cut by the kill
+    FILE* lines = fdopen(dup(out.ends[0]), "r");
+    for (long n; std::fscanf(lines, "saved %ld\n", &n) == 1;) saved = n;
+    std::fclose(lines);
+    return saved;
 }
 
 int runDecks(int rounds, const fs::path& directory) {

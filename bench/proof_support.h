@@ -10,6 +10,7 @@
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -73,10 +75,6 @@ inline std::string pairRequest(const std::string& pin, const std::string& device
 
 inline std::string iconRequest(const std::string& id, const std::vector<std::string>& bundleIds) {
     return frame("app.icon.request", id, nlohmann::json{{"bundleIds", bundleIds}}.dump());
-}
-
-inline test::WsClient::Headers withToken(const std::string& token) {
-    return {{"X-Harborlink-Token", token}};
 }
 
 // Resident memory (KiB) and open file descriptors of a process.
@@ -163,32 +161,27 @@ inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& f
     co_return handshakeError;
 }
 
-// Keeps reading the agent's output, so that it never blocks on a full pipe, until `done`.
-inline Task<void> drainOutput(test::AgentProcess& agent, const bool& done) {
-    while (!done) {
+// Runs `proof` to its end beside a reader of the agent's output (so that the agent never blocks
+// on a full pipe), then stops the agent; shows its output when either failed. The proof's status.
+inline Task<void> drainOutput(test::AgentProcess& agent, std::future<int>& proof) {
+    while (proof.wait_for(0s) != std::future_status::ready) {
         while (agent.waitForLine("", 0ms)) {
         }
         co_await pause(100ms);
     }
 }
 
-// Runs `proof` to its end beside the agent, then stops the agent; shows the agent's output when
-// either failed. The proof's status.
 inline int runProof(test::AgentProcess& agent, Task<int> proof) {
     asio::io_context context;
-    bool done = false;
-    int status = 1;
-    asio::co_spawn(context, drainOutput(agent, done), asio::detached);
-    asio::co_spawn(context, std::move(proof), [&](std::exception_ptr error, int result) {
-        done = true;
-        try {
-            if (error) std::rethrow_exception(error);
-            status = result;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-        }
-    });
+    auto result = asio::co_spawn(context, std::move(proof), asio::use_future);
+    asio::co_spawn(context, drainOutput(agent, result), asio::detached);
     context.run();
+    int status = 1;
+    try {
+        status = result.get();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
     if (agent.terminate() != 0 || status != 0)
         std::fprintf(stderr, "the agent's output:\n%s\n", agent.output().c_str());
     return status;

@@ -1,12 +1,20 @@
-// <phones> paired phones (connecting one after another, then all at once) each send <messages>
-// frames — pings, deck.sync, icon requests, frames to ignore — 8 at a time to the real agent;
-// every reply must answer its own request, per kind in the order sent. The agent's resident
-// memory must stay within 2 MiB of its size after the first tenth of the messages, and its open
-// files return to their number once the phones leave.
-//   soak_proof [phones] [messages-per-phone]      (100, 10000; run through bench/run-soak)
+// The real agent under load from phones (run through bench/run-flood and bench/run-soak).
+//   load_proof flood [rounds] [unpaired] [half-open]      (20, 500, 200)
+// Each round opens <unpaired> WebSockets without a token and <half-open> TCP connections that
+// send part of a handshake and fall silent, all from 127.0.0.2; then, while new unpaired ones
+// keep coming, the paired phone connects from 127.0.0.1, pings and receives a push typed at the
+// agent's terminal, within 5 s per step.
+//   load_proof soak [phones] [messages-per-phone]      (100, 10000)
+// The phones (connecting one after another, then all at once) each send <messages> frames —
+// pings, deck.sync, icon requests, frames to ignore — 8 at a time; every reply must answer its
+// own request, per kind in the order sent. The agent's resident memory must stay within 2 MiB of
+// its size after the first tenth of the messages, and its open files return to their number
+// once the phones leave.
 
 #include <algorithm>
+#include <boost/asio/write.hpp>
 #include <deque>
+#include <list>
 #include <memory>
 #include <set>
 
@@ -16,6 +24,122 @@ namespace {
 
 using namespace velopad;
 using namespace velopad::proof;
+
+struct Flood {
+    std::list<std::shared_ptr<WebSocket>> connections;
+    int settled = 0;        // connected and handshaken, or failed doing so
+    int upgraded = 0;       // unpaired WebSockets that finished their handshake
+    int closedByAgent = 0;  // connections the agent ended (refused, evicted, timed out)
+    bool churning = false;
+
+    void close() {
+        for (auto& ws : connections) beast::get_lowest_layer(*ws).close();
+    }
+};
+
+// A connection from 127.0.0.2: an unpaired WebSocket, or a TCP connection that sends part of a
+// handshake; either then waits for the agent to end it.
+Task<void> floodConnection(std::shared_ptr<Flood> flood, bool halfOpen) {
+    const auto executor = co_await asio::this_coro::executor;
+    const auto ws = flood->connections.emplace_back(std::make_shared<WebSocket>(executor));
+    auto& stream = beast::get_lowest_layer(*ws);
+    const std::string part = "GET / HTTP/1.1\r\nHost: 127.0.0.1:9847\r\nUpgrade: websocket\r\n";
+    beast::error_code error;
+    if (halfOpen) {
+        error = co_await connectFrom(stream, "127.0.0.2");
+        if (!error) co_await asio::async_write(stream, asio::buffer(part), awaitInto(error));
+    } else {
+        error = co_await openWebSocket(*ws, "127.0.0.2", std::nullopt);
+        flood->upgraded += !error;
+    }
+    ++flood->settled;
+    char byte;  // what the agent sends next, or the end of the connection
+    if (!error) co_await stream.async_read_some(asio::buffer(&byte, 1), awaitInto(error));
+    flood->closedByAgent += error != asio::error::operation_aborted;
+}
+
+// A new unpaired connection every millisecond while the phone is served.
+Task<void> churn(std::shared_ptr<Flood> flood) {
+    const auto executor = co_await asio::this_coro::executor;
+    for (int i = 0; flood->churning && i < 5000; ++i) {
+        asio::co_spawn(executor, floodConnection(flood, false), asio::detached);
+        co_await pause(1ms);
+    }
+}
+
+// The next message as JSON; an object saying what went wrong when there is none.
+Task<nlohmann::json> receiveJson(WebSocket& ws) {
+    beast::flat_buffer buffer;
+    beast::error_code error;
+    beast::get_lowest_layer(ws).expires_after(5s);
+    co_await ws.async_read(buffer, awaitInto(error));
+    const std::string text = error ? "nothing in 5 s" : beast::buffers_to_string(buffer.data());
+    const auto json = nlohmann::json::parse(text, nullptr, false);
+    co_return json.is_object() ? json : nlohmann::json{{"unreadable", text.substr(0, 80)}};
+}
+
+// Connects, pings and waits for a push; the step that failed, or "" when served.
+Task<std::string> servePhone(const std::string& token, test::AgentProcess& agent, int round) {
+    WebSocket ws(co_await asio::this_coro::executor);
+    beast::get_lowest_layer(ws).expires_after(5s);
+    beast::error_code error = co_await openWebSocket(ws, "127.0.0.1", token);
+    if (error) co_return "connect: " + error.message();
+    const std::string id = messageId(0xC0000000, static_cast<unsigned long long>(round));
+    const std::string pingText = ping(id);
+    beast::get_lowest_layer(ws).expires_after(5s);
+    co_await ws.async_write(asio::buffer(pingText), awaitInto(error));
+    if (error) co_return "ping: " + error.message();
+    const nlohmann::json pong = co_await receiveJson(ws);
+    if (pong.value("type", "") != "pong" || pong.value("id", "") != id)
+        co_return "pong: " + pong.dump().substr(0, 80);
+    agent.command("push");
+    const nlohmann::json pushed = co_await receiveJson(ws);
+    if (pushed.value("type", "") != "decks.snapshot")
+        co_return "push: " + pushed.dump().substr(0, 80);
+    beast::get_lowest_layer(ws).expires_after(2s);
+    co_await ws.async_close(websocket::close_code::normal, awaitInto(error));
+    co_return std::string();
+}
+
+Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int unpaired,
+                int halfOpen) {
+    const auto executor = co_await asio::this_coro::executor;
+    int served = 0;
+    auto flood = std::make_shared<Flood>();
+    for (int round = 1; round <= rounds; ++round) {
+        flood->close();
+        flood = std::make_shared<Flood>();
+        co_await pause(200ms);
+        // The unpaired connections come in waves of 50, each let finish its handshakes (or be
+        // turned away) before the next, then the half-open ones all at once; the phone comes
+        // when the flood has taken its places or is held at the door.
+        for (int i = 0; i < unpaired + halfOpen; ++i) {
+            asio::co_spawn(executor, floodConnection(flood, i >= unpaired), asio::detached);
+            const int opened = i + 1;
+            if (opened <= unpaired ? opened % 50 != 0 && opened != unpaired
+                                   : opened != unpaired + halfOpen)
+                continue;
+            const auto deadline = Clock::now() + 3s;
+            while (flood->settled < opened && Clock::now() < deadline) co_await pause(5ms);
+        }
+        flood->churning = true;
+        asio::co_spawn(executor, churn(flood), asio::detached);
+        const auto start = Clock::now();
+        const std::string failure = co_await servePhone(token, agent, round);
+        flood->churning = false;
+        served += failure.empty();
+        std::printf(
+            "round %2d: phone %s in %6.1f ms; flood: %zu connections opened, %d unpaired "
+            "WebSocket handshakes finished, %d connections closed by the agent\n",
+            round, failure.empty() ? "served" : ("NOT served (" + failure + ")").c_str(),
+            millisecondsSince(start), flood->connections.size(), flood->upgraded,
+            flood->closedByAgent);
+        std::fflush(stdout);
+    }
+    flood->close();
+    std::printf("flood: the paired phone was served in %d of %d rounds\n", served, rounds);
+    co_return served == rounds ? 0 : 1;
+}
 
 constexpr int window = 8;
 
@@ -152,7 +276,7 @@ std::vector<std::string> answeredIconIds(const std::string& token) {
         if (entry.path().extension() == ".desktop" && candidates.size() < 40)
             candidates.push_back(entry.path().stem().string());
     }
-    test::WsClient phone(agentPort, withToken(token));
+    test::WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
     phone.send(iconRequest(messageId(0xE0000000, 1), candidates));
     std::set<std::string> answered;
     while (const auto reply = phone.receive(3s)) {
@@ -228,9 +352,20 @@ Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode != "flood" && mode != "soak") {
+        std::fprintf(stderr,
+                     "usage: load_proof flood [rounds] [unpaired] [half-open]\n"
+                     "       load_proof soak [phones] [messages-per-phone]\n");
+        return 2;
+    }
     test::AgentProcess agent;
     const auto token = startAndPair(agent);
     if (!token) return 1;
-    return runProof(agent, soak(agent.pid(), *token, argument(argc, argv, 1, 100),
-                                argument(argc, argv, 2, 10000L)));
+    if (mode == "flood") {
+        return runProof(agent, flood(agent, *token, argument(argc, argv, 2, 20),
+                                     argument(argc, argv, 3, 500), argument(argc, argv, 4, 200)));
+    }
+    return runProof(agent, soak(agent.pid(), *token, argument(argc, argv, 2, 100),
+                                argument(argc, argv, 3, 10000L)));
 }
