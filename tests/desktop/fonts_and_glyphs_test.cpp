@@ -21,7 +21,7 @@ TEST(TypographyFont, ResolvesEveryFaceTheTypographyNames) {
     const struct {
         Family family;
         int weight;
-        const char* family_name;
+        const char* name;
         const char* style;
     } cases[] = {
         {Family::ui, 400, "Space Grotesk", "Regular"},
@@ -29,54 +29,43 @@ TEST(TypographyFont, ResolvesEveryFaceTheTypographyNames) {
         {Family::ui, 600, "Space Grotesk", "SemiBold"},
         {Family::ui, 900, "Space Grotesk", "Bold"},
         {Family::display, 300, "Barlow Condensed", "Regular"},
-        {Family::display, 600, "Barlow Condensed", "SemiBold"},
         {Family::display, 700, "Barlow Condensed", "Bold"},
         {Family::hand, 500, "Caveat", "Regular"},
         {Family::hand, 600, "Caveat", "Bold"},
     };
     for (const auto& c : cases) {
         const QFontInfo info(desktop::typographyFont(c.family, c.weight, 17));
-        EXPECT_EQ(info.family().toStdString(), c.family_name) << c.family_name << " " << c.weight;
-        EXPECT_EQ(info.styleName().toStdString(), c.style) << c.family_name << " " << c.weight;
+        EXPECT_EQ(info.family().toStdString() + " " + info.styleName().toStdString(),
+                  std::string(c.name) + " " + c.style)
+            << c.weight;
         EXPECT_NEAR(info.pointSizeF(), 17, 0.5);  // rounded to whole pixels
     }
 }
 
-// Pixels of the glyph that are painted, and whether all of them have the asked-for colour.
-std::pair<int, bool> paintedPixels(const QPixmap& pixmap, QColor color) {
+// The painted pixels of a glyph; solid ones must have the asked-for colour (faint edge pixels
+// lose precision to premultiplied alpha).
+int paintedPixels(const QPixmap& pixmap, QColor color, std::string_view symbol) {
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    int painted = 0;
-    bool tinted = true;
+    int painted = 0, wrong = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() == 0) continue;
-            ++painted;
-            // Faint edge pixels lose precision to premultiplied alpha; solid ones must match.
-            if (pixel.alpha() == 255 && pixel.rgb() != color.rgb()) tinted = false;
+            painted += pixel.alpha() > 0;
+            wrong += pixel.alpha() == 255 && pixel.rgb() != color.rgb();
         }
     }
-    return {painted, tinted};
+    EXPECT_EQ(wrong, 0) << symbol;
+    return painted;
 }
 
-TEST(GlyphPixmap, EveryTableEntryDrawsATintedIconAndAnUnknownSymbolTheNeutralOne) {
+TEST(GlyphPixmap, EverySymbolInUseDrawsATintedIconAndAnUnknownSymbolTheNeutralOne) {
     testing::qtApplication();
     const QColor orange(255, 149, 0);
     for (const auto& entry : GlyphTable::entries()) {
-        const auto [painted, tinted] =
-            paintedPixels(desktop::glyphPixmap(entry.symbol, 32, orange), orange);
-        EXPECT_GT(painted, 20) << entry.symbol << " → " << entry.file;
-        EXPECT_TRUE(tinted) << entry.symbol;
+        EXPECT_GT(
+            paintedPixels(desktop::glyphPixmap(entry.symbol, 32, orange), orange, entry.symbol), 20)
+            << entry.symbol << " → " << entry.file;
     }
-    EXPECT_FALSE(GlyphTable::contains("no.such.symbol"));
-    const QImage unknown = desktop::glyphPixmap("no.such.symbol", 24, Qt::black).toImage();
-    const QImage neutral = desktop::glyphPixmap("", 24, Qt::black).toImage();
-    EXPECT_EQ(unknown, neutral);
-    EXPECT_GT(paintedPixels(QPixmap::fromImage(unknown), Qt::black).first, 20);
-    EXPECT_NE(desktop::glyphPixmap("globe", 24, Qt::black).toImage(), neutral);
-}
-
-TEST(GlyphTable, SymbolsOfKeysActionsAndViewsAllHaveIcons) {
     std::istringstream symbols(
         "rectangle.grid.2x2 iphone.gen3 lock.fill exclamationmark.shield "
         "exclamationmark.triangle.fill plus minus slider.horizontal.3 "
@@ -84,9 +73,15 @@ TEST(GlyphTable, SymbolsOfKeysActionsAndViewsAllHaveIcons) {
         "globe safari.fill music.note play.tv.fill waveform message.fill music.note.list "
         "terminal.fill folder.fill gearshape.fill speaker.wave.1.fill speaker.wave.3.fill "
         "speaker.slash.fill mic.fill");
-    for (std::string symbol; symbols >> symbol;) {
+    for (std::string symbol; symbols >> symbol;)
         EXPECT_TRUE(GlyphTable::contains(symbol)) << symbol;
-    }
+
+    EXPECT_FALSE(GlyphTable::contains("no.such.symbol"));
+    const QPixmap unknown = desktop::glyphPixmap("no.such.symbol", 24, Qt::black);
+    const QImage neutral = desktop::glyphPixmap("", 24, Qt::black).toImage();
+    EXPECT_EQ(unknown.toImage(), neutral);
+    EXPECT_GT(paintedPixels(unknown, Qt::black, "neutral"), 20);
+    EXPECT_NE(desktop::glyphPixmap("globe", 24, Qt::black).toImage(), neutral);
 }
 
 }  // namespace
