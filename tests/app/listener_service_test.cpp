@@ -305,6 +305,7 @@ TEST_F(ListenerServiceTest, AdvertisesAComputerWithoutANameAsVelopadMac) {
     const auto port = startListening({.advertiser = &advertiser});
     EXPECT_TRUE(testing::waitUntil([&] { return !advertiser.last().empty(); }));
     EXPECT_EQ(advertiser.last(), "Velopad Mac:" + std::to_string(port));
+    io.run(listener->shutdown());  // withdraws while the advertiser still exists
 }
 
 TEST_F(ListenerServiceTest, ASecondStartFailsAndLeavesTheListenerServing) {
