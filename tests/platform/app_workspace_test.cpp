@@ -1,6 +1,6 @@
 // The Linux workspace against real desktop entries in private XDG data directories and a private
 // session bus: entries started through GIO (the fake_app helper) and found again in /proc, D-Bus
-// activatable ones (dbus_app) that succeed only when they answer, and the scope a started
+// activatable ones (fake_app --dbus) that succeed only when they answer, and the scope a started
 // application asks of the user's systemd manager. No X display here: a running application
 // has nothing to bring forward and answers "focus_failed".
 
