@@ -73,5 +73,4 @@ const DeckTemplate& templateFor(DeckCategoryID category) {
     return category == DeckCategoryID::gaming ? gaming() : streaming();
 }
 
-
 }  // namespace velopad::DeckTemplates
