@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <latch>
 
 #include "bench/proof_support.h"
 #include "protocol/deck_templates.h"
@@ -47,21 +48,16 @@ Task<void> echoServer(tcp::acceptor& acceptor) {
     }
 }
 
-// Sends `text` and waits for `replies` answers: their total size.
-std::size_t roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
+// Sends `text` and waits for `replies` answers.
+void roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
     client.send(text);
-    std::size_t bytes = 0;
     for (std::size_t i = 0; i < replies; ++i) {
-        const auto reply = client.receive(10s);
-        if (!reply) throw std::runtime_error("no answer within 10 s");
-        bytes += reply->size();
+        if (!client.receive(10s)) throw std::runtime_error("no answer within 10 s");
     }
-    return bytes;
 }
 
 struct Latency {
-    double p50 = 0;
-    double p99 = 0;
+    double p50 = 0, p99 = 0;
 };
 
 Latency measureRoundTrips(std::uint16_t port, const std::string& token, const std::string& text,
@@ -81,20 +77,19 @@ Latency measureRoundTrips(std::uint16_t port, const std::string& token, const st
 double measureThroughput(std::uint16_t port, const std::string& token, int connections,
                          double seconds) {
     std::atomic<long> total{0};
-    std::atomic<bool> go{false};
+    std::latch connected(connections + 1);
     std::vector<std::thread> threads;
     for (int c = 0; c < connections; ++c) {
         threads.emplace_back([&] {
             test::WsClient client(port, {{"X-Harborlink-Token", token}});
-            while (!go) std::this_thread::yield();
+            connected.arrive_and_wait();
             const auto start = Clock::now();
             long done = 0;
             for (; millisecondsSince(start) < seconds * 1000; ++done) roundTrip(client, pingText);
             total += done;
         });
     }
-    std::this_thread::sleep_for(300ms);
-    go = true;
+    connected.arrive_and_wait();
     for (auto& thread : threads) thread.join();
     return static_cast<double>(total) / seconds;
 }
@@ -159,11 +154,8 @@ double cpuSeconds(pid_t pid) {
 // Asks for all icons at once; how long until every answer came.
 double iconRound(test::WsClient& phone, const std::vector<std::string>& ids, int round) {
     const auto start = Clock::now();
-    const std::size_t bytes =
-        roundTrip(phone, iconRequest(messageId(0xC0000000, round), ids), ids.size());
-    const double elapsed = millisecondsSince(start);
-    std::printf("  (%zu icon messages, %.0f KiB)\n", ids.size(), static_cast<double>(bytes) / 1024);
-    return elapsed;
+    roundTrip(phone, iconRequest(messageId(0xC0000000, round), ids), ids.size());
+    return millisecondsSince(start);
 }
 
 }  // namespace
@@ -181,9 +173,8 @@ int main(int argc, char** argv) {
     }
     const auto ids = installApplications(dataHome);
     std::vector<velopad::testing::Child> sleepers;
-    for (int i = 0; i < extraProcesses; ++i) {
+    for (int i = 0; i < extraProcesses; ++i)
         sleepers.emplace_back(velopad::testing::spawnProcess({"sleep", "100000"}));
-    }
 
     const auto launched = Clock::now();
     test::AgentProcess agent;

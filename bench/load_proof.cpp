@@ -1,15 +1,9 @@
-// The real agent under load from phones (run through bench/run-flood and bench/run-soak).
+// The real agent under load from phones, run through bench/run-flood and bench/run-soak:
 //   load_proof flood [rounds] [unpaired] [half-open]      (20, 500, 200)
-// Each round opens <unpaired> WebSockets without a token and <half-open> TCP connections that
-// send part of a handshake and fall silent, all from 127.0.0.2; then, while new unpaired ones
-// keep coming, the paired phone connects from 127.0.0.1, pings and receives a push typed at the
-// agent's terminal, within 5 s per step.
+//       each round, a flood from 127.0.0.2 and then the paired phone from 127.0.0.1
 //   load_proof soak [phones] [messages-per-phone]      (100, 10000)
-// The phones (connecting one after another, then all at once) each send <messages> frames —
-// pings, deck.sync, icon requests, frames to ignore — 8 at a time; every reply must answer its
-// own request, per kind in the order sent. The agent's resident memory must stay within 2 MiB of
-// its size after the first tenth of the messages, and its open files return to their number
-// once the phones leave.
+//       the phones (connecting one after another) each send frames 8 at a time; every reply
+//       answers its own request, per kind in the order sent
 
 #include <algorithm>
 #include <boost/asio/write.hpp>
@@ -30,7 +24,6 @@ struct Flood {
     int settled = 0;        // connected and handshaken, or failed doing so
     int upgraded = 0;       // unpaired WebSockets that finished their handshake
     int closedByAgent = 0;  // connections the agent ended (refused, evicted, timed out)
-    bool churning = false;
 
     void close() {
         for (auto& ws : connections) beast::get_lowest_layer(*ws).close();
@@ -56,15 +49,6 @@ Task<void> floodConnection(std::shared_ptr<Flood> flood, bool halfOpen) {
     char byte;  // what the agent sends next, or the end of the connection
     if (!error) co_await stream.async_read_some(asio::buffer(&byte, 1), awaitInto(error));
     flood->closedByAgent += error != asio::error::operation_aborted;
-}
-
-// A new unpaired connection every millisecond while the phone is served.
-Task<void> churn(std::shared_ptr<Flood> flood) {
-    const auto executor = co_await asio::this_coro::executor;
-    for (int i = 0; flood->churning && i < 5000; ++i) {
-        asio::co_spawn(executor, floodConnection(flood, false), asio::detached);
-        co_await pause(1ms);
-    }
 }
 
 // The next message as JSON; an object saying what went wrong when there is none.
@@ -122,11 +106,8 @@ Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int un
             const auto deadline = Clock::now() + 3s;
             while (flood->settled < opened && Clock::now() < deadline) co_await pause(5ms);
         }
-        flood->churning = true;
-        asio::co_spawn(executor, churn(flood), asio::detached);
         const auto start = Clock::now();
         const std::string failure = co_await servePhone(token, agent, round);
-        flood->churning = false;
         served += failure.empty();
         std::printf(
             "round %2d: phone %s in %6.1f ms; flood: %zu connections opened, %d unpaired "
@@ -140,8 +121,6 @@ Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int un
     std::printf("flood: the paired phone was served in %d of %d rounds\n", served, rounds);
     co_return served == rounds ? 0 : 1;
 }
-
-constexpr int window = 8;
 
 struct Totals {
     long messagesSent = 0;
@@ -167,8 +146,7 @@ std::string ignoredFrame(long n) {
 
 struct Phone {
     struct Expected {
-        std::string type;
-        std::string key;  // the id for pong and decks.snapshot, the bundle id for app.icon
+        std::string type, key;  // key: the request's id, or the bundle id for app.icon
     };
 
     int index;
@@ -186,7 +164,7 @@ struct Phone {
         ++totals.phonesConnected;
         if (error) fail("connect: " + error.message());
         for (long sent = 0; sent < messages && failure.empty();) {
-            for (int i = 0; i < window && sent < messages && failure.empty(); ++i) {
+            for (int window = 0; window < 8 && sent < messages && failure.empty(); ++window) {
                 co_await send(ws, sent++);
             }
             while (!pending.empty() && failure.empty()) co_await receive(ws);
@@ -266,16 +244,13 @@ struct Phone {
     }
 };
 
-// Application ids (from the system's desktop entries) whose icons the agent sends, found by
-// asking for up to 40 of them once.
+// Ids of the system's applications whose icons the agent sends, found by asking for up to 40.
 std::vector<std::string> answeredIconIds(const std::string& token) {
     std::vector<std::string> candidates;
     std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/usr/share/applications", error)) {
-        if (entry.path().extension() == ".desktop" && candidates.size() < 40)
-            candidates.push_back(entry.path().stem().string());
-    }
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/share/applications", error))
+        if (entry.path().extension() == ".desktop") candidates.push_back(entry.path().stem());
+    candidates.resize(std::min<std::size_t>(candidates.size(), 40));
     test::WsClient phone(agentPort, {{"X-Harborlink-Token", token}});
     phone.send(iconRequest(messageId(0xE0000000, 1), candidates));
     std::set<std::string> answered;
@@ -331,22 +306,18 @@ Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
         before.rssKiB, warm->rssKiB, end.rssKiB, peakRssKiB, after.rssKiB);
     std::printf("  agent open files: before %d, with %d phones %d, after they left %d\n",
                 before.fds, phones, end.fds, after.fds);
-    const std::pair<bool, std::string> checks[] = {
-        {totals.phonesFailed > 0,
-         std::to_string(totals.phonesFailed) + " phones failed; first: " + totals.firstFailure},
-        {end.rssKiB - warm->rssKiB > 2048, "resident memory grew by " +
-                                               std::to_string(end.rssKiB - warm->rssKiB) +
-                                               " KiB after the warm-up"},
-        {after.fds != before.fds, std::to_string(after.fds) +
-                                      " open files after the phones left, " +
-                                      std::to_string(before.fds) + " before"}};
-    int status = 0;
-    for (const auto& [failed, what] : checks) {
-        if (failed) std::printf("FAIL: %s\n", what.c_str());
-        status |= failed;
-    }
-    if (status == 0) std::printf("soak: passed\n");
-    co_return status;
+    const long growth = end.rssKiB - warm->rssKiB;
+    if (totals.phonesFailed > 0)
+        std::printf("FAIL: %d phones failed; first: %s\n", totals.phonesFailed,
+                    totals.firstFailure.c_str());
+    if (growth > 2048)
+        std::printf("FAIL: resident memory grew by %ld KiB after the warm-up\n", growth);
+    if (after.fds != before.fds)
+        std::printf("FAIL: %d open files after the phones left, %d before\n", after.fds,
+                    before.fds);
+    const bool passed = totals.phonesFailed == 0 && growth <= 2048 && after.fds == before.fds;
+    if (passed) std::printf("soak: passed\n");
+    co_return passed ? 0 : 1;
 }
 
 }  // namespace
@@ -354,9 +325,9 @@ Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode != "flood" && mode != "soak") {
-        std::fprintf(stderr,
-                     "usage: load_proof flood [rounds] [unpaired] [half-open]\n"
-                     "       load_proof soak [phones] [messages-per-phone]\n");
+        std::fprintf(
+            stderr,
+            "usage: load_proof flood|soak [numbers], see bench/run-flood and bench/run-soak\n");
         return 2;
     }
     test::AgentProcess agent;

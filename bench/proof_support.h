@@ -84,14 +84,14 @@ struct ProcessSample {
 };
 
 inline ProcessSample sampleProcess(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
     ProcessSample sample;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
+    std::ifstream status(proc + "/status");
+    for (std::string line; std::getline(status, line);)
         if (line.rfind("VmRSS:", 0) == 0) sample.rssKiB = std::stol(line.substr(6));
-    }
     std::error_code error;
-    const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
-    sample.fds = static_cast<int>(std::distance(fds, {}));
+    sample.fds = static_cast<int>(
+        std::distance(std::filesystem::directory_iterator(proc + "/fd", error), {}));
     return sample;
 }
 
@@ -150,12 +150,9 @@ inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& f
                                              std::optional<std::string> token) {
     const beast::error_code error = co_await connectFrom(beast::get_lowest_layer(ws), from);
     if (error) co_return error;
-    if (token) {
-        ws.set_option(
-            websocket::stream_base::decorator([value = *token](websocket::request_type& request) {
-                request.insert("X-Harborlink-Token", value);
-            }));
-    }
+    ws.set_option(websocket::stream_base::decorator([token](websocket::request_type& request) {
+        if (token) request.insert("X-Harborlink-Token", *token);
+    }));
     beast::error_code handshakeError;
     co_await ws.async_handshake("127.0.0.1:9847", "/", awaitInto(handshakeError));
     co_return handshakeError;
