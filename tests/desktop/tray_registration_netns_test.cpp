@@ -3,11 +3,8 @@
 // item is activated; with no tray at all it opens the panel as an ordinary window at once.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -109,8 +106,6 @@ TEST_F(TrayTest, RegistersItsItemWithTheWatcherAndOpensThePanelWhenActivated) {
         QTest::qWaitFor([&] { return xvfb->windowTitled("Velopad Agent").has_value(); }, 10000))
         << agent.output();
     EXPECT_EQ(agent.terminate(5s), 0);
-    connection.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    connection.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
     QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
 }
 
