@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "app/agent.h"
 #include "app/editor/deck_editor_model.h"
+#include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/ws_client.h"
@@ -19,16 +19,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* pairId = "A1A1A1A1-0000-4000-8000-000000000001";
 constexpr const char* syncId = "A1A1A1A1-0000-4000-8000-000000000002";
-
-template <class Value, class Read>
-Value eventually(Read read) {
-    Value value = read();
-    for (int i = 0; i < 300 && value == Value{}; ++i) {
-        std::this_thread::sleep_for(10ms);
-        value = read();
-    }
-    return value;
-}
 
 nlohmann::json parsed(const std::optional<std::string>& text) {
     return text ? nlohmann::json::parse(*text) : nlohmann::json();
@@ -48,10 +38,13 @@ TEST(DeckEditorOnTheAgent, ASavedDeckIsStoredPushedAndServedByTheNextSync) {
         std::make_unique<Agent>(io.executor(), io.pool(),
                                 AgentConfig{.port = 0, .decksPath = decksFile, .advertise = false});
     agent->start();
-    const auto port =
-        eventually<std::uint16_t>([&] { return io.run(agent->listener().boundPort()); });
-    ASSERT_NE(port, 0);
-    const auto pin = eventually<std::string>([&] { return agent->viewModel().state().currentPIN; });
+    std::uint16_t port = 0;
+    std::string pin;
+    ASSERT_TRUE(testing::waitUntil([&] {
+        port = io.run(agent->listener().boundPort());
+        pin = agent->viewModel().state().currentPIN;
+        return port != 0 && !pin.empty();
+    }));
 
     WsClient newcomer(port);
     newcomer.send(
