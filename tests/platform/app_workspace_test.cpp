@@ -1,18 +1,13 @@
 // The Linux workspace against real desktop entries in private XDG data directories and a private
-// session bus: entries started through GIO (the fake_app helper) and found again in /proc, D-Bus
-// activatable ones (fake_app --dbus) that succeed only when they answer, and the scope a started
-// application asks of the user's systemd manager. No X display here: a running application
-// has nothing to bring forward and answers "focus_failed".
+// session bus. No X display here: a running application answers "focus_failed".
 
 #include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
 #include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
@@ -90,8 +85,8 @@ std::string cgroupOf(pid_t pid) {
     return text.substr(unified == std::string::npos ? 0 : unified);
 }
 
-// Stands in for the user's systemd manager on the private bus: records each StartTransientUnit
-// (with the signature systemd declares).
+// Stands in for the user's systemd manager on the private bus: answers each StartTransientUnit
+// and keeps what it asked for.
 class StandInSystemdManager {
   public:
     struct Request {
@@ -100,33 +95,21 @@ class StandInSystemdManager {
         std::vector<std::uint32_t> pids;
     };
 
-    explicit StandInSystemdManager(const std::string& address) {
-        g_main_context_push_thread_default(context_);
-        bus_ = g_dbus_connection_new_for_address_sync(
-            address.c_str(),
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        const GDBusInterfaceVTable vtable{call, nullptr, nullptr, {}};
-        g_dbus_connection_register_object(bus_, "/org/freedesktop/systemd1", node_->interfaces[0],
-                                          &vtable, this, nullptr, nullptr);
-        g_main_context_pop_thread_default(context_);
+    explicit StandInSystemdManager(const std::string& address)
+        : bus_(g_dbus_connection_new_for_address_sync(
+              address.c_str(),
+              static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+              nullptr, nullptr, nullptr)) {
+        g_dbus_connection_add_filter(bus_, filter, this, nullptr);
         g_variant_unref(g_dbus_connection_call_sync(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "RequestName", g_variant_new("(su)", "org.freedesktop.systemd1", 4u), nullptr,
             G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
-        thread_ = std::thread([this] {
-            while (!stopping_) g_main_context_iteration(context_, TRUE);
-        });
     }
     ~StandInSystemdManager() {
-        stopping_ = true;
-        g_main_context_wakeup(context_);
-        thread_.join();
         g_dbus_connection_close_sync(bus_, nullptr, nullptr);
         g_object_unref(bus_);
-        g_dbus_node_info_unref(node_);
-        g_main_context_unref(context_);
     }
 
     std::vector<Request> requests() {
@@ -135,27 +118,17 @@ class StandInSystemdManager {
     }
 
   private:
-    static constexpr const char* kInterface = R"xml(<node>
-      <interface name="org.freedesktop.systemd1.Manager">
-        <method name="StartTransientUnit">
-          <arg type="s" direction="in"/><arg type="s" direction="in"/>
-          <arg type="a(sv)" direction="in"/><arg type="a(sa(sv))" direction="in"/>
-          <arg type="o" direction="out"/>
-        </method>
-      </interface></node>)xml";
-
-    static void call(GDBusConnection*, const char*, const char*, const char*, const char*,
-                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
-        static_cast<StandInSystemdManager*>(self)->startTransientUnit(parameters);
-        g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(o)", "/org/freedesktop/systemd1/job/1"));
-    }
-
-    void startTransientUnit(GVariant* parameters) {
+    // Runs on the connection's worker thread.
+    static GDBusMessage* filter(GDBusConnection* bus, GDBusMessage* message, gboolean incoming,
+                                gpointer self) {
+        if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "StartTransientUnit") != 0) {
+            return message;
+        }
         const char* unit = nullptr;
         const char* mode = nullptr;
         GVariantIter* properties = nullptr;
-        g_variant_get(parameters, "(&s&sa(sv)@a(sa(sv)))", &unit, &mode, &properties, nullptr);
+        g_variant_get(g_dbus_message_get_body(message), "(&s&sa(sv)@a(sa(sv)))", &unit, &mode,
+                      &properties, nullptr);
         Request request{unit, mode, {}};
         const char* name = nullptr;
         GVariant* value = nullptr;
@@ -167,17 +140,23 @@ class StandInSystemdManager {
             request.pids.assign(pids, pids + count);
         }
         g_variant_iter_free(properties);
-        std::lock_guard lock(mutex_);
-        requests_.push_back(std::move(request));
+        auto* manager = static_cast<StandInSystemdManager*>(self);
+        {
+            std::lock_guard lock(manager->mutex_);
+            manager->requests_.push_back(std::move(request));
+        }
+        GDBusMessage* reply = g_dbus_message_new_method_reply(message);
+        g_dbus_message_set_body(reply, g_variant_new("(o)", "/org/freedesktop/systemd1/job/1"));
+        g_dbus_connection_send_message(bus, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                       nullptr);
+        g_object_unref(reply);
+        g_object_unref(message);
+        return nullptr;
     }
 
     std::mutex mutex_;
     std::vector<Request> requests_;
-    std::atomic<bool> stopping_{false};
-    GMainContext* context_ = g_main_context_new();
-    GDBusNodeInfo* node_ = g_dbus_node_info_new_for_xml(kInterface, nullptr);
     GDBusConnection* bus_ = nullptr;
-    std::thread thread_;
 };
 
 class AppWorkspaceTest : public ::testing::Test {
