@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/deferred.hpp>
-#include <boost/asio/experimental/parallel_group.hpp>
-#include <boost/asio/this_coro.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/use_future.hpp>
 #include <chrono>
 #include <system_error>
-#include <tuple>
 
 #include "tests/support/shortcut_test_support.h"
 
@@ -77,34 +75,20 @@ TEST_F(PosixProcessRunnerTest, FailsToStartWhatCannotBeExecuted) {
     }
 }
 
-Task<std::tuple<ProcessRunResult, ProcessRunResult>> runTwo(ProcessRunning& runner,
-                                                            std::string first, std::string second) {
-    namespace experimental = asio::experimental;
-    const Executor executor = co_await asio::this_coro::executor;
-    // (No braced lists inside the co_await: GCC 12 cannot keep their arrays in the frame.)
-    const std::string shell = "/bin/sh";
-    std::vector<std::string> firstArguments{"-c", std::move(first)};
-    std::vector<std::string> secondArguments{"-c", std::move(second)};
-    auto results = co_await experimental::make_parallel_group(
-                       asio::co_spawn(executor, runner.run(shell, std::move(firstArguments), 5),
-                                      asio::deferred),
-                       asio::co_spawn(executor, runner.run(shell, std::move(secondArguments), 5),
-                                      asio::deferred))
-                       .async_wait(experimental::wait_for_all(), asio::use_awaitable);
-    co_return std::tuple{std::get<2>(results), std::get<4>(results)};
-}
-
 TEST_F(PosixProcessRunnerTest, RunsOverlapWithoutWaitingForEachOther) {
     // Each child waits for the other to have started: run one after the other, both time out.
     testing::Sandbox sandbox;
-    const std::string a = (sandbox.root() / "a").string();
-    const std::string b = (sandbox.root() / "b").string();
+    const auto script = [&](const std::string& mine, const std::string& other) {
+        return std::vector<std::string>{
+            "-c", "touch " + (sandbox.root() / mine).string() + "; until [ -e " +
+                      (sandbox.root() / other).string() + " ]; do sleep 0.01; done; echo " + mine};
+    };
     PosixProcessRunner runner(io.executor());
-    const auto [first, second] = io.run(
-        runTwo(runner, "touch " + a + "; until [ -e " + b + " ]; do sleep 0.01; done; echo a",
-               "touch " + b + "; until [ -e " + a + " ]; do sleep 0.01; done; echo b"));
-    EXPECT_EQ(first, (ProcessRunResult{0, "a\n", "", false}));
-    EXPECT_EQ(second, (ProcessRunResult{0, "b\n", "", false}));
+    auto first =
+        asio::co_spawn(io.executor(), runner.run("/bin/sh", script("a", "b"), 5), asio::use_future);
+    EXPECT_EQ(io.run(runner.run("/bin/sh", script("b", "a"), 5)),
+              (ProcessRunResult{0, "b\n", "", false}));
+    EXPECT_EQ(first.get(), (ProcessRunResult{0, "a\n", "", false}));
 }
 
 }  // namespace
