@@ -50,52 +50,6 @@ pid_t start(const std::vector<std::string>& argv, const fs::path& log) {
     return pid;
 }
 
-// A private KWin Wayland session: its own bus, headless output, and the session variables a
-// Plasma desktop sets.
-class KWinSession {
-  public:
-    explicit KWinSession(testing::Sandbox& sandbox) : bus_(sandbox), log_(sandbox.root() / "log") {
-        // kwin_wayland's file capability is refused in containers; a copy has none. Its Qt
-        // platform plugin loads only for a program named kwin_wayland.
-        const fs::path copy = sandbox.root() / "kwin" / "kwin_wayland";
-        fs::create_directories(copy.parent_path());
-        fs::copy_file(kKWin, copy, fs::copy_options::overwrite_existing);
-        sandbox.setEnv("KWIN_COMPOSE", "Q");
-        sandbox.setEnv("DISPLAY", std::nullopt);
-        sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
-        pid_ = start(
-            {copy.string(), "--virtual", "--socket", kSocket, "--width", "1024", "--height", "768"},
-            log_);
-        ready_ = testing::waitUntil(
-            [&] {
-                std::string names;
-                testing::runProgram({"dbus-send", "--session", "--print-reply",
-                                     "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
-                                    &names);
-                return fs::exists(sandbox.runtimeDir() / kSocket) &&
-                       names.find("boolean true") != std::string::npos;
-            },
-            std::chrono::seconds(30));
-        for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", kSocket},
-                                          {"QT_QPA_PLATFORM", "wayland"},
-                                          {"XDG_SESSION_TYPE", "wayland"},
-                                          {"XDG_CURRENT_DESKTOP", "KDE"}}) {
-            sandbox.setEnv(name, value);
-        }
-    }
-    ~KWinSession() { testing::stopProcess(pid_); }
-
-    bool ready() const { return ready_; }
-    std::string log() const { return testing::readTextFile(log_); }
-
-  private:
-    testing::DBusSession bus_;
-    fs::path log_;
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
 // The last focus change the window recorded: "active" or "inactive".
 bool lastLineIs(const std::string& id, const std::string& expected) {
     std::ifstream in(desktop->recordPath(id));
@@ -106,16 +60,48 @@ bool lastLineIs(const std::string& id, const std::string& expected) {
 
 class AppFocusWaylandTest : public ::testing::Test {
   protected:
+    // A private KWin Wayland session: its own bus, a headless output, and the session variables
+    // a Plasma desktop sets.
     void SetUp() override {
         if (!fs::exists(kKWin) || !fs::exists(kWindowProgram)) {
             GTEST_SKIP() << "kwin_wayland or the Qt Wayland window helper is not installed";
         }
-        kwin = std::make_unique<KWinSession>(desktop->sandbox());
-        ASSERT_TRUE(kwin->ready()) << kwin->log();
+        testing::Sandbox& sandbox = desktop->sandbox();
+        bus = std::make_unique<testing::DBusSession>(sandbox);
+        // kwin_wayland's file capability is refused in containers; a copy has none. Its Qt
+        // platform plugin loads only for a program named kwin_wayland.
+        const fs::path copy = sandbox.root() / "kwin" / "kwin_wayland";
+        fs::create_directories(copy.parent_path());
+        fs::copy_file(kKWin, copy, fs::copy_options::overwrite_existing);
+        sandbox.setEnv("KWIN_COMPOSE", "Q");
+        sandbox.setEnv("DISPLAY", std::nullopt);
+        sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
+        kwin = start(
+            {copy.string(), "--virtual", "--socket", kSocket, "--width", "1024", "--height", "768"},
+            kwinLog);
+        ASSERT_TRUE(testing::waitUntil(
+            [&] {
+                std::string names;
+                testing::runProgram({"dbus-send", "--session", "--print-reply",
+                                     "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
+                                    &names);
+                return fs::exists(sandbox.runtimeDir() / kSocket) &&
+                       names.find("boolean true") != std::string::npos;
+            },
+            std::chrono::seconds(30)))
+            << testing::readTextFile(kwinLog);
+        for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", kSocket},
+                                          {"QT_QPA_PLATFORM", "wayland"},
+                                          {"XDG_SESSION_TYPE", "wayland"},
+                                          {"XDG_CURRENT_DESKTOP", "KDE"}}) {
+            sandbox.setEnv(name, value);
+        }
     }
     void TearDown() override {
         for (const pid_t pid : started) testing::stopProcess(pid);
-        kwin.reset();
+        if (kwin > 0) testing::stopProcess(kwin);
+        bus.reset();
     }
 
     // Opens the entry's window and waits until the compositor has given it focus.
@@ -123,8 +109,9 @@ class AppFocusWaylandTest : public ::testing::Test {
         started.push_back(
             start({desktop->programPath(id).string(), id, desktop->recordPath(id).string()},
                   desktop->sandbox().root() / (id + ".log")));
-        ASSERT_TRUE(testing::waitUntil([&] { return lastLineIs(id, "active"); })) << id << "\n"
-                                                                                  << kwin->log();
+        ASSERT_TRUE(testing::waitUntil([&] { return lastLineIs(id, "active"); }))
+            << id << "\n"
+            << testing::readTextFile(kwinLog);
     }
 
     std::string send(const std::string& type, const std::string& bundleId) {
@@ -133,7 +120,9 @@ class AppFocusWaylandTest : public ::testing::Test {
         return testing::appReply(io, makeLinuxWorkspaceClient(io.pool(), options), type, bundleId);
     }
 
-    std::unique_ptr<KWinSession> kwin;
+    std::unique_ptr<testing::DBusSession> bus;
+    const fs::path kwinLog = desktop->sandbox().root() / "log";
+    pid_t kwin = -1;
     std::vector<pid_t> started;
     test::IoThread io;
 };
@@ -144,7 +133,7 @@ TEST_F(AppFocusWaylandTest, RaisesNativeWaylandWindowsThroughKWin) {
     ASSERT_TRUE(testing::waitUntil([] { return lastLineIs("org.example.Front", "inactive"); }));
 
     EXPECT_EQ(send("app.focus", "org.example.Front"), testing::appOk("org.example.Front"))
-        << kwin->log();
+        << testing::readTextFile(kwinLog);
     EXPECT_TRUE(testing::waitUntil([] { return lastLineIs("org.example.Front", "active"); }));
 
     // A running application is brought forward by a launch too, not started again.
