@@ -23,7 +23,7 @@ const Uuid phoneA = *Uuid::parse("11111111-1111-4111-8111-111111111111");
 const Uuid phoneB = *Uuid::parse("22222222-2222-4222-8222-222222222222");
 const Uuid requestId = *Uuid::parse("ABCDEF01-2345-4678-89AB-CDEF01234567");
 
-// A store whose writes can be made to fail.
+// A store whose writes can be made to fail, and which can wait for a preferred store.
 class FlakyStore final : public PairedDeviceStoring {
   public:
     std::vector<PairedDevice> load() override { return inner.load(); }
@@ -36,28 +36,17 @@ class FlakyStore final : public PairedDeviceStoring {
             throw FilePairedDeviceStoreError(FilePairedDeviceStoreErrorCode::deleteFailed, 13);
         inner.clear();
     }
-
-    InMemoryPairedDeviceStore inner;
-    bool failSaves = false;
-    bool failClears = false;
-};
-
-// A store on its second choice until its first choice is made to answer.
-class WaitingStore final : public PairedDeviceStoring {
-  public:
-    std::vector<PairedDevice> load() override { return {}; }
-    void save(const std::vector<PairedDevice>&) override {}
-    void clear() override {}
-    bool waitsForPreferredStore() const override { return waiting; }
-    bool preferredStoreAnswers() override { return answers; }
+    bool waitsForPreferredStore() const override { return preferred.has_value(); }
+    bool preferredStoreAnswers() override { return preferredAnswers; }
     std::optional<std::vector<PairedDevice>> moveToPreferredStore() override {
-        waiting = false;
-        return preferred;
+        return std::exchange(preferred, std::nullopt);
     }
 
-    std::vector<PairedDevice> preferred;
-    bool waiting = true;
-    bool answers = false;
+    InMemoryPairedDeviceStore inner;
+    std::optional<std::vector<PairedDevice>> preferred;
+    bool preferredAnswers = false;
+    bool failSaves = false;
+    bool failClears = false;
 };
 
 class PairingServiceTest : public ::testing::Test {
@@ -266,27 +255,19 @@ TEST_F(PairingServiceTest, ConcurrentRequestsAreHandledOneAfterAnother) {
     auto both = service->handlePairRequest({PairingMethod::qr, code, "A", phoneA}, requestId) &&
                 service->handlePairRequest({PairingMethod::qr, code, "B", phoneB}, requestId);
     const auto [first, second] = io.run(std::move(both));
-
-    // The first pairing uses up the code and closes replacement: the second cannot pass.
-    EXPECT_NE(first.isOK(), second.isOK());
+    EXPECT_NE(first.isOK(), second.isOK()) << "the first pairing uses up the code";
     EXPECT_EQ(state().pairedDevices.size(), 1u);
 }
 
-TEST(PairingServicePreferredStore, TakesUpThePhonesOnceTheKeyringAnswers) {
-    velopad::test::IoThread io;
-    auto store = std::make_shared<WaitingStore>();
+TEST_F(PairingServiceTest, TakesUpThePhonesOnceThePreferredStoreAnswers) {
     const PairedDevice phone{phoneA, "Phone", DeviceToken{"KEYRING-TOKEN"},
                              WireDate(std::chrono::seconds(1700000000))};
     store->preferred = {phone};
-    PairingService service(io.executor(), io.pool(), store);
-    EXPECT_EQ(io.run(service.deviceForToken("KEYRING-TOKEN")), std::nullopt);
-
-    io.run(service.retryPreferredStore());  // the keyring does not answer yet
-    EXPECT_TRUE(store->waiting);
-    store->answers = true;
-    io.run(service.retryPreferredStore());
-    EXPECT_EQ(io.run(service.deviceForToken("KEYRING-TOKEN")), phone);
-    EXPECT_FALSE(store->waiting);
+    io.run(service->retryPreferredStore());
+    EXPECT_EQ(io.run(service->deviceForToken("KEYRING-TOKEN")), std::nullopt);
+    store->preferredAnswers = true;
+    io.run(service->retryPreferredStore());
+    EXPECT_EQ(io.run(service->deviceForToken("KEYRING-TOKEN")), phone);
 }
 
 }  // namespace
