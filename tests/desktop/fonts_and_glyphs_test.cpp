@@ -1,5 +1,4 @@
-// The built-in type faces resolve by the names the typography gives them, and every symbol in
-// the glyph table draws a real icon.
+// The built-in type faces and the glyph table's icons.
 
 #include <gtest/gtest.h>
 
@@ -25,12 +24,9 @@ TEST(TypographyFont, ResolvesEveryFaceTheTypographyNames) {
         const char* style;
     } cases[] = {
         {Family::ui, 400, "Space Grotesk", "Regular"},
-        {Family::ui, 500, "Space Grotesk", "Medium"},
         {Family::ui, 600, "Space Grotesk", "SemiBold"},
         {Family::ui, 900, "Space Grotesk", "Bold"},
-        {Family::display, 300, "Barlow Condensed", "Regular"},
         {Family::display, 700, "Barlow Condensed", "Bold"},
-        {Family::hand, 500, "Caveat", "Regular"},
         {Family::hand, 600, "Caveat", "Bold"},
     };
     for (const auto& c : cases) {

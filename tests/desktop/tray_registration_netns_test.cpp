@@ -1,6 +1,4 @@
-// The real desktop program on a private X server and a private session bus: with a
-// StatusNotifierWatcher on the bus it registers its tray item there and opens the panel when the
-// item is activated; with no tray at all it opens the panel as an ordinary window at once.
+// The real desktop program on a private X server and session bus, with and without a tray.
 
 #include <gtest/gtest.h>
 

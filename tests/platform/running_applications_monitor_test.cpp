@@ -1,5 +1,4 @@
-// The background view of running applications, on real processes: starts and exits show within
-// a second, and application scopes are noticed as they fill.
+// The background view of running applications, on real processes and scopes.
 
 #include "platform/linux/running_applications_monitor.h"
 
