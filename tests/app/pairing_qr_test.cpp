@@ -17,14 +17,6 @@ namespace {
 // A light (0) / dark (1) picture of modules, as a camera would see it.
 using Picture = std::vector<std::vector<int>>;
 
-Picture pictureOf(const QRMatrix& matrix, int border, int borderColour) {
-    const int side = matrix.size + 2 * border;
-    Picture picture(side, std::vector<int>(side, borderColour));
-    for (int y = 0; y < matrix.size; ++y)
-        for (int x = 0; x < matrix.size; ++x) picture[y + border][x + border] = matrix.isDark(x, y);
-    return picture;
-}
-
 // Decodes a picture (rows of equal length) with zbarimg (zbar-tools), 4 pixels per module.
 std::string decodeWithZbar(const Picture& picture) {
     char path[] = "/tmp/pairing-qr-XXXXXX.pgm";
@@ -78,42 +70,27 @@ Picture parseTerminal(const std::string& drawing) {
 const std::string typicalURL =
     "harborlink://pair?v=1&name=Studio&code=q3vJ0hXwTz8cR1mYbN5sLk2PaE7gUo4WdFi9CVxQy6M";
 
-TEST(PairingQRTest, EncodesTheURLBytesAtLevelMOrShowsThePlaceholder) {
+TEST(PairingQRTest, DrawsTheURLAtLevelMForTheTerminalOrShowsThePlaceholder) {
     EXPECT_EQ(pairingQRMatrix(""), std::nullopt);
     EXPECT_EQ(pairingQRForTerminal(""), "Waiting for the pairing code\u2026\n");
     EXPECT_EQ(pairingQRForTerminal(std::string(8000, 'x')), "Waiting for the pairing code\u2026\n");
-    for (const std::string& url :
-         {typicalURL, "harborlink://pair?v=1&name=J%C3%BCrgen" + std::string(120, 'N') +
-                          "&code=" + std::string(43, 'c')}) {
-        const auto matrix = pairingQRMatrix(url);
-        ASSERT_TRUE(matrix) << url;
-        // Error-correction level bits of the format information beside the top-left finder:
-        // M is 00, stored XOR-masked as dark, light.
-        EXPECT_TRUE(matrix->isDark(0, 8));
-        EXPECT_FALSE(matrix->isDark(1, 8));
-        EXPECT_EQ(decodeWithZbar(pictureOf(*matrix, 4, 0)), url);
-    }
-}
-
-TEST(PairingQRTest, TerminalDrawingMatchesTheMatrixWithATwoModuleQuietZone) {
     const auto matrix = pairingQRMatrix(typicalURL);
     ASSERT_TRUE(matrix);
-    const std::string drawing = renderQRForTerminal(*matrix);
-
-    const int side = matrix->size + 4;
-    Picture expected = pictureOf(*matrix, 2, 0);
-    if (side % 2) expected.push_back(std::vector<int>(side, 0));
-    EXPECT_EQ(parseTerminal(drawing), expected);
+    // Error-correction level bits of the format information beside the top-left finder:
+    // M is 00, stored XOR-masked as dark, light.
+    EXPECT_TRUE(matrix->isDark(0, 8));
+    EXPECT_FALSE(matrix->isDark(1, 8));
 
     // Every line paints black on white and resets afterwards.
+    const std::string drawing = renderQRForTerminal(*matrix);
     std::size_t lines = 0;
     for (std::size_t at = 0; (at = drawing.find("\x1b[38;5;16;48;5;231m", at)) != std::string::npos;
          ++at)
         ++lines;
-    EXPECT_EQ(lines, static_cast<std::size_t>((side + 1) / 2));
+    EXPECT_EQ(lines, static_cast<std::size_t>((matrix->size + 5) / 2));
     EXPECT_THAT(drawing, ::testing::EndsWith("\x1b[0m\n"));
 
-    // A dark terminal around the drawing: the painted quiet zone is enough for a camera.
+    // A dark terminal around the drawing: the painted two-module quiet zone is enough for a camera.
     Picture onDarkTerminal = parseTerminal(drawing);
     for (auto& row : onDarkTerminal) {
         row.insert(row.begin(), 4, 1);
