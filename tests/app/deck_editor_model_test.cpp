@@ -25,11 +25,9 @@ const std::string shortcutId = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const std::string goneShortcutId = "11111111-2222-3333-4444-555555555555";
 
 const std::vector<AppBundleInfo> scannedApps = {
-    {"Chrome", "com.google.Chrome", "chrome"},      {"Discord", "com.hnc.Discord", "discord"},
-    {"Finder", "com.apple.finder", "finder"},       {"Messages", "com.apple.MobileSMS", "messages"},
-    {"Music", "com.apple.Music", "music"},          {"OBS", "com.obsproject.obs-studio", "obs"},
-    {"Safari", "com.apple.Safari", "safari"},       {"Spotify", "com.spotify.client", "spotify"},
-    {"Terminal", "com.apple.Terminal", "terminal"}, {"Uninstalled", "org.example.gone", "x"},
+    {"Music", "com.apple.Music", "music"},
+    {"Safari", "com.apple.Safari", "safari"},
+    {"Uninstalled", "org.example.gone", "x"},
 };
 
 Task<std::optional<fs::path>> installedAt(std::string bundleId) {
