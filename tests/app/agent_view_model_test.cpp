@@ -137,17 +137,6 @@ TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
     EXPECT_EQ(state.statusText(), "Ready for iPhone");
 }
 
-TEST_F(AgentViewModelTest, NotifiesObserversOnlyOfChanges) {
-    std::atomic<int> notifications = 0;
-    viewModel->observe([&](const AgentViewState&) { ++notifications; });
-    refreshed();
-    const int afterFirst = notifications;
-    refreshed();
-    EXPECT_EQ(notifications, afterFirst);
-    io.run(viewModel->unpair());
-    EXPECT_GT(notifications, afterFirst);
-}
-
 // A store that cannot be cleared, as a keyring that refuses the deletion.
 class UnclearableStore final : public PairedDeviceStoring {
   public:
