@@ -94,9 +94,16 @@ TEST_F(AvahiServiceAdvertiserTest, WaitsForTheDaemonAndRegistersAgainWhenItRetur
     services->stopDaemon();
     AvahiServiceAdvertiser advertiser;
     advertiser.start("Late Daemon", 9847);
-
+    {
+        AvahiServiceAdvertiser abandoned;  // ends while its retry timer is pending
+        abandoned.start("Other", 9848);
+        ASSERT_TRUE(reaches(abandoned, AdvertisementState::unavailable));
+    }
+    advertiser.start("Late Daemon", 9847);  // a restart while unavailable
     ASSERT_TRUE(reaches(advertiser, AdvertisementState::unavailable));
-    EXPECT_TRUE(advertiser.status().notice);
+    EXPECT_EQ(advertiser.status().notice,
+              "Avahi (DNS-SD) is not running: phones cannot find this computer until it is "
+              "started.");
 
     services->startDaemon();
     ASSERT_TRUE(reaches(advertiser, AdvertisementState::registered));
