@@ -148,6 +148,15 @@ struct RunningApplicationsMonitor::State {
 
     bool active(Clock::time_point now) const { return now - lastQuestion < options.activeFor; }
 
+    // Records a question asked at `now` and wakes the watcher if it had gone idle; whether it
+    // was still active before. Called with the mutex held.
+    bool noteQuestion(Clock::time_point now) {
+        const bool wasActive = active(now);
+        lastQuestion = now;
+        if (!wasActive) wake();
+        return wasActive;
+    }
+
     void wake() const {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
@@ -382,9 +391,7 @@ std::optional<ApplicationState> RunningApplicationsMonitor::current(const std::s
     auto& state = *state_;
     std::lock_guard lock(state.mutex);
     const auto now = Clock::now();
-    const bool wasActive = state.active(now);
-    state.lastQuestion = now;
-    if (!wasActive) state.wake();
+    const bool wasActive = state.noteQuestion(now);
     auto it = state.watched.find(id);
     if (it == state.watched.end()) {
         if (state.watched.size() >= maxWatchedIds) return std::nullopt;
@@ -441,9 +448,7 @@ std::optional<std::uint64_t> RunningApplicationsMonitor::currentVersion() {
     auto& state = *state_;
     std::lock_guard lock(state.mutex);
     const auto now = Clock::now();
-    const bool wasActive = state.active(now);
-    state.lastQuestion = now;
-    if (!wasActive) state.wake();
+    const bool wasActive = state.noteQuestion(now);
     // Whoever holds on to answers keyed by the version keeps asking about all of them.
     for (auto& [id, watched] : state.watched) watched.asked = now;
     if (!state.currentView || !wasActive) return std::nullopt;
