@@ -79,19 +79,15 @@ DeckIconRevisions DeckIconRevisions::from(AppIconProvider& applications,
     AppIconProvider* app = &applications;
     ShortcutIconProvider* shortcut = &shortcuts;
     return DeckIconRevisions{
-        .applicationRevision =
-            [app, workspace](std::string bundleId) {
-                return app->revision(std::move(bundleId), workspace);
+        .applicationRevisions =
+            [app, workspace](std::vector<std::string> bundleIds) {
+                return app->revisions(std::move(bundleIds), workspace);
             },
         .shortcutRevision =
             [shortcut](std::string identifier) {
                 return shortcut->revision(std::move(identifier));
             },
         .preloadShortcutIcons = [shortcut] { return preloadIgnoringResult(shortcut); },
-        .applicationRevisions =
-            [app, workspace](std::vector<std::string> bundleIds) {
-                return app->revisions(std::move(bundleIds), workspace);
-            },
     };
 }
 
@@ -467,12 +463,10 @@ Task<std::vector<DeckSnapshotPayload>> DeckStore::deckSnapshots(WorkspaceClient 
                         [](const DeckTile& tile) { return tile.kind == DeckTileKind::shortcut; });
         if (hasShortcut && icons.preloadShortcutIcons) co_await icons.preloadShortcutIcons();
         for (const DeckTile& tile : snapshot.tiles) {
-            if (tile.kind == DeckTileKind::app && icons.applicationRevisions) {
-                if (auto found = appRevisions.find(tile.bundleId); found != appRevisions.end())
+            if (tile.kind == DeckTileKind::app) {
+                auto found = appRevisions.find(tile.bundleId);
+                if (found != appRevisions.end())
                     snapshot.iconRevisions[tile.bundleId] = found->second;
-            } else if (tile.kind == DeckTileKind::app && icons.applicationRevision) {
-                auto revision = co_await icons.applicationRevision(tile.bundleId);
-                if (revision) snapshot.iconRevisions[tile.bundleId] = std::move(*revision);
             } else if (tile.kind == DeckTileKind::shortcut && tile.shortcutIdentifier &&
                        icons.shortcutRevision) {
                 auto revision = co_await icons.shortcutRevision(*tile.shortcutIdentifier);

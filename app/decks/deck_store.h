@@ -37,14 +37,12 @@ class SerialGate;
 // Where deck snapshots get their icon revisions: the application and Shortcut icon providers
 // in the agent, fakes in tests.
 struct DeckIconRevisions {
-    std::function<Task<std::optional<std::string>>(std::string bundleId)> applicationRevision;
+    // The revisions of several applications' icons at once (of those that have one).
+    std::function<Task<std::map<std::string, std::string>>(std::vector<std::string> bundleIds)>
+        applicationRevisions;
     std::function<Task<std::optional<std::string>>(std::string identifier)> shortcutRevision;
     // Fills the Shortcut icon cache in one pass; awaited once per deck that holds a Shortcut.
     std::function<Task<void>()> preloadShortcutIcons;
-    // The revisions of several applications' icons at once (of those that have one); used
-    // instead of `applicationRevision` when set.
-    std::function<Task<std::map<std::string, std::string>>(std::vector<std::string> bundleIds)>
-        applicationRevisions;
 
     // Binds to the providers, which must outlive every snapshot built with the result.
     static DeckIconRevisions from(AppIconProvider& applications, ShortcutIconProvider& shortcuts,

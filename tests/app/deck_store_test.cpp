@@ -218,6 +218,14 @@ Task<std::optional<std::string>> revisionFor(std::string prefix, std::string id)
     if (id == "org.gnome.Terminal") co_return std::nullopt;  // no icon
     co_return prefix + id;
 }
+Task<std::map<std::string, std::string>> appRevisions(std::vector<std::string> ids) {
+    std::map<std::string, std::string> revisions;
+    for (std::string& id : ids) {
+        auto revision = co_await revisionFor("app-", id);
+        if (revision) revisions[id] = std::move(*revision);
+    }
+    co_return revisions;
+}
 Task<void> countPreload(std::shared_ptr<int> preloads) {
     ++*preloads;
     co_return;
@@ -234,7 +242,7 @@ TEST_F(DeckStoreTest, SnapshotsCarryRunningApplicationsAndIconRevisions) {
     io().run(store().saveDeck(DeckCategoryID::streaming, edited, workspace));
     auto preloads = std::make_shared<int>(0);
     DeckIconRevisions icons{
-        .applicationRevision = [](std::string id) { return revisionFor("app-", std::move(id)); },
+        .applicationRevisions = appRevisions,
         .shortcutRevision = [](std::string id) { return revisionFor("shortcut-", std::move(id)); },
         .preloadShortcutIcons = [preloads] { return countPreload(preloads); },
     };
