@@ -124,15 +124,6 @@ TEST_F(AppLauncherTest, LaunchActivatesARunningApplicationOrOpensTheInstalledOne
     EXPECT_THAT(script->opened, IsEmpty());
 }
 
-TEST_F(AppLauncherTest, InstalledAndRunningAmongIdentifiers) {
-    script->installed = {{"a", "/apps/a.desktop"}, {"b", "/apps/b.desktop"}};
-    script->running["b"] = true;
-    auto workspace = scriptedWorkspace(script);
-    EXPECT_EQ(io.run(workspace.installedBundleIds({"a", "b", "c", "a"})),
-              (std::set<std::string>{"a", "b"}));
-    EXPECT_EQ(io.run(workspace.runningBundleIds({"a", "b", "c"})), (std::set<std::string>{"b"}));
-}
-
 TEST_F(AppLauncherTest, RepliesCarryTheRequestIdAndBundleIdAndOtherTypesGetNone) {
     script->installed["a"] = "/apps/a.desktop";
     EXPECT_EQ(
