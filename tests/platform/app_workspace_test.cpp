@@ -4,7 +4,6 @@
 #include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <mutex>
@@ -76,13 +75,6 @@ bool programRuns(const std::string& id) {
             return true;
     }
     return false;
-}
-
-// The control group a process is in (its cgroup v2 line, or the systemd one on a v1 system).
-std::string cgroupOf(pid_t pid) {
-    const std::string text = testing::readTextFile("/proc/" + std::to_string(pid) + "/cgroup");
-    const auto unified = text.find("0::");
-    return text.substr(unified == std::string::npos ? 0 : unified);
 }
 
 // Stands in for the user's systemd manager on the private bus: answers each StartTransientUnit
@@ -211,8 +203,6 @@ TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain)
     const auto record = recordOf("org.example.Editor");
     ASSERT_TRUE(record);
     EXPECT_EQ(record->display, ":99");  // started on the workspace's display, not ours
-    // Without a systemd manager on the bus it runs where the agent runs.
-    EXPECT_EQ(cgroupOf(record->pid), cgroupOf(::getpid()));
 
     const auto client = workspace();
     EXPECT_THAT(io.run(client.runningBundleIds({"org.example.Editor", "org.example.Viewer"})),
