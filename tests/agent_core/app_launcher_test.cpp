@@ -129,11 +129,6 @@ TEST_F(AppLauncherTest, RepliesCarryTheRequestIdAndBundleIdAndOtherTypesGetNone)
     EXPECT_EQ(
         handle(wire("app.launch", R"({"bundleId":"a"})", "6f1d2c3b-4a59-4e8f-9d7c-1b2a3c4d5e6f")),
         wire("app.ok", R"({"bundleId":"a"})"));
-    EXPECT_EQ(
-        handle(wire("app.launch", R"({"bundleId":"x/y"})")),
-        wire(
-            "app.error",
-            R"({"bundleId":"x\/y","code":"not_found","message":"No application found for bundle identifier"})"));
     EXPECT_EQ(handle(wire("App.Launch", R"({"bundleId":"a"})")), std::nullopt);
     for (const std::string& bytes :
          {std::string("not json"), wire("app.focus", R"({"bundleId":7})")})
