@@ -1,4 +1,4 @@
-// The deck model: built-in actions, categories, keys and their JSON form, the built-in decks and
+// The deck model: built-in actions, keys and their JSON form, the built-in decks and
 // how they are fitted to the installed applications.
 
 #include <gtest/gtest.h>
@@ -37,14 +37,6 @@ TEST(BuiltinActionTest, RawValuesLabelsAndSymbols) {
         EXPECT_EQ(symbolName(c.action), c.symbol);
         EXPECT_EQ(builtinActionFromRawValue(c.raw), c.action);
     }
-}
-
-TEST(DeckCategoryTest, RawValuesAndDisplayNames) {
-    EXPECT_EQ(displayName(DeckCategoryID::gaming), "Gaming");
-    EXPECT_EQ(displayName(DeckCategoryID::streaming), "Streaming");
-    EXPECT_EQ(rawValue(DeckCategoryID::streaming), "streaming");
-    EXPECT_EQ(deckCategoryFromRawValue("gaming"), DeckCategoryID::gaming);
-    EXPECT_EQ(deckCategoryFromRawValue("Gaming"), none);
 }
 
 using SlotIds = std::vector<std::pair<std::int64_t, std::string>>;
