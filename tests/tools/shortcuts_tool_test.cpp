@@ -39,7 +39,7 @@ class ShortcutsToolTest : public ::testing::Test {
     ShortcutsSandbox sandbox;
 };
 
-TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
+TEST_F(ShortcutsToolTest, CreatesListsEditsRunsAndDeletes) {
     const std::string id = create("Morning (work) routine", {echoArgs(), "hi"});
     EXPECT_TRUE(std::regex_match(
         id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
@@ -50,8 +50,21 @@ TEST_F(ShortcutsToolTest, CreatesListsRunsAndDeletes) {
     EXPECT_EQ(tool({"list"}).stdoutText, "Alpha\nMorning (work) routine\n");
     EXPECT_EQ(tool({"run", id}), (ProcessRunResult{0, "[hi]\n", "", false}));
 
+    EXPECT_EQ(tool({"edit", id, "--icon", "starred"}).exitCode, 0);
+    EXPECT_EQ(tool({"edit", id, "--name", "New", "--", echoArgs(), "new", "two words"}).exitCode,
+              0);
+    EXPECT_EQ(tool({"rename", id, "Newest"}).exitCode, 0);
+    EXPECT_EQ(tool({"edit", id}).exitCode, 64);
+    EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
+              "Alpha (" + other + ")\nNewest (" + id + ")\n");
+    EXPECT_EQ(tool({"run", id}).stdoutText, "[new]\n[two words]\n");
+    const auto file = sandbox.shortcutsDirectory() / (id + ".desktop");
+    EXPECT_NE(testing::readTextFile(file).find("\nIcon=starred\n"), std::string::npos);
+
     EXPECT_EQ(tool({"delete", id}).exitCode, 0);
-    EXPECT_EQ(tool({"run", id}), (ProcessRunResult{66, "", "Shortcut not found\n", false}));
+    const ProcessRunResult notFound{66, "", "Shortcut not found\n", false};
+    EXPECT_EQ(tool({"run", id}), notFound);
+    EXPECT_EQ(tool({"rename", id, "X"}), notFound);
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText, "Alpha (" + other + ")\n");
 }
 
@@ -131,24 +144,6 @@ TEST_F(ShortcutsToolTest, RefusesToRunWhatOtherUsersCanChange) {
     std::filesystem::permissions(folder / (id + ".desktop"), std::filesystem::perms(0644));
     EXPECT_EQ(tool({"run", id}).exitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(marker));
-}
-
-TEST_F(ShortcutsToolTest, RenamesAndEditsInPlace) {
-    const std::string id = create("Old", {echoArgs(), "old"});
-    const std::string other = create("Other", {"true"});
-    EXPECT_EQ(tool({"edit", id, "--icon", "starred"}).exitCode, 0);
-    EXPECT_EQ(tool({"edit", id, "--name", "New", "--", echoArgs(), "new", "two words"}).exitCode,
-              0);
-    EXPECT_EQ(tool({"rename", id, "Newest"}).exitCode, 0);
-    EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
-              "Newest (" + id + ")\nOther (" + other + ")\n");
-    EXPECT_EQ(tool({"run", id}).stdoutText, "[new]\n[two words]\n");
-    const auto file = sandbox.shortcutsDirectory() / (id + ".desktop");
-    EXPECT_NE(testing::readTextFile(file).find("\nIcon=starred\n"), std::string::npos);
-
-    EXPECT_EQ(tool({"rename", "00000000-0000-4000-8000-00000000000f", "X"}),
-              (ProcessRunResult{66, "", "Shortcut not found\n", false}));
-    EXPECT_EQ(tool({"edit", id}).exitCode, 64);
 }
 
 TEST_F(ShortcutsToolTest, RefusesBadUsage) {
