@@ -39,6 +39,8 @@ class ProcessScanner {
   public:
     ProcessScanner(std::filesystem::path procRoot, uid_t uid);
     std::vector<ProcessInfo> scan();
+    // Reads `pid` whole at the next scan (it exited: it may linger as a zombie).
+    void forget(pid_t pid) { known_.erase(pid); }
 
   private:
     struct Known {

@@ -111,6 +111,23 @@ int openPidfd(pid_t pid) {
 #endif
 }
 
+// Watches `directory` and the directories below it (a user's cgroup tree is small).
+void watchTree(int inotifyFd, const fs::path& directory, std::map<int, fs::path>& watches) {
+    constexpr auto mask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO |
+                          IN_ONLYDIR | IN_DONT_FOLLOW;
+    if (watches.size() >= maxCgroupWatches) return;
+    const int watch = ::inotify_add_watch(inotifyFd, directory.c_str(), mask);
+    if (watch < 0) return;
+    watches[watch] = directory;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) {
+            watchTree(inotifyFd, it->path(), watches);
+        }
+    }
+}
+
 struct Watched {
     std::shared_ptr<const DesktopEntry> entry;
     std::vector<pid_t> pids;
@@ -145,6 +162,20 @@ struct RunningApplicationsMonitor::State {
 
     std::atomic<bool> stopping{false};
     int wakeFd = -1;
+
+    // The user's cgroup tree, watched from the first question on so that no scope that fills
+    // after an answer goes unnoticed.
+    std::mutex watchMutex;
+    int inotifyFd = -1;
+    std::map<int, fs::path> watches;  // under watchMutex
+    bool treeWatched = false;         // under watchMutex
+
+    void watchCgroupTree() {
+        std::lock_guard lock(watchMutex);
+        if (treeWatched || inotifyFd < 0) return;
+        watchTree(inotifyFd, options.cgroupTree.value_or(defaultCgroupTree(options.uid)), watches);
+        treeWatched = true;
+    }
 
     bool active(Clock::time_point now) const { return now - lastQuestion < options.activeFor; }
 
@@ -234,32 +265,9 @@ struct RunningApplicationsMonitor::State {
     void run();
 };
 
-namespace {
-
-// Watches `directory` and the directories below it (a user's cgroup tree is small).
-void watchTree(int inotifyFd, const fs::path& directory, std::map<int, fs::path>& watches) {
-    constexpr auto mask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO |
-                          IN_ONLYDIR | IN_DONT_FOLLOW;
-    if (watches.size() >= maxCgroupWatches) return;
-    const int watch = ::inotify_add_watch(inotifyFd, directory.c_str(), mask);
-    if (watch < 0) return;
-    watches[watch] = directory;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end;
-         it.increment(error)) {
-        if (it->is_directory(error) && !it->is_symlink(error)) {
-            watchTree(inotifyFd, it->path(), watches);
-        }
-    }
-}
-
-}  // namespace
-
 void RunningApplicationsMonitor::State::run() {
-    const int inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    std::map<int, fs::path> watches;
-    bool treeWatched = false;
     std::map<pid_t, int> pidfds;
+    std::set<pid_t> exited;  // whose pidfd fired: not followed again before the next pass
     Clock::time_point eventPassAt = Clock::time_point::max();
     Clock::time_point lastEventPass;
     std::optional<long> startedPid;
@@ -288,16 +296,12 @@ void RunningApplicationsMonitor::State::run() {
             }
             if (timeout >= 0) {
                 for (const pid_t pid : reported) {
-                    if (pidfds.contains(pid)) continue;
+                    if (pidfds.contains(pid) || exited.contains(pid)) continue;
                     if (const int fd = openPidfd(pid); fd >= 0) pidfds[pid] = fd;
                 }
             }
         }
-        if (timeout >= 0 && !treeWatched && inotifyFd >= 0) {
-            watchTree(inotifyFd, options.cgroupTree.value_or(defaultCgroupTree(options.uid)),
-                      watches);
-            treeWatched = true;
-        }
+        if (timeout >= 0) watchCgroupTree();
 
         std::vector<pollfd> fds{{wakeFd, POLLIN, 0}};
         if (inotifyFd >= 0) fds.push_back({inotifyFd, POLLIN, 0});
@@ -313,6 +317,7 @@ void RunningApplicationsMonitor::State::run() {
         if (inotifyFd >= 0 && (fds[1].revents & POLLIN)) {
             alignas(inotify_event) char buffer[4096];
             ssize_t size = 0;
+            std::lock_guard lock(watchMutex);
             while ((size = ::read(inotifyFd, buffer, sizeof buffer)) > 0) {
                 for (char* at = buffer; at < buffer + size;) {
                     const auto* event = reinterpret_cast<const inotify_event*>(at);
@@ -329,8 +334,21 @@ void RunningApplicationsMonitor::State::run() {
                 }
             }
         }
-        for (std::size_t index = inotifyFd >= 0 ? 2 : 1; index < fds.size(); ++index) {
-            if (fds[index].revents) changed = true;
+        std::size_t index = inotifyFd >= 0 ? 2 : 1;
+        for (auto it = pidfds.begin(); it != pidfds.end(); ++index) {
+            if (!fds[index].revents) {
+                ++it;
+                continue;
+            }
+            // An exited process stays readable until it is reaped: polled again, it would spin.
+            changed = true;
+            exited.insert(it->first);
+            {
+                std::lock_guard lock(passMutex);
+                scanner.forget(it->first);
+            }
+            ::close(it->second);
+            it = pidfds.erase(it);
         }
 
         now = Clock::now();
@@ -368,15 +386,16 @@ void RunningApplicationsMonitor::State::run() {
             }
             lastFullRatePass = now;
             pass(false, Clock::duration::zero());
+            exited.clear();
         }
     }
     for (const auto& [pid, fd] : pidfds) ::close(fd);
-    if (inotifyFd >= 0) ::close(inotifyFd);
 }
 
 RunningApplicationsMonitor::RunningApplicationsMonitor(RunningApplicationsOptions options)
     : state_(std::make_shared<State>(std::move(options))) {
     state_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    state_->inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     thread_ = std::thread([state = state_] { state->run(); });
 }
 
@@ -385,6 +404,7 @@ RunningApplicationsMonitor::~RunningApplicationsMonitor() {
     state_->wake();
     thread_.join();
     ::close(state_->wakeFd);
+    if (state_->inotifyFd >= 0) ::close(state_->inotifyFd);
 }
 
 std::optional<ApplicationState> RunningApplicationsMonitor::current(const std::string& id) {
@@ -413,6 +433,7 @@ ApplicationState RunningApplicationsMonitor::refresh(const std::string& id) {
         state.lastQuestion = now;
         state.watched[id].asked = now;
     }
+    state.watchCgroupTree();
     // A current view lacks at most this ID's entry; otherwise everything is read again.
     state.pass(!current, current ? Clock::duration(state.options.period) : Clock::duration::zero());
     state.wake();
