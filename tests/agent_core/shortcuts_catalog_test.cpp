@@ -87,30 +87,8 @@ TEST_F(ShortcutsCatalogListTest, ListsTheToolsShortcuts) {
 }
 
 TEST_F(ShortcutsCatalogListTest, AMissingFailingOrTimedOutToolIsReported) {
-    const auto plainFile = sandbox.root() / "not-executable";
-    testing::writeTextFile(plainFile, "x");
-    const std::string tool = testing::shortcutsToolPath();
-    const auto missing = ShortcutsCatalogErrorCode::executableMissing;
-    const auto failed = ShortcutsCatalogErrorCode::listFailed;
-    const std::string listed = std::string("X (") + kFirst + ")\n";
-    const std::tuple<std::string, ProcessRunResult, ShortcutsCatalogErrorCode, const char*>
-        cases[] = {
-            {plainFile.string(),
-             {0, listed, "", false},
-             missing,
-             "The shortcuts CLI is not available on this Mac."},
-            {sandbox.root().string(),
-             {0, listed, "", false},
-             missing,
-             "The shortcuts CLI is not available on this Mac."},
-            {tool, {1, "", "", false}, failed, "Could not list Shortcuts (exit 1)."},
-            {tool,
-             {2, "", "\n  database locked \n", false},
-             failed,
-             "Could not list Shortcuts: database locked"},
-            {tool, {0, listed, "", true}, failed, "Could not list Shortcuts (exit 0)."},
-        };
-    for (const auto& [executable, result, code, text] : cases) {
+    const auto expectError = [&](const std::string& executable, const ProcessRunResult& result,
+                                 ShortcutsCatalogErrorCode code, const char* text) {
         try {
             list(executable, std::make_shared<FakeProcessRunner>(result));
             ADD_FAILURE() << text;
@@ -118,6 +96,22 @@ TEST_F(ShortcutsCatalogListTest, AMissingFailingOrTimedOutToolIsReported) {
             EXPECT_EQ(error.code(), code);
             EXPECT_STREQ(error.what(), text);
         }
+    };
+    const std::string listed = std::string("X (") + kFirst + ")\n";
+    const auto plainFile = sandbox.root() / "not-executable";
+    testing::writeTextFile(plainFile, "x");
+    for (const auto& missing : {plainFile, sandbox.root()}) {
+        expectError(missing, {0, listed, "", false}, ShortcutsCatalogErrorCode::executableMissing,
+                    "The shortcuts CLI is not available on this Mac.");
+    }
+    const std::pair<ProcessRunResult, const char*> failures[] = {
+        {{1, "", "", false}, "Could not list Shortcuts (exit 1)."},
+        {{2, "", "\n  database locked \n", false}, "Could not list Shortcuts: database locked"},
+        {{0, listed, "", true}, "Could not list Shortcuts (exit 0)."},
+    };
+    for (const auto& [result, text] : failures) {
+        expectError(testing::shortcutsToolPath(), result, ShortcutsCatalogErrorCode::listFailed,
+                    text);
     }
 }
 
