@@ -106,20 +106,30 @@ TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
     EXPECT_EQ(io.run(service->deviceForToken(token)), after.pairedDevices[0]);
 }
 
-TEST_F(PairingServiceTest, AnotherPhoneIsRefusedWhileOnePhoneIsPairedAndNothingChanges) {
+TEST_F(PairingServiceTest, RefusedRequestsChangeNothingAndAWrongCodeCountsNoFailure) {
     ASSERT_TRUE(pairWithCode(phoneA).isOK());
     (void)pair(phoneA, PairingMethod::pin, wrongPIN());  // a failure counted before
     const PairingState before = state();
     ASSERT_EQ(before.failedAttempts, 1);
-
-    for (const bool byPIN : {false, true}) {
-        const PairingResponse response =
-            byPIN ? pair(phoneB, PairingMethod::pin, before.currentPIN) : pairWithCode(phoneB);
-        EXPECT_EQ(response.encoded(),
-                  "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":"
-                  "\"Mac is already paired. Show the pairing code again or Unpair to add a new "
-                  "device.\",\"reason\":\"already_paired\"},\"type\":\"pair.fail\"}");
-        EXPECT_EQ(fieldsOf(state()), fieldsOf(before)) << (byPIN ? "PIN" : "code");
+    std::string otherCase = before.currentPairingCode;
+    otherCase[0] = otherCase[0] == 'A' ? 'a' : 'A';  // letter case matters
+    const std::string head =
+        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"";
+    const std::string occupied = head +
+                                 "Mac is already paired. Show the pairing code again or Unpair "
+                                 "to add a new device.\",\"reason\":\"already_paired\"},\"type\":"
+                                 "\"pair.fail\"}";
+    const std::string wrongCode =
+        head + "Invalid pairing code\",\"reason\":\"invalid_code\"},\"type\":\"pair.fail\"}";
+    const std::tuple<Uuid, PairingMethod, std::string, std::string> cases[] = {
+        {phoneB, PairingMethod::qr, before.currentPairingCode, occupied},
+        {phoneB, PairingMethod::pin, before.currentPIN, occupied},
+        {phoneA, PairingMethod::qr, "not-the-code", wrongCode},
+        {phoneA, PairingMethod::qr, otherCase, wrongCode},
+    };
+    for (const auto& [phone, method, secret, reply] : cases) {
+        EXPECT_EQ(pair(phone, method, secret).encoded(), reply) << secret;
+        EXPECT_EQ(fieldsOf(state()), fieldsOf(before)) << secret;
     }
 }
 
@@ -177,18 +187,6 @@ TEST_F(PairingServiceTest, FiveWrongOrMalformedPINsLockPINPairingButNotTheCode) 
     EXPECT_TRUE(pair(phoneA, PairingMethod::pin, state().currentPIN).isOK());
 }
 
-TEST_F(PairingServiceTest, WrongCodeIsRefusedWithoutCountingTowardTheLockout) {
-    const PairingResponse response = pair(phoneA, PairingMethod::qr, "not-the-code");
-    EXPECT_EQ(response.encoded(),
-              "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Invalid "
-              "pairing code\",\"reason\":\"invalid_code\"},\"type\":\"pair.fail\"}");
-    const PairingState before = state();
-    std::string code = before.currentPairingCode;
-    code[0] = code[0] == 'A' ? 'a' : 'A';  // letter case matters
-    EXPECT_FALSE(pair(phoneA, PairingMethod::qr, code).isOK());
-    EXPECT_EQ(fieldsOf(state()), fieldsOf(before));
-}
-
 TEST_F(PairingServiceTest, LockoutIsAnsweredBeforeTheOccupiedComputer) {
     ASSERT_TRUE(pairWithCode(phoneA).isOK());
     io.run(service->enableReplacementPairing());
@@ -206,23 +204,25 @@ TEST_F(PairingServiceTest, AFailedSaveKeepsThePairedPhoneAndTheSecrets) {
     const PairingState before = state();
     store->failSaves = true;
 
-    try {
-        (void)pairWithCode(phoneB);
-        FAIL() << "expected persistenceFailed";
-    } catch (const PairingServiceError& error) {
-        EXPECT_EQ(error.code(), PairingServiceErrorCode::persistenceFailed);
-    }
-
+    EXPECT_THAT([&] { (void)pairWithCode(phoneB); },
+                ::testing::Throws<PairingServiceError>(::testing::Property(
+                    &PairingServiceError::code, PairingServiceErrorCode::persistenceFailed)));
     EXPECT_EQ(fieldsOf(state()), fieldsOf(before));
     EXPECT_TRUE(before.replacementPairingEnabled);
     EXPECT_TRUE(io.run(service->deviceForToken(token)).has_value());
 }
 
-TEST_F(PairingServiceTest, UnpairForgetsThePhoneAndRotatesSecrets) {
+TEST_F(PairingServiceTest, UnpairForgetsThePhoneAndRotatesSecretsOnceTheStoreIsCleared) {
     const std::string token = tokenOf(pairWithCode(phoneA));
     io.run(service->enableReplacementPairing());
     const PairingState before = state();
+    store->failClears = true;
+    EXPECT_THROW(io.run(service->unpair()), FilePairedDeviceStoreError);
+    EXPECT_TRUE(state().pairedDevices.empty());
+    EXPECT_EQ(state().currentPIN, before.currentPIN);
+    EXPECT_EQ(store->load().size(), 1u);
 
+    store->failClears = false;
     io.run(service->unpair());
 
     const PairingState after = state();
@@ -232,19 +232,6 @@ TEST_F(PairingServiceTest, UnpairForgetsThePhoneAndRotatesSecrets) {
     EXPECT_NE(after.currentPIN, before.currentPIN);
     EXPECT_NE(after.currentPairingCode, before.currentPairingCode);
     EXPECT_EQ(io.run(service->deviceForToken(token)), std::nullopt);
-}
-
-TEST_F(PairingServiceTest, AFailedUnpairPassesTheStoreErrorOn) {
-    ASSERT_TRUE(pairWithCode(phoneA).isOK());
-    const PairingState before = state();
-    store->failClears = true;
-
-    EXPECT_THROW(io.run(service->unpair()), FilePairedDeviceStoreError);
-
-    const PairingState after = state();
-    EXPECT_TRUE(after.pairedDevices.empty());
-    EXPECT_EQ(after.currentPIN, before.currentPIN);
-    EXPECT_EQ(store->load().size(), 1u);
 }
 
 TEST_F(PairingServiceTest, ConcurrentRequestsAreHandledOneAfterAnother) {
