@@ -63,19 +63,6 @@ TEST(DeckStoreRulesTest, RefusesDuplicatesWithinOneKindIncompleteKeysAndATwentyF
     EXPECT_STREQ(DeckStoreError::unknownCategory("other").what(), "Unknown deck category: other.");
 }
 
-TEST(DeckStoreRulesTest, RenumbersInArrayOrderAndDerivesIds) {
-    DeckTile stale = appTile(9, "Safari", "com.apple.Safari");
-    stale.id = "stale";
-    const DeckTemplate validated =
-        validatedDeck(deckOf({appTile(3, "Terminal", "org.gnome.Terminal"),
-                              actionTile(BuiltinAction::volumeUp, 7), stale}));
-    ASSERT_EQ(validated.tiles.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(validated.tiles[i].slot, i + 1);
-    EXPECT_EQ(validated.tiles[1].id, "system.volume.up");
-    EXPECT_EQ(validated.tiles[2].id, "com.apple.Safari");
-    EXPECT_EQ(validated.name, "Mine");
-}
-
 TEST(DeckStoreRulesTest, WritesTheDecksFileCompactWithSortedKeysAndReadsOnlyCompleteOnes) {
     DeckTemplate deck = deckOf({appTile(1, "A/B", "com.apple.Safari", "safari"),
                                 actionTile(BuiltinAction::volumeDown, 2)});

@@ -180,16 +180,18 @@ TEST_F(DeckStoreTest, AFailedMigrationKeepsTheOlderFileForTheNextAttempt) {
     EXPECT_FALSE(fs::exists(legacyFile()));
 }
 
-TEST_F(DeckStoreTest, SaveOrdersBySlotAndARefusedSaveWritesNothing) {
+TEST_F(DeckStoreTest, SaveOrdersBySlotRenumbersDerivesIdsAndARefusedSaveWritesNothing) {
+    DeckTile safari = appTile(9, "Safari", "com.apple.Safari");
+    safari.id = "stale";
     const DeckTemplate edited(
         "", "Live",
-        {appTile(9, "Safari", "com.apple.Safari"), appTile(3, "Spotify", "spotify"),
-         shortcutTile(7, "Scene", shortcutId, "bolt")});
+        {safari, appTile(3, "Spotify", "spotify"), shortcutTile(7, "Scene", shortcutId, "bolt")});
     io().run(store().saveDeck(DeckCategoryID::streaming, edited, workspace));
     const DeckTemplate stored = storedDecks()[0];
     EXPECT_EQ(stored.id, "streaming");
     EXPECT_THAT(tilesOf(stored),
                 ElementsAre("1 Spotify spotify -", "2 Scene  -", "3 Safari com.apple.Safari -"));
+    EXPECT_EQ(stored.tiles[2].id, "com.apple.Safari");
 
     const std::string before = testing::readTextFile(decksFile());
     const DeckTemplate twice("", "Twice", {appTile(1, "A", "spotify"), appTile(2, "B", "spotify")});
