@@ -61,17 +61,6 @@ TEST_F(RequestRouterTest, RefusesEveryRequestWithoutAPairedToken) {
     EXPECT_TRUE(executors.calls.empty());
 }
 
-TEST_F(RequestRouterTest, PairsWithoutAToken) {
-    const auto replies = route(
-        frame(
-            "pair.request",
-            R"({"method":"pin","secret":"123456","deviceName":"Phone","deviceId":"11111111-2222-3333-4444-555555555555"})"),
-        std::nullopt);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], R"({"id":")" + std::string(requestId) +
-                              R"(","payload":{"token":"TOKEN-123456"},"type":"pair.ok"})");
-}
-
 TEST_F(RequestRouterTest, ServesPairedRequestsWithTheRequestId) {
     executors.pairedTokens = {"GOOD"};
     executors.running = {"firefox"};
