@@ -15,7 +15,7 @@
 namespace velopad {
 namespace {
 
-AgentViewState state(int devices, bool showing, bool locked, bool failed) {
+AgentViewState state(int devices, bool locked, bool failed) {
     AgentViewState made;
     made.currentPIN = "482915";
     made.pairingQRString = "harborlink://pair?v=1&name=Studio%20Desk&code=abc";
@@ -24,7 +24,6 @@ AgentViewState state(int devices, bool showing, bool locked, bool failed) {
         made.listenerError = "Port 9847 is already in use. Quit the other Velopad Agent first.";
     for (int i = 0; i < devices; ++i)
         made.pairedDevices.push_back(PairedDevice{Uuid::random(), "Ana\u2019s iPhone", {"t"}, {}});
-    made.isShowingPairingCode = showing;
     made.isLockedOut = locked;
     made.shortcutCoachMessage = "Allow the Shortcut in its command.";
     return made;
@@ -57,24 +56,19 @@ TEST(PanelWindow, EveryShownTextIsItsAccessibleNameInThePanelsOrder) {
         bool showsCode;  // the QR code and the PIN
     };
     const Case cases[] = {
-        {state(0, false, false, true),
+        {state(0, false, true),
          {"Velopad Agent", "Scan with iPhone",
           "Open Velopad on your iPhone and tap Pair. Point the camera at this code.", "Manual code",
           "482915", "Allow the Shortcut in its command.", "Dismiss", "Connection failed",
           "Port 9847 is already in use. Quit the other Velopad Agent first.", "Restart Agent",
           "Edit Deck", "Start at login", "Quit"},
          true},
-        {state(1, false, false, false),
+        {state(1, false, false),
          {"Velopad Agent", "Ana\u2019s iPhone", "Allow the Shortcut in its command.", "Dismiss",
           "Waiting for iPhone", "Restart Agent", "Edit Deck", "Show Pairing Code\u2026",
           "Unpair iPhone", "Start at login", "Quit"},
          false},
-        {state(1, true, true, false),
-         {"Velopad Agent", "Ana\u2019s iPhone", "Allow the Shortcut in its command.", "Dismiss",
-          "Waiting for iPhone", "Restart Agent", "Edit Deck", "Hide Pairing Code", "Unpair iPhone",
-          "Start at login", "Quit"},
-         false},
-        {state(0, false, true, false),
+        {state(0, true, false),
          {"Velopad Agent", "Pairing locked \u2014 too many failed attempts",
           "Allow the Shortcut in its command.", "Dismiss", "Ready for iPhone", "Restart Agent",
           "Edit Deck", "Start at login", "Quit"},
@@ -94,7 +88,7 @@ TEST(PanelWindow, EveryShownTextIsItsAccessibleNameInThePanelsOrder) {
 TEST(PanelWindow, CtrlQAndTheButtonsReportTheirCommands) {
     velopad::testing::qtApplication();
     desktop::PanelWindow panel;
-    panel.render(menuBarPanelContent(state(1, false, false, false)));
+    panel.render(menuBarPanelContent(state(1, false, false)));
     panel.show();
     panel.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
