@@ -2,7 +2,6 @@
 // An io_context running on its own thread with a pool for blocking work beside it, and a way to
 // wait for a Task from a test body.
 
-#include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/thread_pool.hpp>
@@ -10,7 +9,6 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
-#include <thread>
 
 #include "agent_core/async.h"
 
@@ -19,7 +17,9 @@ namespace velopad::test {
 class IoThread {
   public:
     explicit IoThread(std::size_t poolThreads = 2)
-        : work_(context_.get_executor()), pool_(poolThreads), thread_([this] { context_.run(); }) {}
+        : work_(context_.get_executor()),
+          pool_(poolThreads),
+          running_(std::async(std::launch::async, [this] { context_.run(); })) {}
     ~IoThread() { drain(); }
 
     // Lets pending operations finish (close sockets, cancel timers first), or stops the context
@@ -27,20 +27,12 @@ class IoThread {
     // IoThread before those objects; the pool ends first, as a pool thread that has just handed
     // a result back still holds one of the context's strands for a moment.
     void drain(std::chrono::seconds patience = std::chrono::seconds(5)) {
-        if (!thread_.joinable()) return;
+        if (!running_.valid()) return;
+        const auto deadline = std::chrono::steady_clock::now() + patience;
         work_.reset();
-        std::atomic<bool> done = false;
-        std::thread watchdog([&] {
-            const auto deadline = std::chrono::steady_clock::now() + patience;
-            while (!done && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (!done) context_.stop();
-        });
         pool_.join();
-        thread_.join();
-        done = true;
-        watchdog.join();
+        if (running_.wait_until(deadline) != std::future_status::ready) context_.stop();
+        running_.get();
     }
 
     Executor executor() { return context_.get_executor(); }
@@ -61,7 +53,7 @@ class IoThread {
     asio::io_context context_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     asio::thread_pool pool_;
-    std::thread thread_;
+    std::future<void> running_;
 };
 
 }  // namespace velopad::test
