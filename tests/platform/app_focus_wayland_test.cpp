@@ -81,13 +81,8 @@ class AppFocusWaylandTest : public ::testing::Test {
             kwinLog);
         ASSERT_TRUE(testing::waitUntil(
             [&] {
-                std::string names;
-                testing::runProgram({"dbus-send", "--session", "--print-reply",
-                                     "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
-                                    &names);
                 return fs::exists(sandbox.runtimeDir() / kSocket) &&
-                       names.find("boolean true") != std::string::npos;
+                       testing::sessionBusHasOwner("org.kde.KWin");
             },
             std::chrono::seconds(30)))
             << testing::readTextFile(kwinLog);

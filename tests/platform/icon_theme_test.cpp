@@ -19,8 +19,8 @@ using testing::writeTextFile;
 std::string gsettings(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{"gsettings"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::string output;
-    EXPECT_EQ(testing::runProgram(argv, &output), 0) << output;
+    auto [status, output] = testing::runCapturingOutput(argv);
+    EXPECT_EQ(status, 0) << output;
     return output;
 }
 

@@ -52,7 +52,7 @@ constexpr auto withinASecond = 2000ms;
 TEST(RunningApplicationsMonitor, AProcessOfAnEntrysProgramShowsAndGoesWithinASecond) {
     RunningApplicationsMonitor monitor(optionsWithPeriod(1000ms));
     ASSERT_NE(monitor.refresh("org.example.Plain").entry, nullptr);
-    const pid_t app = testing::spawnFakeApp({}, std::nullopt);
+    const pid_t app = testing::spawnProcess({testing::fakeAppPath().string()});
     const bool seen =
         answersWithin(monitor, "org.example.Plain", withinASecond,
                       [&](const auto& pids) { return pids.size() == 1 && pids[0] == app; });
@@ -94,7 +94,7 @@ TEST(RunningApplicationsMonitor, ScopesAreNoticedAsTheyFillAndExitsAsTheyHappen)
     RunningApplicationsMonitor monitor(options);
     EXPECT_TRUE(monitor.refresh("org.example.Scoped").pids.empty());
 
-    const pid_t pid = testing::spawnFakeApp({}, std::nullopt);
+    const pid_t pid = testing::spawnProcess({testing::fakeAppPath().string()});
     std::ofstream(scope / "cgroup.procs") << pid << std::flush;
     const bool seen =
         answersWithin(monitor, "org.example.Scoped", withinASecond,

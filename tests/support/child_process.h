@@ -97,12 +97,6 @@ inline std::vector<std::string> environmentWithout(const std::vector<std::string
     return entries;
 }
 
-inline Environment withDisplay(const std::optional<std::string>& display) {
-    auto entries = environmentWithout({"DISPLAY"});
-    if (display) entries.push_back("DISPLAY=" + *display);
-    return entries;
-}
-
 // Runs `argv` to its end with `input`: its exit status (-1 when killed) and standard output.
 inline std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
                                                       const std::string& input = "",
@@ -130,22 +124,6 @@ inline std::pair<int, std::string> runCapturingOutput(const std::vector<std::str
         if (errno != EINTR) return {-1, output};
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-inline int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    auto [status, text] = runCapturingOutput(argv);
-    if (output) *output += text;
-    return status;
-}
-
-// The output of `argv` run with DISPLAY `display` (none: unset); empty on failure.
-inline std::string commandOutput(const std::vector<std::string>& argv,
-                                 const std::optional<std::string>& display) {
-    try {
-        return runCapturingOutput(argv, "", withDisplay(display)).second;
-    } catch (const std::exception&) {
-        return {};
-    }
 }
 
 // Polls `condition` every 20 ms until it holds or `timeout` passes; returns its last value.
@@ -195,28 +173,42 @@ inline std::string readLineFrom(int fd, std::chrono::milliseconds timeout) {
 class Child {
   public:
     explicit Child(pid_t pid = -1) : pid_(pid) {}
-    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+    Child(Child&& other) noexcept { *this = std::move(other); }
     Child& operator=(Child&& other) noexcept {
         std::swap(pid_, other.pid_);
+        std::swap(status_, other.status_);
         return *this;
     }
     ~Child() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        if (!waitUntil([this] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, 5s)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0 && !stop(SIGTERM, 5s)) stop(SIGKILL, 5s);
     }
 
     pid_t pid() const { return pid_; }
     bool ended() {  // reaps it
-        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-        return pid_ < 0;
+        int raw = 0;
+        if (pid_ > 0 && !status_ && ::waitpid(pid_, &raw, WNOHANG) == pid_)
+            status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return pid_ <= 0 || status_;
+    }
+    // Sends `signal` (0: none) unless it has ended, then waits up to `timeout`, calling
+    // `meanwhile` now and then: its exit status (128 + a signal that ended it), or none.
+    std::optional<int> stop(
+        int signal, std::chrono::milliseconds timeout,
+        const std::function<void()>& meanwhile = [] {}) {
+        if (signal != 0 && !ended()) ::kill(pid_, signal);
+        waitUntil(
+            [&] {
+                const bool done = ended();
+                meanwhile();
+                return done;
+            },
+            timeout);
+        return status_;
     }
 
   private:
-    pid_t pid_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
 };
 
 // Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
@@ -233,11 +225,6 @@ inline Child startService(const std::vector<std::string>& argv, const std::funct
 inline std::filesystem::path fakeAppPath() { return VELOPAD_BINARY_DIR "/tests/fake_app"; }
 // The title of the window of fake_app started for an entry `id`.
 inline std::string fakeAppTitle(const std::string& id) { return "fake-window-" + id; }
-inline pid_t spawnFakeApp(std::vector<std::string> arguments,
-                          const std::optional<std::string>& display) {
-    arguments.insert(arguments.begin(), fakeAppPath().string());
-    return spawnProcess(arguments, {}, withDisplay(display));
-}
 
 // What a started fake_app wrote to its record file, waited for up to `timeout`.
 struct FakeAppRecord {
@@ -261,7 +248,7 @@ inline std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& p
 }
 
 // fake_app listening on a port, as another program or a copy of the agent would.
-class PortHolder {
+class PortHolder : public Child {
   public:
     struct Options {
         std::filesystem::path program = fakeAppPath();
@@ -276,39 +263,29 @@ class PortHolder {
         if (options.ignoreTerm) argv.insert(argv.end(), {"--ignore-term", "yes"});
         if (options.ownNetwork) argv.insert(argv.begin(), {"unshare", "--net", "--"});
         Pipe out;
-        pid_ = spawnProcess(argv, {-1, out.ends[1], -1});
+        Child::operator=(Child(spawnProcess(argv, {-1, out.ends[1], -1})));
         out.closeWrite();
         try {
             port_ = static_cast<std::uint16_t>(std::stoi(readLineFrom(out.ends[0], 10s)));
         } catch (const std::exception&) {
         }
         if (port_ == 0 || (options.port != 0 && port_ != options.port)) {
-            endingSignal(true);
+            stop(SIGKILL, 5s);
             throw std::runtime_error("fake_app did not take its port");
         }
     }
-    ~PortHolder() { endingSignal(true); }
-    PortHolder(const PortHolder&) = delete;
-    PortHolder& operator=(const PortHolder&) = delete;
+    ~PortHolder() { stop(SIGKILL, 5s); }
 
     std::uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
-    bool running() {
-        if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
-        return !reaped_;
-    }
-    // Kills it (if `kill`) and waits: the signal that ended it, 0 for an exit, -1 when it lives.
-    int endingSignal(bool kill = false) {
-        if (kill && !reaped_) ::kill(pid_, SIGKILL);
-        if (!waitUntil([this] { return !running(); }, 5s)) return -1;
-        return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+    bool running() { return !ended(); }
+    // Waits for it to end: the signal that ended it, 0 for an exit, -1 when it lives.
+    int endingSignal() {
+        const auto status = stop(0, 5s);
+        return !status ? -1 : *status > 128 ? *status - 128 : 0;
     }
 
   private:
-    pid_t pid_ = -1;
     std::uint16_t port_ = 0;
-    int status_ = 0;
-    bool reaped_ = false;
 };
 
 }  // namespace velopad::testing
@@ -326,15 +303,14 @@ class AgentProcess {
         arguments.insert(arguments.begin(), chosen && *chosen ? std::string(chosen)
                                                               : VELOPAD_BINARY_DIR
                                                 "/app/velopad-agent");
-        pid_ = testing::spawnProcess(arguments, {input_.ends[0], output_.ends[1], output_.ends[1]});
+        process_ = testing::Child(
+            testing::spawnProcess(arguments, {input_.ends[0], output_.ends[1], output_.ends[1]}));
         input_.closeRead();
         output_.closeWrite();
     }
-    ~AgentProcess() {
-        if (!status_) testing::stopProcess(pid_);
-    }
+    ~AgentProcess() { process_.stop(SIGKILL, 10s); }
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return process_.pid(); }
     const std::string& output() const { return seen_; }  // everything it wrote so far
 
     // The rest of the next line starting with `prefix` (earlier lines are skipped), or none.
@@ -359,24 +335,15 @@ class AgentProcess {
     }
     // Waits for it to end by itself: its status (128 + a signal that ended it), or none.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
-        int status = 0;
-        const auto ended = [&] {
-            const bool reaped = ::waitpid(pid_, &status, WNOHANG) == pid_;
+        return process_.stop(0, timeout, [this] {
             while (readMore(0ms)) {
             }
-            return reaped;
-        };
-        if (!status_ && testing::waitUntil(ended, timeout))
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
+        });
     }
     // SIGTERM, then waits: the exit status, or -1 when it had to be killed.
     int terminate(std::chrono::milliseconds timeout = 10s) {
-        if (status_) return *status_;
-        ::kill(pid_, SIGTERM);
-        if (auto status = waitForExit(timeout)) return *status;
-        ::kill(pid_, SIGKILL);
-        waitForExit(5s);
+        if (auto status = process_.stop(SIGTERM, timeout)) return *status;
+        process_.stop(SIGKILL, 5s);
         return -1;
     }
 
@@ -394,10 +361,9 @@ class AgentProcess {
 
     testing::Pipe input_;
     testing::Pipe output_;
-    pid_t pid_ = -1;
+    testing::Child process_;
     std::string unread_;
     std::string seen_;
-    std::optional<int> status_;
 };
 
 }  // namespace velopad::test

@@ -3,10 +3,8 @@
 // and SVG icons and desktop entries, and a PNG reader for checking results.
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <openssl/evp.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -37,17 +35,13 @@ inline std::optional<DecodedPng> decodePng(const std::vector<std::uint8_t>& png)
     GdkPixbuf* image = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
     std::optional<DecodedPng> decoded;
     if (image != nullptr) {
-        decoded = DecodedPng{gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image), {}};
-        const int channels = gdk_pixbuf_get_n_channels(image);
-        const int stride = gdk_pixbuf_get_rowstride(image);
-        const guchar* pixels = gdk_pixbuf_read_pixels(image);
+        GdkPixbuf* rgba = gdk_pixbuf_add_alpha(image, FALSE, 0, 0, 0);  // 4 bytes a pixel
+        decoded = DecodedPng{gdk_pixbuf_get_width(rgba), gdk_pixbuf_get_height(rgba), {}};
         for (int y = 0; y < decoded->height; ++y) {
-            for (int x = 0; x < decoded->width; ++x) {
-                const guchar* p = pixels + y * stride + x * channels;
-                decoded->rgba.insert(decoded->rgba.end(),
-                                     {p[0], p[1], p[2], channels == 4 ? p[3] : guchar{255}});
-            }
+            const guchar* row = gdk_pixbuf_read_pixels(rgba) + y * gdk_pixbuf_get_rowstride(rgba);
+            decoded->rgba.insert(decoded->rgba.end(), row, row + decoded->width * 4);
         }
+        g_object_unref(rgba);
     }
     g_object_unref(loader);
     return decoded;
@@ -73,16 +67,8 @@ inline void writeSolidSvg(const std::filesystem::path& file, int width, int heig
 
 // Lower-case hex, computed independently of the code under test.
 inline std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
+    return runCapturingOutput({"sha256sum"}, std::string(bytes.begin(), bytes.end()))
+        .second.substr(0, 64);
 }
 
 inline void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,

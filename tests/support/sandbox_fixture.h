@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/child_process.h"
+
 namespace velopad::testing {
 
 class Sandbox {
@@ -39,16 +41,9 @@ class Sandbox {
     }
     ~Sandbox() {
         for (const auto& [name, value] : saved_) put(name, value);
-        // Tests may leave read-only directories behind.
-        namespace fs = std::filesystem;
+        runCapturingOutput({"chmod", "-R", "u+rwX", root_.string()});  // tests leave read-only dirs
         std::error_code error;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, error);
-        for (auto it = fs::recursive_directory_iterator(root_, error);
-             !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-            if (it->is_directory(error))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-        }
-        fs::remove_all(root_, error);
+        std::filesystem::remove_all(root_, error);
     }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -141,20 +136,7 @@ inline int runSubjectToFilePermissions(const std::function<int()>& body) {
 
 // Adds read (and, for directories, search) permission for everyone to `path` and below.
 inline void makeReadableByEveryone(const std::filesystem::path& path) {
-    using std::filesystem::perms;
-    const auto add = [](const std::filesystem::path& entry) {
-        std::filesystem::permissions(
-            entry,
-            std::filesystem::is_directory(entry)
-                ? perms::group_read | perms::group_exec | perms::others_read | perms::others_exec
-                : perms::group_read | perms::others_read,
-            std::filesystem::perm_options::add);
-    };
-    add(path);
-    if (std::filesystem::is_directory(path)) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
-            add(entry.path());
-    }
+    runCapturingOutput({"chmod", "-R", "go+rX", path.string()});
 }
 
 }  // namespace velopad::testing

@@ -39,15 +39,7 @@ class DBusSession {
         readLineFrom(out.ends[0], 10s);
         sandbox.setEnv(variable, address_);
     }
-    ~DBusSession() {
-        std::error_code error;
-        const auto tasks = std::filesystem::path("/proc") / std::to_string(bus_.pid()) / "task";
-        for (std::filesystem::directory_iterator it(tasks, error), end; !error && it != end;
-             it.increment(error)) {
-            std::ifstream file(it->path() / "children");
-            for (pid_t child = 0; file >> child;) ::kill(child, SIGTERM);
-        }
-    }
+    ~DBusSession() { runCapturingOutput({"pkill", "-TERM", "-P", std::to_string(bus_.pid())}); }
 
     const std::string& address() const { return address_; }
 
@@ -55,6 +47,13 @@ class DBusSession {
     std::string address_;
     Child bus_;
 };
+
+inline bool sessionBusHasOwner(const std::string& name) {
+    return runCapturingOutput({"dbus-send", "--session", "--print-reply",
+                               "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.NameHasOwner", "string:" + name})
+               .second.find("boolean true") != std::string::npos;
+}
 
 // A Secret Service on its own session bus: gnome-keyring-daemon (secrets only), its login
 // keyring created and unlocked with the password "pw" under the sandbox's XDG_DATA_HOME.
@@ -64,19 +63,11 @@ class KeyringSession {
         sandbox.setEnv("DISPLAY", std::nullopt);  // no prompts, no X11 autolaunch
         const auto password = sandbox.root() / "keyring-password";
         writeTextFile(password, "pw");
-        keyring_ = startService(
-            {"sh", "-c",
-             "exec gnome-keyring-daemon --foreground --unlock "
-             "--components=secrets <\"$0\"",
-             password.string()},
-            [] {
-                return commandOutput(
-                           {"dbus-send", "--session", "--print-reply",
-                            "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"},
-                           std::nullopt)
-                           .find("boolean true") != std::string::npos;
-            });
+        keyring_ = startService({"sh", "-c",
+                                 "exec gnome-keyring-daemon --foreground --unlock "
+                                 "--components=secrets <\"$0\"",
+                                 password.string()},
+                                [] { return sessionBusHasOwner("org.freedesktop.secrets"); });
     }
 
     const std::string& busAddress() const { return bus_.address(); }
@@ -104,7 +95,7 @@ class PulseAudioServer {
              "--load=module-null-sink sink_name=test"},
             [&] {
                 return std::filesystem::exists(sandbox.runtimeDir() / "pulse" / "native") &&
-                       runProgram({"pactl", "get-default-sink"}) == 0;
+                       runCapturingOutput({"pactl", "get-default-sink"}).first == 0;
             });
     }
 
@@ -162,10 +153,11 @@ class XvfbServer {
     }
 
     static bool available(WindowManager windowManager) {  // on PATH
-        return runProgram({"sh", "-c",
-                           windowManager == WindowManager::none
-                               ? "command -v Xvfb"
-                               : "command -v Xvfb && command -v openbox"}) == 0;
+        return runCapturingOutput({"sh", "-c",
+                                   windowManager == WindowManager::none
+                                       ? "command -v Xvfb"
+                                       : "command -v Xvfb && command -v openbox"})
+                   .first == 0;
     }
     const std::string& display() const { return display_; }  // ":<number>"
 
@@ -181,7 +173,9 @@ class XvfbServer {
 
   private:
     std::optional<unsigned long> windowId(const std::vector<std::string>& argv) const {
-        const std::string output = commandOutput(argv, display_);
+        auto environment = environmentWithout({"DISPLAY"});
+        environment.push_back("DISPLAY=" + display_);
+        const std::string output = runCapturingOutput(argv, "", environment).second;
         return output.empty() ? std::nullopt : std::optional(std::stoul(output));
     }
 
@@ -193,12 +187,10 @@ class XvfbServer {
 // Whether this process's network namespace has no interface but "lo".
 inline bool onlyLoopbackInterfaces() {
     struct if_nameindex* interfaces = if_nameindex();
-    if (!interfaces) return false;
-    bool onlyLoopback = true;
-    for (const struct if_nameindex* entry = interfaces; entry->if_index != 0; ++entry) {
-        if (std::string(entry->if_name) != "lo") onlyLoopback = false;
-    }
-    if_freenameindex(interfaces);
+    bool onlyLoopback = interfaces != nullptr;
+    for (auto* entry = interfaces; onlyLoopback && entry->if_index != 0; ++entry)
+        onlyLoopback = std::string(entry->if_name) == "lo";
+    if (interfaces) if_freenameindex(interfaces);
     return onlyLoopback;
 }
 
@@ -264,7 +256,7 @@ class AvahiTestServices {
         // Lines in event order: "+" found, "=" resolved, "-" removed (a withdrawn service may still
         // be found in the cache and then removed within one run).
         std::vector<BrowsedService> services;
-        std::istringstream lines(commandOutput({"avahi-browse", "-rpt", type}, std::nullopt));
+        std::istringstream lines(runCapturingOutput({"avahi-browse", "-rpt", type}).second);
         for (std::string line; std::getline(lines, line);) {
             // event;interface;protocol;name;type;domain[;host;address;port;txt]
             std::vector<std::string> fields;
