@@ -5,12 +5,12 @@
 //   power_loss_proof save <decks.json> <first n> <count>    prints "saved <n>" after each save
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "app/decks/deck_store.h"
 #include "app/decks/deck_store_rules.h"
@@ -81,31 +81,23 @@ long storedDeckNumber(const fs::path& path) {
     fail(path.string() + " has no streaming deck");
 }
 
-// Runs the save mode from deck `first`, killing it after `life` if given: the last deck it
+// Runs the save mode from deck `first`, killed by SIGKILL after `life`: the last deck it
 // reported saved, or `first - 1`.
-long runSaver(const fs::path& file, long first, long count,
-              std::optional<std::chrono::milliseconds> life) {
-    velopad::testing::Pipe out;
-    const pid_t pid = velopad::testing::spawnProcess(
-        {fs::read_symlink("/proc/self/exe").string(), "save", file.string(), std::to_string(first),
-         std::to_string(count)},
-        {-1, out.ends[1], STDERR_FILENO});
-    out.closeWrite();
-    if (life) {
-        std::this_thread::sleep_for(*life);
-        kill(pid, SIGKILL);
-    }
-    waitpid(pid, nullptr, 0);
+long runSaver(const fs::path& file, long first, long count, std::chrono::milliseconds life) {
+    std::istringstream lines(velopad::testing::runCapturingOutput(
+                                 {"timeout", "-s", "KILL", std::to_string(life.count() / 1000.0),
+                                  fs::read_symlink("/proc/self/exe").string(), "save",
+                                  file.string(), std::to_string(first), std::to_string(count)})
+                                 .second);
     long saved = first - 1;  // each line is one write to the pipe: none is cut by the kill
-    FILE* lines = fdopen(dup(out.ends[0]), "r");
-    for (long n; std::fscanf(lines, "saved %ld\n", &n) == 1;) saved = n;
-    std::fclose(lines);
+    std::string word;
+    for (long n; lines >> word >> n;) saved = n;
     return saved;
 }
 
 int runDecks(int rounds, const fs::path& directory) {
     const fs::path file = directory / "decks.json";
-    if (runSaver(file, 0, 1, std::nullopt) != 0) fail("the first save did not finish");
+    if (runSaver(file, 0, 1, 60s) != 0) fail("the first save did not finish");
     long killedMidWrite = 0;
     long saves = 0;
     const auto start = Clock::now();
