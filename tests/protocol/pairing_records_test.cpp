@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/wire_codec.h"
-
 namespace velopad {
 namespace {
 
@@ -55,19 +53,6 @@ TEST(PairingURL, RejectsEverythingElse) {
              "harborlink://pair#?v=1&name=Mac&code=abc",
          })
         EXPECT_EQ(PairingQRPayload::parse(url), std::nullopt) << url;
-}
-
-TEST(PairingRecordsJson, PairRequestWireForm) {
-    const auto id = *Uuid::parse("00000000-0000-0000-0000-0000000000AB");
-    const WireMessage<PairRequestPayload> request{
-        "pair.request", id, {PairingMethod::pin, "123456", "iPhone", id}};
-    EXPECT_EQ(
-        WireCodec::encode(request),
-        R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"deviceId":"00000000-0000-0000-0000-0000000000AB",)"
-        R"("deviceName":"iPhone","method":"pin","secret":"123456"},"type":"pair.request"})");
-    EXPECT_EQ(
-        WireCodec::encode(WireMessage<PairOKPayload>{"pair.ok", id, {"TOK"}}),
-        R"({"id":"00000000-0000-0000-0000-0000000000AB","payload":{"token":"TOK"},"type":"pair.ok"})");
 }
 
 }  // namespace
