@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -37,7 +38,7 @@ Task<bool> activateIn(Script script, std::string id) {
 
 Task<std::optional<RunningApplicationClient>> runningIn(Script script, std::string id) {
     if (!script->running.contains(id)) co_return std::nullopt;
-    co_return RunningApplicationClient{[script, id] { return activateIn(script, id); }};
+    co_return RunningApplicationClient{std::bind_front(activateIn, script, id)};
 }
 
 Task<std::optional<std::filesystem::path>> urlIn(Script script, std::string id) {
@@ -53,15 +54,9 @@ Task<bool> openIn(Script script, std::filesystem::path url) {
 }
 
 WorkspaceClient scriptedWorkspace(const Script& script) {
-    WorkspaceClient client;
-    client.urlForApplication = [script](std::string id) { return urlIn(script, std::move(id)); };
-    client.runningApplication = [script](std::string id) {
-        return runningIn(script, std::move(id));
-    };
-    client.openApplication = [script](std::filesystem::path url) {
-        return openIn(script, std::move(url));
-    };
-    return client;
+    return {.urlForApplication = std::bind_front(urlIn, script),
+            .runningApplication = std::bind_front(runningIn, script),
+            .openApplication = std::bind_front(openIn, script)};
 }
 
 // A request or reply as the phone and the agent write it, with the given type and payload.

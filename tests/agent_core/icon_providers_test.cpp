@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 
 #include "agent_core/app_icon_provider.h"
@@ -46,11 +47,7 @@ class AppIconProviderTest : public testing::SandboxTest {
     AppIconProvider provider{io.executor(), io.pool(), countingSource()};
 
     WorkspaceClient workspace() {
-        WorkspaceClient client;
-        client.urlForApplication = [this](std::string bundleId) {
-            return lookUpIn(&installed, std::move(bundleId));
-        };
-        return client;
+        return {.urlForApplication = std::bind_front(lookUpIn, &installed)};
     }
     std::optional<IconPng> icon(const std::string& bundleId) {
         return io.run(provider.pngAndRevision(bundleId, workspace()));
