@@ -12,6 +12,7 @@
 #include "app/pairing/file_paired_device_store.h"
 #include "app/pairing/paired_device_stored_form.h"
 #include "app/pairing/secret_service_paired_device_store.h"
+#include "app/storage/atomic_file.h"
 #include "tests/support/sandbox_fixture.h"
 #include "tests/support/services.h"
 
@@ -86,7 +87,7 @@ class PairedDeviceStoreTest : public testing::SandboxTest,
     }
     // What the store holds under its name (+ `suffix`), as secret-tool or a reader sees it.
     std::optional<std::string> stored(const std::string& suffix = "") {
-        if (!GetParam()) return readWholeFileOrNothing(file() += suffix);
+        if (!GetParam()) return readWholeFile(file() += suffix);
         const auto [status, text] =
             keyring->secretTool(keyringArguments("lookup", account + suffix));
         return status == 0 ? std::optional(text) : std::nullopt;
@@ -96,10 +97,6 @@ class PairedDeviceStoreTest : public testing::SandboxTest,
         auto arguments = keyringArguments("store", account);
         arguments.insert(arguments.begin() + 1, "--label=foreign");
         ASSERT_EQ(keyring->secretTool(arguments, text).first, 0);
-    }
-    static std::optional<std::string> readWholeFileOrNothing(const fs::path& path) {
-        if (!fs::exists(path)) return std::nullopt;
-        return testing::readTextFile(path);
     }
     fs::path file() const { return sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json"; }
 
