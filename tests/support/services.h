@@ -2,16 +2,13 @@
 // Private desktop services for tests, each started for one object and stopped by its PID when
 // the object ends (and by the kernel should the test process die first).
 
-#include <fcntl.h>
 #include <net/if.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -240,15 +237,12 @@ class AvahiTestServices {
         // unshare and the shell exec, so the PID stays the daemon's.
         const auto log = sandbox_.root() / "avahi-daemon.log";
         writeTextFile(log, "");
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CLOEXEC);
         daemon_ = startService(
             {"unshare", "-m", "--", "sh", "-c",
-             "mount -t tmpfs tmpfs /run && exec avahi-daemon -f \"$0\" "
+             "exec >\"$1\" 2>&1; mount -t tmpfs tmpfs /run && exec avahi-daemon -f \"$0\" "
              "--no-drop-root --no-chroot --no-rlimits",
-             (sandbox_.root() / "avahi-daemon.conf").string()},
-            [&] { return readTextFile(log).find("Server startup complete") != std::string::npos; },
-            {-1, fd, fd});
-        ::close(fd);
+             (sandbox_.root() / "avahi-daemon.conf").string(), log.string()},
+            [&] { return readTextFile(log).find("Server startup complete") != std::string::npos; });
     }
     void stopDaemon() { daemon_ = Child(); }
     // The resolved services of `type`, sorted by name.
