@@ -27,11 +27,9 @@ const fs::path kKWin = "/usr/bin/kwin_wayland";
 AppDesktopSandbox* desktop = nullptr;
 
 std::string windowEntry(AppDesktopSandbox& d, const std::string& id) {
-    const fs::path program = d.programPath(id);
-    fs::create_directories(program.parent_path());
-    fs::copy_file(kWindowProgram, program, fs::copy_options::overwrite_existing);
-    return "[Desktop Entry]\nType=Application\nName=" + id + "\nExec=" + program.string() + " " +
-           id + " " + d.recordPath(id).string() + "\n";
+    return "[Desktop Entry]\nType=Application\nName=" + id +
+           "\nExec=" + d.copyProgram(id, kWindowProgram) + " " + id + " " +
+           d.recordPath(id).string() + "\n";
 }
 
 const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(

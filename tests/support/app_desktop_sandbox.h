@@ -54,7 +54,7 @@ class AppDesktopSandbox {
     std::string fakeAppEntry(const std::string& id, const std::string& name,
                              const std::string& extraLines = "",
                              const std::string& extraArguments = "") {
-        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + copyFakeApp(id) +
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + copyProgram(id) +
                " --record " + recordPath(id).string() + " --title " + fakeAppTitle(id) +
                (extraArguments.empty() ? "" : " " + extraArguments) + "\nIcon=" + id + "\n" +
                extraLines;
@@ -63,7 +63,7 @@ class AppDesktopSandbox {
     // "accept" or "refuse": the session bus can start it; "none": nothing serves the name.
     std::string dbusAppEntry(const std::string& id, const std::string& name,
                              const std::string& service) {
-        const std::string command = copyFakeApp(id) + " --dbus " + id + " --record " +
+        const std::string command = copyProgram(id) + " --dbus " + id + " --record " +
                                     recordPath(id).string() +
                                     (service == "refuse" ? " --refuse yes" : "");
         if (service != "none") {
@@ -74,15 +74,16 @@ class AppDesktopSandbox {
                "\nDBusActivatable=true\n";
     }
 
-  private:
-    // A copy of its own for `id`, so that /proc tells the applications apart.
-    std::string copyFakeApp(const std::string& id) const {
+    // A copy of `program` of its own for `id` (programPath), so that /proc tells the
+    // applications apart.
+    std::string copyProgram(const std::string& id, const path& program = fakeAppPath()) const {
         std::filesystem::create_directories(programPath(id).parent_path());
-        std::filesystem::copy_file(fakeAppPath(), programPath(id),
+        std::filesystem::copy_file(program, programPath(id),
                                    std::filesystem::copy_options::overwrite_existing);
         return programPath(id).string();
     }
 
+  private:
     Sandbox sandbox_;
 };
 
