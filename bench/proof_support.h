@@ -158,21 +158,16 @@ inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& f
     co_return handshakeError;
 }
 
-// Runs `proof` to its end beside a reader of the agent's output (so that the agent never blocks
+// Runs `proof` to its end, reading the agent's output on the way (so that the agent never blocks
 // on a full pipe), then stops the agent; shows its output when either failed. The proof's status.
-inline Task<void> drainOutput(test::AgentProcess& agent, std::future<int>& proof) {
-    while (proof.wait_for(0s) != std::future_status::ready) {
-        while (agent.waitForLine("", 0ms)) {
-        }
-        co_await pause(100ms);
-    }
-}
-
 inline int runProof(test::AgentProcess& agent, Task<int> proof) {
     asio::io_context context;
     auto result = asio::co_spawn(context, std::move(proof), asio::use_future);
-    asio::co_spawn(context, drainOutput(agent, result), asio::detached);
-    context.run();
+    while (!context.stopped()) {
+        context.run_for(100ms);
+        while (agent.waitForLine("", 0ms)) {
+        }
+    }
     int status = 1;
     try {
         status = result.get();
