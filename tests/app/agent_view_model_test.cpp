@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <memory>
 #include <thread>
 
 #include "app/listener/request_router.h"
@@ -18,26 +19,31 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A store that cannot be cleared, as a keyring that refuses the deletion.
+class UnclearableStore final : public PairedDeviceStoring {
+  public:
+    std::vector<PairedDevice> load() override { return {}; }
+    void save(const std::vector<PairedDevice>&) override {}
+    void clear() override { throw std::runtime_error("The keyring refused."); }
+};
+
 class AgentViewModelTest : public ::testing::Test {
   protected:
-    void SetUp() override { build(0); }
-
-    void build(std::uint16_t port, std::chrono::milliseconds cooldown = 5000ms,
-               std::chrono::milliseconds retryDelay = 10ms, bool named = true) {
-        ListenerOptions listenerOptions;
-        listenerOptions.port = port;
-        listenerOptions.portConflictRetryDelay = retryDelay;
-        listener = ListenerService::create(io.executor(), router, listenerOptions);
-        AgentViewModelOptions options;
-        if (named) options.computerName = [] { return std::string("Studio Desk"); };
-        options.refreshPeriod = 3600s;  // the test drives refresh itself
-        options.recoveryCooldown = cooldown;
-        viewModel = AgentViewModel::create(io.executor(), pairing, *listener, options);
-    }
+    void SetUp() override { build(); }
     void TearDown() override {
         viewModel->stop();
         io.run(listener->shutdown());
         io.drain();
+    }
+
+    // A view model that the test refreshes itself, on a listener that has not started yet.
+    void build(ListenerOptions listenerOptions = {.port = 0},
+               AgentViewModelOptions options = {
+                   .computerName = [] { return std::string("Studio Desk"); },
+                   .refreshPeriod = 3600s}) {
+        pairing = std::make_unique<PairingService>(io.executor(), io.pool(), store);
+        listener = ListenerService::create(io.executor(), router, listenerOptions);
+        viewModel = AgentViewModel::create(io.executor(), *pairing, *listener, options);
     }
 
     AgentViewState refreshed() {
@@ -46,7 +52,7 @@ class AgentViewModelTest : public ::testing::Test {
     }
     PairingResponse pairByPIN(const std::string& pin, const std::string& name, Uuid device) {
         return io.run(
-            pairing.handlePairRequest({PairingMethod::pin, pin, name, device}, Uuid::random()));
+            pairing->handlePairRequest({PairingMethod::pin, pin, name, device}, Uuid::random()));
     }
     static std::string wrongPIN(const AgentViewState& state) {
         return state.currentPIN == "000000" ? "111111" : "000000";
@@ -55,14 +61,13 @@ class AgentViewModelTest : public ::testing::Test {
     const Uuid phoneB = *Uuid::parse("22222222-2222-4222-8222-222222222222");
 
     IoThread io;  // outlives everything that holds one of its strands
-    asio::thread_pool& pool = io.pool();
-    std::shared_ptr<InMemoryPairedDeviceStore> store =
-        std::make_shared<InMemoryPairedDeviceStore>();
+    std::shared_ptr<PairedDeviceStoring> store = std::make_shared<InMemoryPairedDeviceStore>();
     FakeExecutors executors;
     RequestRouter router{executors};
+    std::unique_ptr<PairingService> pairing;
     std::shared_ptr<ListenerService> listener;
-    PairingService pairing{io.executor(), pool, store};
     std::shared_ptr<AgentViewModel> viewModel;
+    std::vector<std::string> problems;
 };
 
 TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
@@ -96,8 +101,7 @@ TEST_F(AgentViewModelTest, ShowsTheStateOfPairing) {
 }
 
 TEST_F(AgentViewModelTest, AComputerWithoutANameIsShownAndPairedAsVelopadMac) {
-    viewModel->stop();
-    build(0, 5000ms, 10ms, false);
+    build({.port = 0}, {.refreshPeriod = 3600s});
     const auto state = refreshed();
     EXPECT_EQ(state.bonjourServiceName, "Velopad Mac");
     EXPECT_EQ(state.pairingQRString.rfind("harborlink://pair?v=1&name=Velopad%20Mac&code=", 0), 0u)
@@ -109,7 +113,9 @@ TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
     auto holder = std::make_unique<boost::asio::ip::tcp::acceptor>(
         context, boost::asio::ip::tcp::endpoint{boost::asio::ip::tcp::v4(), 0});
     const auto port = holder->local_endpoint().port();
-    build(port, 1500ms, 40ms);  // eight retries take 320 ms, well within the cooldown
+    // Eight retries take 320 ms, well within the cooldown.
+    build({.port = port, .portConflictRetryDelay = 40ms},
+          {.refreshPeriod = 3600s, .recoveryCooldown = 1500ms});
     const std::string conflict =
         "Port " + std::to_string(port) + " is already in use. Quit the other Velopad Agent first.";
 
@@ -137,36 +143,23 @@ TEST_F(AgentViewModelTest, RecoversAFailedListenerAtMostOncePerCooldown) {
     EXPECT_EQ(state.statusText(), "Ready for iPhone");
 }
 
-// A store that cannot be cleared, as a keyring that refuses the deletion.
-class UnclearableStore final : public PairedDeviceStoring {
-  public:
-    std::vector<PairedDevice> load() override { return {}; }
-    void save(const std::vector<PairedDevice>&) override {}
-    void clear() override { throw std::runtime_error("The keyring refused."); }
-};
-
-TEST(AgentViewModelFailures, ACommandThatFailsShowsItsErrorUntilTheNextOneSucceeds) {
-    IoThread io;
-    FakeExecutors executors;
-    RequestRouter router{executors};
-    auto listener = ListenerService::create(io.executor(), router, {.port = 0});
-    PairingService pairing{io.executor(), io.pool(), std::make_shared<UnclearableStore>()};
-    AgentViewModelOptions options;
-    int namesAsked = 0;
-    options.computerName = [&namesAsked] {
-        // The first passes of the refresh loop fail; the loop must go on regardless.
-        if (++namesAsked <= 2) throw std::runtime_error("no name yet");
-        return std::string("Studio Desk");
-    };
-    options.refreshPeriod = 10ms;
-    auto viewModel = AgentViewModel::create(io.executor(), pairing, *listener, options);
-    std::vector<std::string> problems;
+TEST_F(AgentViewModelTest, ACommandThatFailsShowsItsErrorUntilTheNextOneSucceeds) {
+    store = std::make_shared<UnclearableStore>();
+    build({.port = 0}, {.computerName =
+                            [asked = std::make_shared<int>(0)] {
+                                // The first passes of the refresh loop fail; the loop must go on
+                                // regardless.
+                                if (++*asked <= 2) throw std::runtime_error("no name yet");
+                                return std::string("Studio Desk");
+                            },
+                        .refreshPeriod = 10ms});
     viewModel->setProblemReporter(
-        [&problems](std::string_view problem) { problems.emplace_back(problem); });
+        [this](std::string_view problem) { problems.emplace_back(problem); });
     viewModel->start();
     EXPECT_TRUE(testing::waitUntil([&] {
         return viewModel->state().bonjourServiceName == "Studio Desk";
     })) << "the refresh loop ended after a failed pass";
+    EXPECT_FALSE(problems.empty());
 
     viewModel->post(&AgentViewModel::unpair);
     EXPECT_TRUE(testing::waitUntil([&] {
@@ -175,11 +168,6 @@ TEST(AgentViewModelFailures, ACommandThatFailsShowsItsErrorUntilTheNextOneSuccee
     }));
     viewModel->post(&AgentViewModel::dismissShortcutCoach);
     EXPECT_TRUE(testing::waitUntil([&] { return !viewModel->state().commandError; }));
-
-    viewModel->stop();
-    io.run(listener->shutdown());
-    io.drain();
-    EXPECT_FALSE(problems.empty());
 }
 
 }  // namespace
