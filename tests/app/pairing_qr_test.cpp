@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,21 +21,17 @@ using Picture = std::vector<std::vector<int>>;
 
 // Decodes a picture (rows of equal length) with zbarimg (zbar-tools), 4 pixels per module.
 std::string decodeWithZbar(const Picture& picture) {
-    char path[] = "/tmp/pairing-qr-XXXXXX.pgm";
-    const int fd = mkstemps(path, 4);
-    EXPECT_GE(fd, 0);
-    close(fd);
-    constexpr int scale = 4;
-    const int height = static_cast<int>(picture.size()) * scale;
-    const int width = static_cast<int>(picture.at(0).size()) * scale;
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "P5\n" << width << ' ' << height << "\n255\n";
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
-    }
-    std::string text = testing::runCapturingOutput({"zbarimg", "--raw", "-q", path}).second;
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("pairing-qr-" + std::to_string(::getpid()) + ".pgm");
+    constexpr std::size_t scale = 4;
+    std::ofstream out(path, std::ios::binary);
+    out << "P5\n" << picture.at(0).size() * scale << ' ' << picture.size() * scale << "\n255\n";
+    for (std::size_t y = 0; y < picture.size() * scale; ++y)
+        for (std::size_t x = 0; x < picture[0].size() * scale; ++x)
+            out.put(picture[y / scale].at(x / scale) ? '\0' : '\xff');
+    out.close();
+    std::string text =
+        testing::runCapturingOutput({"zbarimg", "--raw", "-q", path.string()}).second;
     std::filesystem::remove(path);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
@@ -42,24 +40,15 @@ std::string decodeWithZbar(const Picture& picture) {
 // Reads the terminal drawing back into module rows (escape sequences dropped).
 Picture parseTerminal(const std::string& drawing) {
     Picture picture;
-    std::size_t lineStart = 0;
-    while (lineStart < drawing.size()) {
-        const std::size_t lineEnd = drawing.find('\n', lineStart);
-        std::string line = drawing.substr(lineStart, lineEnd - lineStart);
-        lineStart = lineEnd + 1;
+    std::istringstream lines(std::regex_replace(drawing, std::regex("\x1b\\[[0-9;]*m"), ""));
+    for (std::string line; std::getline(lines, line);) {
         std::vector<int> top, bottom;
-        for (std::size_t i = 0; i < line.size();) {
-            if (line[i] == '\x1b') {
-                i = line.find('m', i) + 1;
-            } else if (line[i] == ' ') {
-                top.push_back(0), bottom.push_back(0), ++i;
-            } else {
-                const std::string glyph = line.substr(i, 3);
-                top.push_back(glyph == "\u2580" || glyph == "\u2588");
-                bottom.push_back(glyph == "\u2584" || glyph == "\u2588");
-                EXPECT_THAT(glyph, ::testing::AnyOf("\u2580", "\u2584", "\u2588"));
-                i += 3;
-            }
+        for (std::size_t i = 0, width = 1; i < line.size(); i += width) {
+            width = line[i] == ' ' ? 1 : 3;
+            const std::string glyph = line.substr(i, width);
+            EXPECT_THAT(glyph, ::testing::AnyOf(" ", "\u2580", "\u2584", "\u2588"));
+            top.push_back(glyph == "\u2580" || glyph == "\u2588");
+            bottom.push_back(glyph == "\u2584" || glyph == "\u2588");
         }
         picture.push_back(top);
         picture.push_back(bottom);
