@@ -82,21 +82,21 @@ class PairedDeviceStoreTest : public testing::SandboxTest,
     }
     std::vector<std::string> keyringArguments(const std::string& command,
                                               const std::string& account) {
-        return {command, "service", "com.quentaro.harborlink.agent.paired-devices", "account",
-                account};
+        const std::string service = "com.quentaro.harborlink.agent.paired-devices";
+        return {"secret-tool", command, "service", service, "account", account};
     }
     // What the store holds under its name (+ `suffix`), as secret-tool or a reader sees it.
     std::optional<std::string> stored(const std::string& suffix = "") {
         if (!GetParam()) return readWholeFile(file() += suffix);
         const auto [status, text] =
-            keyring->secretTool(keyringArguments("lookup", account + suffix));
+            testing::runCapturingOutput(keyringArguments("lookup", account + suffix));
         return status == 0 ? std::optional(text) : std::nullopt;
     }
     void plant(const std::string& text) {
         if (!GetParam()) return testing::writeTextFile(file(), text);
         auto arguments = keyringArguments("store", account);
-        arguments.insert(arguments.begin() + 1, "--label=foreign");
-        ASSERT_EQ(keyring->secretTool(arguments, text).first, 0);
+        arguments.insert(arguments.begin() + 2, "--label=foreign");
+        ASSERT_EQ(testing::runCapturingOutput(arguments, text).first, 0);
     }
     fs::path file() const { return sandbox.dataHome() / "HarborlinkAgent" / "paired-devices.json"; }
 

@@ -213,9 +213,9 @@ class Child {
 
 // Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
 inline Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-                          Stdio stdio = {}, const Environment& environment = std::nullopt,
+                          const Environment& environment = std::nullopt,
                           std::chrono::milliseconds timeout = 10s) {
-    Child child(spawnProcess(argv, stdio, environment, true));
+    Child child(spawnProcess(argv, {}, environment, true));
     if (!waitUntil([&] { return child.ended() || ready(); }, timeout) || child.ended()) {
         throw std::runtime_error(argv.at(0) + " did not come up");
     }

@@ -68,12 +68,6 @@ class KeyringSession {
     }
 
     const std::string& busAddress() const { return bus_.address(); }
-    // secret-tool with `arguments` (and `input` for "store"): its exit status and output.
-    std::pair<int, std::string> secretTool(std::vector<std::string> arguments,
-                                           const std::string& input = "") const {
-        arguments.insert(arguments.begin(), "secret-tool");
-        return runCapturingOutput(arguments, input);
-    }
 
   private:
     DBusSession bus_;
@@ -145,7 +139,7 @@ class XvfbServer {
         environment.push_back("DISPLAY=" + display_);
         windowManager_ = startService(
             {"openbox", "--sm-disable", "--startup", std::string("touch ") + ready},
-            [&] { return std::filesystem::exists(ready); }, {}, environment);
+            [&] { return std::filesystem::exists(ready); }, environment);
         std::filesystem::remove(ready);
     }
 
