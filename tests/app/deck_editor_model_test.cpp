@@ -105,13 +105,9 @@ class DeckEditorModelTest : public testing::SandboxTest {
 
 DeckEditorState stateWith(std::vector<DeckTile> tiles) {
     DeckEditorState state;
-    std::vector<InstalledApp> apps;
-    for (const auto& app : scannedApps) {
-        if (app.bundleId != "org.example.gone") {
-            apps.push_back({app.label, app.bundleId, app.iconName, {}, {}});
-        }
-    }
-    state.installedApps = std::make_shared<const std::vector<InstalledApp>>(apps);
+    state.installedApps = std::make_shared<const std::vector<InstalledApp>>(
+        std::vector<InstalledApp>{{"Music", "com.apple.Music", "music", {}, {}},
+                                  {"Safari", "com.apple.Safari", "safari", {}, {}}});
     state.catalogShortcuts = {{"Standup", shortcutId}};
     state.shortcutsLoadState = {ShortcutsLoadState::Kind::loaded, {}};
     DeckEditorState::renumber(tiles);
@@ -271,8 +267,7 @@ TEST_F(DeckEditorModelTest, AFailedSaveKeepsEveryEditAndPushesNothing) {
     auto model = loadedModel();
     // Two keys of one application: the store refuses with its own text.
     edit(*model, [](DeckEditorState& s) {
-        s.tiles.push_back(appTile(0, "Safari", "com.apple.Safari"));
-        s.tiles.push_back(appTile(0, "Safari", "com.apple.Safari"));
+        s.tiles.insert(s.tiles.end(), 2, appTile(0, "Safari", "com.apple.Safari"));
         s.deckName = "Kept";
         DeckEditorState::renumber(s.tiles);
         return true;
