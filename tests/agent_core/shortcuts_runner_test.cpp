@@ -36,7 +36,8 @@ const Outcome kCancelled{"cancelled", "Needs permission or input on your Mac."};
 const Outcome kTimedOut{"timed_out", "Still waiting on your Mac \u2014 check for a dialog."};
 const Outcome kRunFailed{"run_failed", "Could not run Shortcut on Mac."};
 
-TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
+TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessagesOfAtMostAThousandBytes) {
+    const std::string x999(999, 'x'), a1000(1000, 'a');
     const std::pair<ProcessRunResult, Outcome> cases[] = {
         {{0, "out", "warning: slow", false}, {}},
         {{66, "", "Shortcut not found\n", false}, kNotFound},
@@ -52,21 +53,13 @@ TEST(ShortcutsRunnerClassifyTest, SortsFinishedRunsIntoCodesAndMessages) {
         {{2, "", "\n  Disk Full \n", false}, {"run_failed", "Disk Full"}},
         {{143, "", "not found", true}, kTimedOut},  // a time-out first
         {{0, "", "", true}, kTimedOut},
+        {{1, "", a1000, false}, {"run_failed", a1000}},
+        {{1, "", a1000 + "b", false}, {"run_failed", a1000 + "\u2026"}},
+        // No character is split.
+        {{1, "", x999 + "\u00e9" + std::string(5000, 'y'), false}, {"run_failed", x999 + "\u2026"}},
     };
     for (const auto& [result, expected] : cases)
         EXPECT_EQ(outcomeOf(ShortcutsRunner::classify(kId, result)), expected) << result.stderrText;
-}
-
-TEST(ShortcutsRunnerClassifyTest, ShortensARunawayFailureTextToAThousandBytes) {
-    const std::string x999(999, 'x'), a1000(1000, 'a');
-    const std::pair<std::string, std::string> cases[] = {
-        {a1000, a1000},
-        {a1000 + "b", a1000 + "\u2026"},
-        {x999 + "\u00e9" + std::string(5000, 'y'), x999 + "\u2026"},  // no split character
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(outcomeOf(ShortcutsRunner::classify(kId, {1, "", text, false})),
-                  (Outcome{"run_failed", expected}));
 }
 
 class ShortcutsRunnerTest : public ::testing::Test {
