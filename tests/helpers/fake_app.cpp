@@ -23,38 +23,32 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 namespace {
 
 struct Options {
-    std::string record;
-    std::string title = "fake_app";
-    std::string wmClass = "fake_app";
-    std::string listen;
-    std::string busName;
-    long wmPid = static_cast<long>(getpid());
-    bool window = true;
-    bool ignoreTerm = false;
-    bool refuse = false;
+    std::string record, title, wmClass, listen, busName;
+    long wmPid;
+    bool window, ignoreTerm, refuse;
 };
 
 Options parse(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        const std::string value = argv[i + 1];
-        if (flag == "--record") options.record = value;
-        if (flag == "--title") options.title = value;
-        if (flag == "--class") options.wmClass = value;
-        if (flag == "--wm-pid") options.wmPid = std::stol(value);
-        if (flag == "--window") options.window = value != "no";
-        if (flag == "--listen") options.listen = value;
-        if (flag == "--ignore-term") options.ignoreTerm = value == "yes";
-        if (flag == "--dbus") options.busName = value;
-        if (flag == "--refuse") options.refuse = value == "yes";
-    }
-    return options;
+    std::map<std::string, std::string> flags;
+    for (int i = 1; i + 1 < argc; i += 2) flags[argv[i]] = argv[i + 1];
+    const auto flag = [&](const std::string& name, const std::string& fallback = "") {
+        return flags.contains(name) ? flags[name] : fallback;
+    };
+    return {.record = flag("--record"),
+            .title = flag("--title", "fake_app"),
+            .wmClass = flag("--class", "fake_app"),
+            .listen = flag("--listen"),
+            .busName = flag("--dbus"),
+            .wmPid = std::stol(flag("--wm-pid", std::to_string(getpid()))),
+            .window = flag("--window") != "no",
+            .ignoreTerm = flag("--ignore-term") == "yes",
+            .refuse = flag("--refuse") == "yes"};
 }
 
 void record(const std::string& path, const char* display) {
