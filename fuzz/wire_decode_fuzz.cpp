@@ -68,16 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const DecodeError&) {
         return 0;
     }
-    if (const auto* unknown = std::get_if<WireMessageParser::UnknownMessage>(&parsed)) {
-        decodeReply(unknown->type, text);
-    } else {
-        std::visit(
-            [](const auto& message) {
-                if constexpr (!std::is_same_v<std::decay_t<decltype(message)>,
-                                              WireMessageParser::UnknownMessage>)
-                    checkRoundTrip(message);
-            },
-            parsed);
-    }
+    std::visit(
+        [text](const auto& message) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(message)>,
+                                         WireMessageParser::UnknownMessage>) {
+                decodeReply(message.type, text);
+            } else {
+                checkRoundTrip(message);
+            }
+        },
+        parsed);
     return 0;
 }
