@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
-#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "app/listener/request_router.h"
@@ -258,26 +258,20 @@ TEST_F(ListenerServiceTest, PingsAreAnsweredWhileALongRequestRuns) {
     EXPECT_EQ(phone.pongsReceived(), 1);
 }
 
-struct RecordingAdvertiser : ServiceAdvertising {
-    void advertise(const std::string& name, std::uint16_t port) override {
-        std::lock_guard lock(mutex);
-        advertised = name + ":" + std::to_string(port);
-    }
-    void withdraw() override {}
-    std::string last() {
-        std::lock_guard lock(mutex);
-        return advertised;
-    }
-    std::mutex mutex;
-    std::string advertised;
+struct MockAdvertiser : ServiceAdvertising {
+    MOCK_METHOD(void, advertise, (const std::string& name, std::uint16_t port), (override));
+    MOCK_METHOD(void, withdraw, (), (override));
 };
 
-TEST_F(ListenerServiceTest, AdvertisesAComputerWithoutANameAsVelopadMac) {
-    RecordingAdvertiser advertiser;
+TEST_F(ListenerServiceTest, AdvertisesAComputerWithoutANameAsVelopadMacUntilShutDown) {
+    MockAdvertiser advertiser;
+    std::atomic<std::uint16_t> advertised = 0;
+    EXPECT_CALL(advertiser, advertise("Velopad Mac", ::testing::_))
+        .WillOnce([&](const std::string&, std::uint16_t port) { advertised = port; });
+    EXPECT_CALL(advertiser, withdraw()).Times(::testing::AtLeast(1));
     const auto port = startListening({.advertiser = &advertiser});
-    EXPECT_TRUE(testing::waitUntil([&] { return !advertiser.last().empty(); }));
-    EXPECT_EQ(advertiser.last(), "Velopad Mac:" + std::to_string(port));
-    io.run(listener->shutdown());  // withdraws while the advertiser still exists
+    EXPECT_TRUE(testing::waitUntil([&] { return advertised == port; }));
+    io.run(listener->shutdown());  // while the advertiser still exists
 }
 
 TEST_F(ListenerServiceTest, ASecondStartFailsAndLeavesTheListenerServing) {
