@@ -44,9 +44,6 @@ class FakeProcessRunner : public ProcessRunning {
 };
 
 inline std::string shortcutsToolPath() { return VELOPAD_BINARY_DIR "/app/velopad-shortcuts"; }
-inline std::string testHelperPath(const std::string& name) {
-    return VELOPAD_BINARY_DIR "/tests/" + name;
-}
 
 class ShortcutsSandbox : public Sandbox {
   public:

@@ -33,7 +33,7 @@ class ShortcutsToolTest : public ::testing::Test {
         return result.stdoutText.substr(0, 36);
     }
 
-    static std::string echoArgs() { return testing::testHelperPath("echo_args"); }
+    static std::string echoArgs() { return VELOPAD_BINARY_DIR "/tests/echo_args"; }
 
     IoHarness io;
     ShortcutsSandbox sandbox;
