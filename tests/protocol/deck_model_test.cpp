@@ -21,24 +21,6 @@ namespace {
 using Ids = std::vector<std::string>;
 constexpr auto none = std::nullopt;
 
-TEST(BuiltinActionTest, RawValuesLabelsAndSymbols) {
-    const struct {
-        BuiltinAction action;
-        const char *raw, *label, *symbol;
-    } cases[] = {
-        {BuiltinAction::volumeDown, "system.volume.down", "Vol \xe2\x88\x92",
-         "speaker.wave.1.fill"},
-        {BuiltinAction::volumeUp, "system.volume.up", "Vol +", "speaker.wave.3.fill"},
-        {BuiltinAction::volumeMute, "system.volume.mute", "Mute", "speaker.slash.fill"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(rawValue(c.action), c.raw);
-        EXPECT_EQ(label(c.action), c.label);
-        EXPECT_EQ(symbolName(c.action), c.symbol);
-        EXPECT_EQ(builtinActionFromRawValue(c.raw), c.action);
-    }
-}
-
 using SlotIds = std::vector<std::pair<std::int64_t, std::string>>;
 SlotIds slotsAndIds(const std::vector<DeckTile>& tiles) {
     SlotIds result;
@@ -89,12 +71,27 @@ TEST(DeckTileJson, RequiredKeysAndTypes) {
         EXPECT_THROW(decodeDeckTemplate(text), DecodeError) << text;
 }
 
-TEST(DeckTileJson, EncodingOmitsAbsentOptionals) {
-    const DeckTile action = actionTile(BuiltinAction::volumeMute, 5);
-    EXPECT_EQ(writeJsonText(action),
-              R"({"actionId":"system.volume.mute","bundleId":"","iconSymbol":"speaker.slash.fill",)"
-              R"("id":"system.volume.mute","kind":"action","label":"Mute","slot":5})");
-    EXPECT_EQ(decode(writeJsonText(action)), action);
+// Each action key in its wire form, with its action's raw value, symbol and label; absent
+// optionals are left out.
+TEST(DeckTileJson, ActionKeysCarryTheActionsRawValueSymbolAndLabel) {
+    const std::pair<BuiltinAction, std::string> cases[] = {
+        {BuiltinAction::volumeDown,
+         R"({"actionId":"system.volume.down","bundleId":"","iconSymbol":"speaker.wave.1.fill",)"
+         R"("id":"system.volume.down","kind":"action","label":"Vol )"
+         "\xe2\x88\x92"
+         R"(","slot":5})"},
+        {BuiltinAction::volumeUp,
+         R"({"actionId":"system.volume.up","bundleId":"","iconSymbol":"speaker.wave.3.fill",)"
+         R"("id":"system.volume.up","kind":"action","label":"Vol +","slot":5})"},
+        {BuiltinAction::volumeMute,
+         R"({"actionId":"system.volume.mute","bundleId":"","iconSymbol":"speaker.slash.fill",)"
+         R"("id":"system.volume.mute","kind":"action","label":"Mute","slot":5})"},
+    };
+    for (const auto& [action, text] : cases) {
+        const DeckTile tile = actionTile(action, 5);
+        EXPECT_EQ(writeJsonText(tile), text);
+        EXPECT_EQ(decode(text), tile);
+    }
     const DeckTile app =
         appTile(2, "Discord", "com.hnc.Discord", "discord", Ids{"com.discord.Discord"});
     EXPECT_EQ(decode(writeJsonText(app)), app);
