@@ -184,8 +184,8 @@ int main(int argc, char** argv) {
     if (!listening || !token) return 1;
 
     test::IoThread io;
-    tcp::acceptor echoAcceptor(io.context(), {tcp::v4(), 0});
-    asio::co_spawn(io.context(), echoServer(echoAcceptor), asio::detached);
+    tcp::acceptor echoAcceptor(io.executor(), {tcp::v4(), 0});
+    asio::co_spawn(io.executor(), echoServer(echoAcceptor), asio::detached);
     const auto echoPort = echoAcceptor.local_endpoint().port();
 
     std::printf("agent with %d extra processes, %zu applications installed\n", extraProcesses,

@@ -36,7 +36,6 @@ class IoThread {
     }
 
     Executor executor() { return context_.get_executor(); }
-    asio::io_context& context() { return context_; }
     asio::thread_pool& pool() { return pool_; }
 
     // Runs the task on the io thread and waits for its result (rethrowing its exception).
