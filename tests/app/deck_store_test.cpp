@@ -304,18 +304,13 @@ TEST_F(DeckStoreTest, AnUnreadableDecksFileIsKeptAsideBeforeASaveReplacesIt) {
     EXPECT_THAT(reports[0], ::testing::HasSubstr("decks.json.corrupt"));
 }
 
-Task<std::optional<std::string>> revisionFor(std::string prefix, std::string id) {
-    if (id == "org.gnome.Terminal") co_return std::nullopt;  // no icon
-    co_return prefix + id;
-}
 Task<std::map<std::string, std::string>> appRevisions(std::vector<std::string> ids) {
     std::map<std::string, std::string> revisions;
-    for (std::string& id : ids) {
-        auto revision = co_await revisionFor("app-", id);
-        if (revision) revisions[id] = std::move(*revision);
-    }
+    for (const std::string& id : ids)
+        if (id != "org.gnome.Terminal") revisions[id] = "app-" + id;  // Terminal has no icon
     co_return revisions;
 }
+Task<std::optional<std::string>> shortcutRevision(std::string id) { co_return "shortcut-" + id; }
 Task<void> countPreload(std::shared_ptr<int> preloads) {
     ++*preloads;
     co_return;
@@ -333,7 +328,7 @@ TEST_F(DeckStoreTest, SnapshotsCarryRunningApplicationsAndIconRevisions) {
     auto preloads = std::make_shared<int>(0);
     DeckIconRevisions icons{
         .applicationRevisions = appRevisions,
-        .shortcutRevision = [](std::string id) { return revisionFor("shortcut-", std::move(id)); },
+        .shortcutRevision = shortcutRevision,
         .preloadShortcutIcons = [preloads] { return countPreload(preloads); },
     };
     workspace = workspaceWith(installedApps, {"com.apple.Safari", "org.gnome.Terminal"});
