@@ -43,18 +43,13 @@ TEST(MenuBarPanelContent, PairingAreaAndCommandsFollowDevicesCodeAndLock) {
     const std::vector<std::string> hiding{"Restart Agent", "Edit Deck", "Hide Pairing Code",
                                           "Unpair iPhone"};
     const PairingRow rows[] = {
-        // none, any, false → QR code, first-pairing instruction, PIN; no pairing commands
         {0, false, false, PanelPairingArea::pairingBlock, first, base},
         {0, true, false, PanelPairingArea::pairingBlock, first, base},
-        // none, any, true → lock line
         {0, false, true, PanelPairingArea::lockLine, locked, base},
         {0, true, true, PanelPairingArea::lockLine, locked, base},
-        // some, false, any → device names
         {2, false, false, PanelPairingArea::deviceNames, "iPhone A, iPhone B", showing},
         {2, false, true, PanelPairingArea::deviceNames, "iPhone A, iPhone B", showing},
-        // some, true, false → QR code, re-pairing instruction, PIN
         {1, true, false, PanelPairingArea::pairingBlock, again, hiding},
-        // some, true, true → lock line
         {1, true, true, PanelPairingArea::lockLine, "iPhone A", hiding},
     };
     for (const auto& row : rows) {
