@@ -17,8 +17,6 @@
 namespace velopad {
 namespace {
 
-using ::testing::MatchesRegex;
-
 const Uuid phoneA = *Uuid::parse("11111111-1111-4111-8111-111111111111");
 const Uuid phoneB = *Uuid::parse("22222222-2222-4222-8222-222222222222");
 const Uuid requestId = *Uuid::parse("ABCDEF01-2345-4678-89AB-CDEF01234567");
@@ -88,8 +86,6 @@ TEST_F(PairingServiceTest, UnpairedComputerPairsWithTheCodeAndRotatesSecrets) {
 
     ASSERT_TRUE(response.isOK());
     const std::string token = tokenOf(response);
-    EXPECT_THAT(
-        token, MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
     EXPECT_EQ(response.encoded(),
               "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{"
               "\"token\":\"" +
