@@ -3,10 +3,10 @@
 
 #include "protocol/wire_codec.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 
 #include "protocol/deck_tile_factories.h"
 #include "protocol/message_factory.h"
@@ -18,6 +18,8 @@ namespace {
 
 using namespace std::chrono;
 using namespace std::string_literals;
+using ::testing::Property;
+using ::testing::Throws;
 
 const Uuid kZero{};
 const Uuid kId = *Uuid::parse("7C9E6679-7425-40DE-944B-E07FC1F90AE7");
@@ -117,21 +119,15 @@ TEST(WireCodecRoundTrip, CodesAndTypesTravelAsRawValues) {
         EXPECT_EQ(messageTypeFromRawValue(rawValue(type)), type);
 }
 
-void expectCodecError(const std::function<void()>& encode, WireCodecError expected) {
-    try {
-        encode();
-        ADD_FAILURE() << "encoded";
-    } catch (const WireCodecException& error) {
-        EXPECT_EQ(error.error(), expected);
-    }
-}
-
 TEST(WireCodecErrors, NonFiniteNumbersAndInvalidUtf8CannotBeEncoded) {
+    const auto failsWith = [](WireCodecError error) {
+        return Throws<WireCodecException>(Property(&WireCodecException::error, error));
+    };
     const auto nan =
         MessageFactory::pong(kMay1, std::numeric_limits<double>::quiet_NaN(), {}, kZero);
-    expectCodecError([&] { (void)WireCodec::encode(nan); }, WireCodecError::nonFiniteNumber);
+    EXPECT_THAT([&] { (void)WireCodec::encode(nan); }, failsWith(WireCodecError::nonFiniteNumber));
     const auto bad = MessageFactory::appOK(std::string("bad\xC3(", 5), kZero);
-    expectCodecError([&] { (void)WireCodec::encode(bad); }, WireCodecError::invalidUTF8);
+    EXPECT_THAT([&] { (void)WireCodec::encode(bad); }, failsWith(WireCodecError::invalidUTF8));
 }
 
 std::string ping(std::string_view ts) {
