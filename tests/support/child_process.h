@@ -333,17 +333,18 @@ class AgentProcess {
         if (::write(input_.ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
             throw std::runtime_error("cannot write to the agent");
     }
-    // Waits for it to end by itself: its status (128 + a signal that ended it), or none.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
-        return process_.stop(0, timeout, [this] {
+    // Sends `signal` (0: none) and waits for it to end, reading its output meanwhile: its status
+    // (128 + a signal that ended it), or none.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout, int signal = 0) {
+        return process_.stop(signal, timeout, [this] {
             while (readMore(0ms)) {
             }
         });
     }
     // SIGTERM, then waits: the exit status, or -1 when it had to be killed.
     int terminate(std::chrono::milliseconds timeout = 10s) {
-        if (auto status = process_.stop(SIGTERM, timeout)) return *status;
-        process_.stop(SIGKILL, 5s);
+        if (auto status = waitForExit(timeout, SIGTERM)) return *status;
+        waitForExit(5s, SIGKILL);
         return -1;
     }
 
