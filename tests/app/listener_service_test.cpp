@@ -163,9 +163,13 @@ TEST_F(ListenerServiceTest, PushesGoToLivePairedConnectionsOnlyEachWithAFreshId)
     EXPECT_EQ(typeOf(second->receive()), "app.error");
 }
 
-TEST_F(ListenerServiceTest, StopKeepsConnectionsButEndsTheirPushesEvenAfterARestart) {
+TEST_F(ListenerServiceTest, ASecondStartFailsAndStopKeepsConnectionsButEndsTheirPushes) {
     const auto port = startListening();
-    auto phone = connectPhone(port);
+    EXPECT_THAT([&] { io.run(listener->start()); },
+                ::testing::Throws<ListenerServiceException>(::testing::Property(
+                    &ListenerServiceException::error, ListenerServiceError::alreadyRunning)));
+    EXPECT_EQ(io.run(listener->boundPort()), port);
+    auto phone = connectPhone(port);  // the running listener still serves
     io.run(listener->stop());
     EXPECT_FALSE(status().isRunning);
     EXPECT_EQ(status().pushConnectionCount, 0u);
@@ -272,15 +276,6 @@ TEST_F(ListenerServiceTest, AdvertisesAComputerWithoutANameAsVelopadMacUntilShut
     const auto port = startListening({.advertiser = &advertiser});
     EXPECT_TRUE(testing::waitUntil([&] { return advertised == port; }));
     io.run(listener->shutdown());  // while the advertiser still exists
-}
-
-TEST_F(ListenerServiceTest, ASecondStartFailsAndLeavesTheListenerServing) {
-    const auto port = startListening();
-    EXPECT_THAT([&] { io.run(listener->start()); },
-                ::testing::Throws<ListenerServiceException>(::testing::Property(
-                    &ListenerServiceException::error, ListenerServiceError::alreadyRunning)));
-    EXPECT_EQ(io.run(listener->boundPort()), port);
-    connectPhone(port);
 }
 
 }  // namespace
