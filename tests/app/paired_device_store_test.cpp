@@ -68,11 +68,7 @@ class PairedDeviceStoreTest : public testing::SandboxTest,
                               public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
-        if (GetParam()) {
-            keyring = std::make_unique<testing::KeyringSession>(sandbox);
-        } else {
-            sandbox.setEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-        }
+        if (GetParam()) keyring = std::make_unique<testing::KeyringSession>(sandbox);
     }
     std::unique_ptr<PairedDeviceStoring> makeStore() {
         auto report = [this](std::string_view line) { reports.emplace_back(line); };
