@@ -22,11 +22,4 @@ std::string_view displayName(DeckCategoryID category) {
     return {};
 }
 
-std::optional<DeckCategoryID> deckCategoryFromRawValue(std::string_view raw) {
-    for (DeckCategoryID category : allDeckCategories) {
-        if (rawValue(category) == raw) return category;
-    }
-    return std::nullopt;
-}
-
 }  // namespace velopad

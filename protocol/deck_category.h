@@ -2,7 +2,6 @@
 // The two deck categories, in the order decks appear everywhere.
 
 #include <array>
-#include <optional>
 #include <string_view>
 
 namespace velopad {
@@ -16,8 +15,5 @@ inline constexpr std::array<DeckCategoryID, 2> allDeckCategories{DeckCategoryID:
 std::string_view rawValue(DeckCategoryID category);
 // "Streaming", "Gaming".
 std::string_view displayName(DeckCategoryID category);
-
-// The category with this raw value; none for any other text.
-std::optional<DeckCategoryID> deckCategoryFromRawValue(std::string_view raw);
 
 }  // namespace velopad
