@@ -72,11 +72,9 @@ TEST(PairingQRTest, DrawsTheURLAtLevelMForTheTerminalOrShowsThePlaceholder) {
 
     // Every line paints black on white and resets afterwards.
     const std::string drawing = renderQRForTerminal(*matrix);
-    std::size_t lines = 0;
-    for (std::size_t at = 0; (at = drawing.find("\x1b[38;5;16;48;5;231m", at)) != std::string::npos;
-         ++at)
-        ++lines;
-    EXPECT_EQ(lines, static_cast<std::size_t>((matrix->size + 5) / 2));
+    const std::regex paint("\x1b\\[38;5;16;48;5;231m");
+    EXPECT_EQ(std::distance(std::sregex_iterator(drawing.begin(), drawing.end(), paint), {}),
+              (matrix->size + 5) / 2);
     EXPECT_THAT(drawing, ::testing::EndsWith("\x1b[0m\n"));
 
     // A dark terminal around the drawing: the painted two-module quiet zone is enough for a camera.
