@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "tests/support/sandbox_fixture.h"
@@ -27,12 +27,10 @@ class AtomicFileTest : public testing::SandboxTest {
     fs::path file() const { return dir() / "decks.json"; }
 
     // Names in `dir()` other than the target: a left-over temporary file would show here.
-    std::vector<std::string> strayEntries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir())) {
-            if (entry.path() != file()) names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
+    std::set<std::string> strayEntries() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir()))
+            if (entry.path() != file()) names.insert(entry.path().filename().string());
         return names;
     }
 };
@@ -54,7 +52,7 @@ TEST_F(AtomicFileTest, ReplacesTheFileWholeWithExactlyTheRequestedModeAndCleansU
     EXPECT_EQ(permissionBits(file()), 0600u);
     EXPECT_EQ(readTextFile(link), "old");  // the old inode was swapped out, never rewritten
     EXPECT_EQ(strayEntries(),
-              (std::vector<std::string>{".decks.json.notes", ".paired-devices.json.Ab12Cd"}));
+              (std::set<std::string>{".decks.json.notes", ".paired-devices.json.Ab12Cd"}));
     writeFileAtomically(file(), "x",
                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read);
