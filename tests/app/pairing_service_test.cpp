@@ -74,6 +74,12 @@ std::string tokenOf(const PairingResponse& response) {
     return std::get<0>(response.message).payload.token;
 }
 
+// The pair.fail reply to the request, byte for byte.
+std::string failReply(const std::string& message, const std::string& reason) {
+    return "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"" +
+           message + "\",\"reason\":\"" + reason + "\"},\"type\":\"pair.fail\"}";
+}
+
 // Everything a refused or failed request must leave as it was.
 auto fieldsOf(const PairingState& state) {
     return std::tuple(state.currentPIN, state.currentPairingCode, state.pairedDevices,
@@ -109,14 +115,10 @@ TEST_F(PairingServiceTest, RefusedRequestsChangeNothingAndAWrongCodeCountsNoFail
     ASSERT_EQ(before.failedAttempts, 1);
     std::string otherCase = before.currentPairingCode;
     otherCase[0] = otherCase[0] == 'A' ? 'a' : 'A';  // letter case matters
-    const std::string head =
-        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"";
-    const std::string occupied = head +
-                                 "Mac is already paired. Show the pairing code again or Unpair "
-                                 "to add a new device.\",\"reason\":\"already_paired\"},\"type\":"
-                                 "\"pair.fail\"}";
-    const std::string wrongCode =
-        head + "Invalid pairing code\",\"reason\":\"invalid_code\"},\"type\":\"pair.fail\"}";
+    const std::string occupied = failReply(
+        "Mac is already paired. Show the pairing code again or Unpair to add a new device.",
+        "already_paired");
+    const std::string wrongCode = failReply("Invalid pairing code", "invalid_code");
     const std::tuple<Uuid, PairingMethod, std::string, std::string> cases[] = {
         {phoneB, PairingMethod::qr, before.currentPairingCode, occupied},
         {phoneB, PairingMethod::pin, before.currentPIN, occupied},
@@ -165,12 +167,8 @@ TEST_F(PairingServiceTest, ReplacementPairingLetsOneNewPhoneReplaceThePairedOne)
 }
 
 TEST_F(PairingServiceTest, FiveWrongOrMalformedPINsLockPINPairingButNotTheCode) {
-    const char* invalid =
-        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Invalid "
-        "PIN\",\"reason\":\"invalid_pin\"},\"type\":\"pair.fail\"}";
-    const char* lockout =
-        "{\"id\":\"ABCDEF01-2345-4678-89AB-CDEF01234567\",\"payload\":{\"message\":\"Too many "
-        "failed PIN attempts\",\"reason\":\"lockout\"},\"type\":\"pair.fail\"}";
+    const std::string invalid = failReply("Invalid PIN", "invalid_pin");
+    const std::string lockout = failReply("Too many failed PIN attempts", "lockout");
     for (const char* pin : {"12345", "1234567", "12a456", "12345 "})
         EXPECT_EQ(pair(phoneA, PairingMethod::pin, pin).encoded(), invalid) << pin;
     EXPECT_EQ(pair(phoneA, PairingMethod::pin, wrongPIN()).encoded(), lockout);
