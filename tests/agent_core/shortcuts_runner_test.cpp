@@ -95,7 +95,7 @@ TEST_F(ShortcutsRunnerTest, RunsOnlyTheShortcutItsIdentifierNames) {
     sandbox.writeShortcut(kId, "Mark", "touch " + mark.string());
     // A file beside the folder that a path-like identifier would otherwise reach.
     testing::writeTextFile(sandbox.shortcutsDirectory().parent_path() / "Outside.desktop",
-                           "[Desktop Entry]\nName=Outside\nExec=touch " + mark.string() + "\n");
+                           testing::desktopEntry("Outside", "touch " + mark.string()));
     for (const std::string& identifier :
          {std::string("00000000-0000-0000-0000-000000000000"), std::string("--help"),
           std::string("Mark"), std::string("../Outside"), std::string("/") + kId,

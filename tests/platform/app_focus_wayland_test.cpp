@@ -27,9 +27,8 @@ const fs::path kKWin = "/usr/bin/kwin_wayland";
 AppDesktopSandbox* desktop = nullptr;
 
 std::string windowEntry(AppDesktopSandbox& d, const std::string& id) {
-    return "[Desktop Entry]\nType=Application\nName=" + id +
-           "\nExec=" + d.copyProgram(id, kWindowProgram) + " " + id + " " +
-           d.recordPath(id).string() + "\n";
+    return testing::desktopEntry(
+        id, d.copyProgram(id, kWindowProgram) + " " + id + " " + d.recordPath(id).string());
 }
 
 const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(

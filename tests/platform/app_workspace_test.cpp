@@ -36,7 +36,7 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
         fake(d.userApplications(), "org.example.Editor");
         fake(d.userApplications(), "org.example.Hidden", "Hidden=true\n");
         d.writeEntry(d.userApplications(), "org.example.Masked",
-                     "[Desktop Entry]\nType=Application\nName=Masked\nExec=true\nHidden=true\n");
+                     testing::desktopEntry("Masked", "true", "Hidden=true\n"));
         fake(d.systemApplications(0), "org.example.Masked");
         fake(d.systemApplications(0), "org.example.Viewer");
         fake(d.systemApplications(0), "org.example.Quiet", "NoDisplay=true\n");

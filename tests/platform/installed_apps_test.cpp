@@ -16,29 +16,28 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::AppDesktopSandbox;
+using testing::desktopEntry;
 using ::testing::ElementsAre;
 
 AppDesktopSandbox* desktop = nullptr;
-
-std::string entry(const std::string& name, const std::string& extra = "") {
-    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;
-}
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
     new testing::AppDesktopEnvironment(desktop, [](AppDesktopSandbox& d) {
         const fs::path red = d.sandbox().root() / "icons" / "red.png";
         testing::writeSolidPng(red, 32, 32, 0xFF0000);
-        d.writeEntry(d.userApplications(), "org.example.Zeta", entry("zeta app"));
-        d.writeEntry(d.systemApplications(0), "org.example.Zeta", entry("Zeta System"));
+        d.writeEntry(d.userApplications(), "org.example.Zeta", desktopEntry("zeta app", "true"));
+        d.writeEntry(d.systemApplications(0), "org.example.Zeta",
+                     desktopEntry("Zeta System", "true"));
         d.writeEntry(d.systemApplications(0), "org.example.Alpha",
-                     entry("Alpha Beta", "Icon=" + red.string() + "\n"));
-        d.writeEntry(d.systemApplications(0), "org.example.Banana", entry("Banana"));
-        d.writeEntry(d.systemApplications(1), "org.example.Nameless", entry(""));
+                     desktopEntry("Alpha Beta", "true", "Icon=" + red.string() + "\n"));
+        d.writeEntry(d.systemApplications(0), "org.example.Banana", desktopEntry("Banana", "true"));
+        d.writeEntry(d.systemApplications(1), "org.example.Nameless", desktopEntry("", "true"));
         d.writeEntry(d.systemApplications(1), "org.example.Quiet",
-                     entry("Quiet", "NoDisplay=true\n"));
-        d.writeEntry(d.systemApplications(1), "org.example.Gone", entry("Gone", "Hidden=true\n"));
+                     desktopEntry("Quiet", "true", "NoDisplay=true\n"));
+        d.writeEntry(d.systemApplications(1), "org.example.Gone",
+                     desktopEntry("Gone", "true", "Hidden=true\n"));
         d.writeEntry(d.systemApplications(1), "org.example.KdeOnly",
-                     entry("Kde", "OnlyShowIn=KDE;\n"));
+                     desktopEntry("Kde", "true", "OnlyShowIn=KDE;\n"));
         d.writeEntry(d.systemApplications(1), "org.example.Link",
                      "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.com/\n");
     }));

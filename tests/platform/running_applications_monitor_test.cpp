@@ -19,9 +19,9 @@ using namespace std::chrono_literals;
 testing::AppDesktopSandbox* desktop = nullptr;
 const auto* const environment = ::testing::AddGlobalTestEnvironment(
     new testing::AppDesktopEnvironment(desktop, [](testing::AppDesktopSandbox& sandbox) {
-        sandbox.writeEntry(sandbox.userApplications(), "org.example.Plain",
-                           "[Desktop Entry]\nType=Application\nName=Plain\nExec=" +
-                               testing::fakeAppPath().string() + " --plain\n");
+        sandbox.writeEntry(
+            sandbox.userApplications(), "org.example.Plain",
+            testing::desktopEntry("Plain", testing::fakeAppPath().string() + " --plain"));
     }));
 
 RunningApplicationsOptions optionsWithPeriod(std::chrono::milliseconds period) {

@@ -70,8 +70,7 @@ class AppDesktopSandbox {
             writeTextFile(sandbox_.dataHome() / "dbus-1" / "services" / (id + ".service"),
                           "[D-BUS Service]\nName=" + id + "\nExec=" + command + "\n");
         }
-        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + command +
-               "\nDBusActivatable=true\n";
+        return desktopEntry(name, command, "DBusActivatable=true\n");
     }
 
     // A copy of `program` of its own for `id` (programPath), so that /proc tells the

@@ -73,8 +73,7 @@ inline std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
 
 inline void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
                               const std::optional<std::string>& icon) {
-    writeTextFile(file, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" +
-                            (icon ? "Icon=" + *icon + "\n" : ""));
+    writeTextFile(file, desktopEntry(name, "/bin/true", icon ? "Icon=" + *icon + "\n" : ""));
 }
 
 class IconThemeSandbox {

@@ -97,6 +97,12 @@ inline void writeTextFile(const std::filesystem::path& path, const std::string& 
     if (!out) throw std::runtime_error("could not write " + path.string());
 }
 
+// A desktop entry of type Application; `extraLines`, each ending in a line break, follow Exec.
+inline std::string desktopEntry(const std::string& name, const std::string& exec,
+                                const std::string& extraLines = "") {
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extraLines;
+}
+
 inline std::string readTextFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_TRUE(in.good()) << "cannot read " << path;

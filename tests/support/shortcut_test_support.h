@@ -4,7 +4,6 @@
 
 #include <exception>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,11 +51,9 @@ class ShortcutsSandbox : public Sandbox {
     }
     // Writes <identifier>.desktop with the given keys, written as given.
     void writeShortcut(const std::string& identifier, const std::string& name,
-                       const std::string& exec,
-                       const std::optional<std::string>& icon = std::nullopt) const {
+                       const std::string& exec, const std::string& extraLines = "") const {
         writeTextFile(shortcutsDirectory() / (identifier + ".desktop"),
-                      "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" +
-                          (icon ? "Icon=" + *icon + "\n" : ""));
+                      desktopEntry(name, exec, extraLines));
     }
 };
 

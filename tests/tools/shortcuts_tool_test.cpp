@@ -79,7 +79,7 @@ TEST_F(ShortcutsToolTest, KeepsEveryArgumentIntactThroughTheFile) {
 
 TEST_F(ShortcutsToolTest, ExpandsFieldCodesOfAHandWrittenFile) {
     sandbox.writeShortcut(kId, "Coded", echoArgs() + " \"a b\" %F %u %i %c 5%% \"x\\\\\"y\" %k",
-                          "my-icon");
+                          "Icon=my-icon\n");
     const std::string file =
         (sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop")).string();
     EXPECT_EQ(tool({"run", kId}).stdoutText,
@@ -102,9 +102,7 @@ TEST_F(ShortcutsToolTest, PassesOnTheCommandsOutcomeOrWhyItCannotRun) {
 }
 
 TEST_F(ShortcutsToolTest, RunsInTheWorkingDirectoryTheFileNames) {
-    testing::writeTextFile(
-        sandbox.shortcutsDirectory() / (std::string(kId) + ".desktop"),
-        "[Desktop Entry]\nName=Where\nExec=pwd\nPath=" + sandbox.home().string() + "\n");
+    sandbox.writeShortcut(kId, "Where", "pwd", "Path=" + sandbox.home().string() + "\n");
     EXPECT_EQ(tool({"run", kId}).stdoutText, sandbox.home().string() + "\n");
 }
 
@@ -112,9 +110,7 @@ TEST_F(ShortcutsToolTest, ListsOnlyVisibleNamedShortcutsOnOneLineOfValidUtf8Each
     sandbox.writeShortcut(kId, "Two\\nLines", "true");
     sandbox.writeShortcut("00000000-0000-4000-8000-000000000001", "", "true");
     sandbox.writeShortcut("00000000-0000-4000-8000-000000000003", "Caf\xE9 \xFF\xC3(", "true");
-    testing::writeTextFile(
-        sandbox.shortcutsDirectory() / "00000000-0000-4000-8000-000000000002.desktop",
-        "[Desktop Entry]\nName=Gone\nExec=true\nHidden=true\n");
+    sandbox.writeShortcut("00000000-0000-4000-8000-000000000002", "Gone", "true", "Hidden=true\n");
     testing::writeTextFile(sandbox.shortcutsDirectory() / "notes.txt", "Name=Not a Shortcut\n");
     EXPECT_EQ(tool({"list", "--show-identifiers"}).stdoutText,
               "Caf\uFFFD \uFFFD\uFFFD( (00000000-0000-4000-8000-000000000003)\nTwo Lines (" +
