@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "tests/support/app_desktop_sandbox.h"
 
@@ -32,34 +31,30 @@ RunningApplicationsOptions optionsWithPeriod(std::chrono::milliseconds period) {
 }
 
 // Asks the way a connected phone does (the view answers when current, else it is refreshed)
-// until `pids` satisfies `done`; whether it did before `deadline`.
+// until `pids` satisfies `done`; whether it did within the promised second (plus a second of
+// slack for loaded and sanitizer builds).
 template <typename Done>
-bool answersWithin(RunningApplicationsMonitor& monitor, const std::string& id,
-                   std::chrono::milliseconds deadline, Done done) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    do {
-        auto state = monitor.current(id);
-        if (!state) state = monitor.refresh(id);
-        if (done(state->pids)) return true;
-        std::this_thread::sleep_for(10ms);
-    } while (std::chrono::steady_clock::now() < until);
-    return false;
+bool answersWithinASecond(RunningApplicationsMonitor& monitor, const std::string& id, Done done) {
+    return testing::waitUntil(
+        [&] {
+            auto state = monitor.current(id);
+            if (!state) state = monitor.refresh(id);
+            return done(state->pids);
+        },
+        2000ms);
 }
-
-// A second of slack on top of the promised second, for loaded and sanitizer builds.
-constexpr auto withinASecond = 2000ms;
 
 TEST(RunningApplicationsMonitor, AProcessOfAnEntrysProgramShowsAndGoesWithinASecond) {
     RunningApplicationsMonitor monitor(optionsWithPeriod(1000ms));
     ASSERT_NE(monitor.refresh("org.example.Plain").entry, nullptr);
     const pid_t app = testing::spawnProcess({testing::fakeAppPath().string()});
-    const bool seen =
-        answersWithin(monitor, "org.example.Plain", withinASecond,
-                      [&](const auto& pids) { return pids.size() == 1 && pids[0] == app; });
+    const bool seen = answersWithinASecond(monitor, "org.example.Plain", [&](const auto& pids) {
+        return pids.size() == 1 && pids[0] == app;
+    });
     testing::stopProcess(app);
     EXPECT_TRUE(seen);
-    EXPECT_TRUE(answersWithin(monitor, "org.example.Plain", withinASecond,
-                              [&](const auto& pids) { return pids.empty(); }));
+    EXPECT_TRUE(answersWithinASecond(monitor, "org.example.Plain",
+                                     [&](const auto& pids) { return pids.empty(); }));
 }
 
 // The writable cgroup v2 hierarchy, when this test may create groups in it (root in a
@@ -69,14 +64,6 @@ std::optional<fs::path> writableCgroupRoot() {
         if (fs::exists(root / "cgroup.procs") && ::access(root.c_str(), W_OK) == 0) return root;
     }
     return std::nullopt;
-}
-
-void removeGroup(const fs::path& group) {
-    std::error_code error;
-    for (int attempt = 0; attempt < 200 && fs::exists(group) && !fs::remove(group, error);
-         ++attempt) {
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 // With passes ten seconds apart, only the scope's own events and the process's pidfd can make
@@ -96,14 +83,16 @@ TEST(RunningApplicationsMonitor, ScopesAreNoticedAsTheyFillAndExitsAsTheyHappen)
 
     const pid_t pid = testing::spawnProcess({testing::fakeAppPath().string()});
     std::ofstream(scope / "cgroup.procs") << pid << std::flush;
-    const bool seen =
-        answersWithin(monitor, "org.example.Scoped", withinASecond,
-                      [&](const auto& pids) { return pids.size() == 1 && pids[0] == pid; });
+    const bool seen = answersWithinASecond(monitor, "org.example.Scoped", [&](const auto& pids) {
+        return pids.size() == 1 && pids[0] == pid;
+    });
     ::kill(pid, SIGKILL);
-    const bool gone = answersWithin(monitor, "org.example.Scoped", withinASecond,
-                                    [](const auto& pids) { return pids.empty(); });
+    const bool gone = answersWithinASecond(monitor, "org.example.Scoped",
+                                           [](const auto& pids) { return pids.empty(); });
     testing::stopProcess(pid);
-    for (const fs::path& group : {scope, tree / "app.slice", tree}) removeGroup(group);
+    for (const fs::path& group : {scope, tree / "app.slice", tree}) {
+        testing::waitUntil([&] { return !fs::exists(group) || fs::remove(group, error); }, 2s);
+    }
     EXPECT_TRUE(seen);
     EXPECT_TRUE(gone);
 }
