@@ -7,10 +7,8 @@
 
 #include <fstream>
 
-#include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
 #include "tests/support/child_process.h"
-#include "tests/support/io_thread.h"
 #include "tests/support/services.h"
 
 namespace velopad {
@@ -55,7 +53,7 @@ bool lastLineIs(const std::string& id, const std::string& expected) {
     return last == expected;
 }
 
-class AppFocusWaylandTest : public ::testing::Test {
+class AppFocusWaylandTest : public testing::AppWorkspaceFixture {
   protected:
     // A private KWin Wayland session: its own bus, a headless output, and the session variables
     // a Plasma desktop sets.
@@ -89,9 +87,10 @@ class AppFocusWaylandTest : public ::testing::Test {
                                           {"XDG_CURRENT_DESKTOP", "KDE"}}) {
             sandbox.setEnv(name, value);
         }
+        activationTimeout = std::chrono::milliseconds(3000);
     }
     void TearDown() override {
-        for (const pid_t pid : started) testing::stopProcess(pid);
+        AppWorkspaceFixture::TearDown();
         if (kwin > 0) testing::stopProcess(kwin);
         bus.reset();
     }
@@ -106,17 +105,9 @@ class AppFocusWaylandTest : public ::testing::Test {
             << testing::readTextFile(kwinLog);
     }
 
-    std::string send(const std::string& type, const std::string& bundleId) {
-        LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
-        options.activationTimeout = std::chrono::milliseconds(3000);
-        return testing::appReply(io, makeLinuxWorkspaceClient(io.pool(), options), type, bundleId);
-    }
-
     std::unique_ptr<testing::DBusSession> bus;
     const fs::path kwinLog = desktop->sandbox().root() / "log";
     pid_t kwin = -1;
-    std::vector<pid_t> started;
-    test::IoThread io;
 };
 
 TEST_F(AppFocusWaylandTest, RaisesNativeWaylandWindowsThroughKWin) {

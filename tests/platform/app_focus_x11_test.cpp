@@ -5,9 +5,7 @@
 
 #include <memory>
 
-#include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
-#include "tests/support/io_thread.h"
 #include "tests/support/services.h"
 
 namespace velopad {
@@ -34,42 +32,24 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
                      d.fakeAppEntry("org.example.Headless", "Headless", "", "--window no"));
     }));
 
-class X11FocusTest : public ::testing::Test {
+class X11FocusTest : public testing::AppWorkspaceFixture {
   protected:
-    void TearDown() override {
-        for (const pid_t pid : started_) testing::stopProcess(pid);
-    }
-
     void startServer(XvfbServer::WindowManager windowManager) {
         if (!XvfbServer::available(windowManager)) GTEST_SKIP() << "Xvfb or openbox missing";
         server_ = std::make_unique<XvfbServer>(windowManager);
-    }
-
-    std::string send(const std::string& type, const std::string& bundleId,
-                     std::optional<std::string> display) {
-        LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
-        options.display = std::move(display);
-        options.activationTimeout = std::chrono::milliseconds(1000);
-        return testing::appReply(io_, makeLinuxWorkspaceClient(io_.pool(), options), type,
-                                 bundleId);
-    }
-    std::string send(const std::string& type, const std::string& bundleId) {
-        return send(type, bundleId, server_->display());
+        display = server_->display();
+        activationTimeout = std::chrono::milliseconds(1000);
     }
 
     // Launches the entry and waits for it: its window, or 0 when it opened none.
     unsigned long launch(const std::string& id) {
         fs::remove(desktop->recordPath(id));
         EXPECT_EQ(send("app.launch", id), appOk(id));
-        const auto record = testing::waitForRecord(desktop->recordPath(id));
-        if (!record) return 0;
-        started_.push_back(record->pid);
+        if (!recordOf(desktop->recordPath(id))) return 0;
         return server_->windowTitled(testing::fakeAppTitle(id)).value_or(0);
     }
 
-    test::IoThread io_;
     std::unique_ptr<XvfbServer> server_;
-    std::vector<pid_t> started_;
 };
 
 TEST_F(X11FocusTest, RunningApplicationsComeForwardUnderAnEwmhWindowManagerIfTheyHaveAWindow) {

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <mutex>
 
-#include "platform/linux/gio_workspace_client.h"
 #include "tests/support/app_desktop_sandbox.h"
 #include "tests/support/services.h"
 
@@ -131,32 +130,7 @@ class StandInSystemdManager {
     GDBusConnection* bus_ = nullptr;
 };
 
-class AppWorkspaceTest : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        for (const pid_t pid : started) testing::stopProcess(pid);
-    }
-
-    WorkspaceClient workspace(std::optional<std::string> display = std::nullopt) {
-        LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
-        options.display = std::move(display);
-        return makeLinuxWorkspaceClient(io.pool(), options);
-    }
-    std::string send(const std::string& type, const std::string& bundleId,
-                     std::optional<std::string> display = std::nullopt) {
-        return testing::appReply(io, workspace(std::move(display)), type, bundleId);
-    }
-
-    // Waits for the application's record and remembers its process for the teardown.
-    std::optional<testing::FakeAppRecord> recordOf(const std::string& id) {
-        auto record = testing::waitForRecord(desktop->recordPath(id));
-        if (record) started.push_back(record->pid);
-        return record;
-    }
-
-    test::IoThread io;
-    std::vector<pid_t> started;
-};
+using AppWorkspaceTest = testing::AppWorkspaceFixture;
 
 TEST_F(AppWorkspaceTest, IdentifiersResolveToListedEntriesOnly) {
     const auto client = workspace();
@@ -180,7 +154,7 @@ TEST_F(AppWorkspaceTest, IdentifiersResolveToListedEntriesOnly) {
 TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain) {
     fs::remove(desktop->recordPath("org.example.Editor"));
     EXPECT_EQ(send("app.launch", "org.example.Editor", ":99"), appOk("org.example.Editor"));
-    const auto record = recordOf("org.example.Editor");
+    const auto record = recordOf(desktop->recordPath("org.example.Editor"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->display, ":99");  // started on the workspace's display, not ours
 
@@ -204,7 +178,7 @@ TEST_F(AppWorkspaceTest, LaunchStartsTheEntryAndALaterLaunchDoesNotStartItAgain)
 
     // Entries hidden from menus launch too.
     EXPECT_EQ(send("app.launch", "org.example.Quiet"), appOk("org.example.Quiet"));
-    EXPECT_TRUE(recordOf("org.example.Quiet"));
+    EXPECT_TRUE(recordOf(desktop->recordPath("org.example.Quiet")));
 }
 
 TEST_F(AppWorkspaceTest, FilesOutsideTheEntriesStartNothingAndABrokenEntrySaysWhy) {
@@ -242,7 +216,7 @@ TEST_F(AppWorkspaceTest, AStartedApplicationIsPutInAScopeOfItsOwn) {
     {
         StandInSystemdManager manager(bus->address());
         EXPECT_EQ(send("app.launch", "org.example.Scoped"), appOk("org.example.Scoped"));
-        ASSERT_TRUE(recordOf("org.example.Scoped"));
+        ASSERT_TRUE(recordOf(desktop->recordPath("org.example.Scoped")));
         requests = manager.requests();
     }
     const std::string pid = std::to_string(started.back());

@@ -12,6 +12,7 @@
 
 #include "agent_core/app_wire_handler.h"
 #include "agent_core/workspace_client.h"
+#include "platform/linux/gio_workspace_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
@@ -107,6 +108,41 @@ inline std::string appError(const std::string& bundleId, const std::string& code
     return R"({"id":")" + kAppRequestId + R"(","payload":{"bundleId":")" + bundleId +
            R"(","code":")" + code + R"(","message":")" + message + R"("},"type":"app.error"})";
 }
+
+// Sends app requests through the live workspace and stops, at the end, what they started.
+class AppWorkspaceFixture : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (const pid_t pid : started) stopProcess(pid);
+    }
+
+    // The workspace acting on X display `onDisplay` (none: no X display).
+    WorkspaceClient workspace(std::optional<std::string> onDisplay = std::nullopt) {
+        LinuxWorkspaceOptions options = LinuxWorkspaceOptions::fromEnvironment();
+        options.display = std::move(onDisplay);
+        options.activationTimeout = activationTimeout;
+        return makeLinuxWorkspaceClient(io.pool(), options);
+    }
+    std::string send(const std::string& type, const std::string& bundleId,
+                     std::optional<std::string> onDisplay) {
+        return appReply(io, workspace(std::move(onDisplay)), type, bundleId);
+    }
+    std::string send(const std::string& type, const std::string& bundleId) {
+        return send(type, bundleId, display);
+    }
+
+    // Waits for an application's record and remembers its process for the teardown.
+    std::optional<FakeAppRecord> recordOf(const std::filesystem::path& record) {
+        auto found = waitForRecord(record);
+        if (found) started.push_back(found->pid);
+        return found;
+    }
+
+    std::optional<std::string> display;  // where requests act unless told otherwise
+    std::chrono::milliseconds activationTimeout{1500};
+    test::IoThread io;
+    std::vector<pid_t> started;
+};
 
 // Creates the sandbox (adopting what GIO starts), lets `arrange` write the entries, and points
 // `slot` at it while the tests run.
