@@ -153,13 +153,14 @@ class ShortcutIconProviderTest : public testing::SandboxTest {
     ShortcutIconProvider provider{io.executor(), io.pool(), countingSource()};
 
     void addShortcut(const std::string& stem, const std::optional<std::string>& colour) {
-        std::optional<std::string> icon;
+        std::string iconLine;
         if (colour) {
             const fs::path file = sandbox.root() / "art" / (stem + ".svg");
             testing::writeSolidSvg(file, 24, 24, *colour);
-            icon = file.string();
+            iconLine = "Icon=" + file.string() + "\n";
         }
-        testing::writeDesktopEntry(shortcuts / (stem + ".desktop"), "Shortcut " + stem, icon);
+        testing::writeTextFile(shortcuts / (stem + ".desktop"),
+                               testing::desktopEntry("Shortcut " + stem, "/bin/true", iconLine));
     }
     std::optional<IconPng> icon(const std::string& identifier) {
         return io.run(provider.pngAndRevision(identifier));
@@ -194,9 +195,11 @@ TEST_F(ShortcutIconProviderTest, MissingIconsAreNotRememberedAndAChangedEntryIsF
 }
 
 TEST_F(ShortcutIconProviderTest, IdentifiersThatAreNotPlainNamesFindNothing) {
-    testing::writeDesktopEntry(sandbox.dataHome() / "HarborlinkAgent" / "outside.desktop",
-                               "Outside", (sandbox.root() / "art.svg").string());
-    testing::writeSolidSvg(sandbox.root() / "art.svg", 8, 8, "#ffffff");
+    const fs::path art = sandbox.root() / "art.svg";
+    testing::writeSolidSvg(art, 8, 8, "#ffffff");
+    testing::writeTextFile(
+        sandbox.dataHome() / "HarborlinkAgent" / "outside.desktop",
+        testing::desktopEntry("Outside", "/bin/true", "Icon=" + art.string() + "\n"));
     for (const char* identifier : {"../outside", "", "a/b"})
         EXPECT_EQ(icon(identifier), std::nullopt) << identifier;
 }

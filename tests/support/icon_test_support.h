@@ -71,11 +71,6 @@ inline std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
         .second.substr(0, 64);
 }
 
-inline void writeDesktopEntry(const std::filesystem::path& file, const std::string& name,
-                              const std::optional<std::string>& icon) {
-    writeTextFile(file, desktopEntry(name, "/bin/true", icon ? "Icon=" + *icon + "\n" : ""));
-}
-
 class IconThemeSandbox {
   public:
     explicit IconThemeSandbox(Sandbox& sandbox) : root_(sandbox.root()) {
@@ -96,8 +91,9 @@ class IconThemeSandbox {
 
     std::filesystem::path writeApplication(const std::string& id,
                                            const std::optional<std::string>& icon) const {
-        writeDesktopEntry(applications() / (id + ".desktop"), id, icon);
-        return applications() / (id + ".desktop");
+        const auto file = applications() / (id + ".desktop");
+        writeTextFile(file, desktopEntry(id, "/bin/true", icon ? "Icon=" + *icon + "\n" : ""));
+        return file;
     }
 
   private:
