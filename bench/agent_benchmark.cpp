@@ -5,7 +5,6 @@
 //                   [idle-ping-interval-seconds]            (400, 30, 3000, 3, 5; 0 = no pings)
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +12,6 @@
 
 #include "bench/proof_support.h"
 #include "protocol/deck_templates.h"
-#include "tests/support/child_process.h"
 #include "tests/support/io_thread.h"
 #include "tests/support/sandbox_fixture.h"
 
@@ -48,12 +46,14 @@ Task<void> echoServer(tcp::acceptor& acceptor) {
     }
 }
 
-// Sends `text` and waits for `replies` answers.
-void roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
+// Sends `text` and waits for `replies` answers: the milliseconds that took.
+double roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
+    const auto start = Clock::now();
     client.send(text);
     for (std::size_t i = 0; i < replies; ++i) {
         if (!client.receive(10s)) throw std::runtime_error("no answer within 10 s");
     }
+    return millisecondsSince(start);
 }
 
 struct Latency {
@@ -65,11 +65,7 @@ Latency measureRoundTrips(std::uint16_t port, const std::string& token, const st
     test::WsClient client(port, {{"X-Harborlink-Token", token}});
     for (int i = 0; i < std::min(count, 200); ++i) roundTrip(client, text);  // warm up
     std::vector<double> micros;
-    for (int i = 0; i < count; ++i) {
-        const auto start = Clock::now();
-        roundTrip(client, text);
-        micros.push_back(millisecondsSince(start) * 1000);
-    }
+    for (int i = 0; i < count; ++i) micros.push_back(roundTrip(client, text) * 1000);
     std::sort(micros.begin(), micros.end());
     return {micros[micros.size() / 2], micros[micros.size() * 99 / 100]};
 }
@@ -141,23 +137,6 @@ std::vector<std::string> installApplications(const fs::path& data) {
     return ids;
 }
 
-// User plus system CPU time of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    unsigned long long user = 0, system = 0;  // fields 14 and 15, after the name in parentheses
-    std::sscanf(stat.c_str() + stat.rfind(')') + 2,
-                "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system);
-    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// Asks for all icons at once; how long until every answer came.
-double iconRound(test::WsClient& phone, const std::vector<std::string>& ids, int round) {
-    const auto start = Clock::now();
-    roundTrip(phone, iconRequest(messageId(0xC0000000, round), ids), ids.size());
-    return millisecondsSince(start);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,13 +189,13 @@ int main(int argc, char** argv) {
     std::printf("deck.sync: p50 %.1f us  p99 %.1f us\n", sync.p50, sync.p99);
 
     test::WsClient phone(agentPort, {{"X-Harborlink-Token", *token}});
-    const double fresh = iconRound(phone, ids, 1);
-    const double cached = iconRound(phone, ids, 2);
+    const double fresh = roundTrip(phone, iconRequest(messageId(0xC0000000, 1), ids), ids.size());
+    const double cached = roundTrip(phone, iconRequest(messageId(0xC0000000, 2), ids), ids.size());
     std::printf("%zu icons: fresh %.1f ms  cached %.1f ms\n", ids.size(), fresh, cached);
 
     // Idle: this phone stays connected, pinging now and then as an app in the foreground would.
     std::this_thread::sleep_for(1s);
-    const double cpuBefore = cpuSeconds(agent.pid());
+    const double cpuBefore = sampleProcess(agent.pid()).cpuSeconds;
     const auto idleStart = Clock::now();
     for (double nextPing = 0; millisecondsSince(idleStart) < idleSeconds * 1000;) {
         if (idlePingInterval > 0 && millisecondsSince(idleStart) >= nextPing) {
@@ -225,7 +204,7 @@ int main(int argc, char** argv) {
         }
         std::this_thread::sleep_for(50ms);
     }
-    const double idleCpu = (cpuSeconds(agent.pid()) - cpuBefore) / idleSeconds * 100;
+    const double idleCpu = (sampleProcess(agent.pid()).cpuSeconds - cpuBefore) / idleSeconds * 100;
     std::printf("idle %.0f s, one phone (ping every %.0f s): CPU %.3f %%  RSS %.1f MiB\n",
                 idleSeconds, idlePingInterval, idleCpu, sampleProcess(agent.pid()).rssKiB / 1024.0);
     echoAcceptor.close();

@@ -51,13 +51,14 @@ Task<void> floodConnection(std::shared_ptr<Flood> flood, bool halfOpen) {
     flood->closedByAgent += error != asio::error::operation_aborted;
 }
 
-// The next message as JSON; an object saying what went wrong when there is none.
-Task<nlohmann::json> receiveJson(WebSocket& ws) {
+// The next message within `limit` as JSON; an object saying what went wrong when there is none.
+Task<nlohmann::json> receiveJson(WebSocket& ws, std::chrono::seconds limit = 5s) {
     beast::flat_buffer buffer;
     beast::error_code error;
-    beast::get_lowest_layer(ws).expires_after(5s);
+    beast::get_lowest_layer(ws).expires_after(limit);
     co_await ws.async_read(buffer, awaitInto(error));
-    const std::string text = error ? "nothing in 5 s" : beast::buffers_to_string(buffer.data());
+    const std::string text =
+        error ? "nothing: " + error.message() : beast::buffers_to_string(buffer.data());
     const auto json = nlohmann::json::parse(text, nullptr, false);
     co_return json.is_object() ? json : nlohmann::json{{"unreadable", text.substr(0, 80)}};
 }
@@ -89,10 +90,8 @@ Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int un
                 int halfOpen) {
     const auto executor = co_await asio::this_coro::executor;
     int served = 0;
-    auto flood = std::make_shared<Flood>();
     for (int round = 1; round <= rounds; ++round) {
-        flood->close();
-        flood = std::make_shared<Flood>();
+        const auto flood = std::make_shared<Flood>();
         co_await pause(200ms);
         // The unpaired connections come in waves of 50, each let finish its handshakes (or be
         // turned away) before the next, then the half-open ones all at once; the phone comes
@@ -116,8 +115,8 @@ Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int un
             millisecondsSince(start), flood->connections.size(), flood->upgraded,
             flood->closedByAgent);
         std::fflush(stdout);
+        flood->close();
     }
-    flood->close();
     std::printf("flood: the paired phone was served in %d of %d rounds\n", served, rounds);
     co_return served == rounds ? 0 : 1;
 }
@@ -208,28 +207,17 @@ struct Phone {
 
     // The first outstanding request of the reply's kind must be the one answered.
     Task<void> receive(WebSocket& ws) {
-        beast::flat_buffer buffer;
-        beast::error_code error;
-        beast::get_lowest_layer(ws).expires_after(10s);
-        co_await ws.async_read(buffer, awaitInto(error));
-        const std::string text = beast::buffers_to_string(buffer.data());
-        Expected reply;
-        try {
-            const auto json = nlohmann::json::parse(text);
-            reply.type = json.at("type").get<std::string>();
-            reply.key =
-                (reply.type == "app.icon" ? json.at("payload").at("bundleId") : json.at("id"))
-                    .get<std::string>();
-        } catch (const std::exception&) {
-        }
+        const nlohmann::json json = co_await receiveJson(ws, 10s);
+        const std::string type = json.value("type", "");
+        const std::string key = type == "app.icon"
+                                    ? json.value("/payload/bundleId"_json_pointer, "")
+                                    : json.value("id", "");
         const auto it = std::find_if(pending.begin(), pending.end(),
-                                     [&reply](const Expected& e) { return e.type == reply.type; });
-        if (error) {
-            fail("waiting for " + pending.front().type + " " + pending.front().key + ": " +
-                 error.message());
-        } else if (it == pending.end() || it->key != reply.key) {
-            fail("unexpected " + text.substr(0, 100) +
-                 (it == pending.end() ? "" : " while " + it->key + " was awaited first"));
+                                     [&type](const Expected& e) { return e.type == type; });
+        if (it == pending.end() || it->key != key) {
+            const Expected& awaited = it == pending.end() ? pending.front() : *it;
+            fail("waiting for " + awaited.type + " " + awaited.key + ", got " +
+                 json.dump().substr(0, 100));
         } else {
             totals.overtakes += it != pending.begin();
             pending.erase(it);

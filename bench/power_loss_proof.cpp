@@ -132,18 +132,6 @@ DeviceList storedDevices(const fs::path& path) {
     return ids;
 }
 
-// What the file may hold if the agent dies now: set by the driving thread, read by the killing
-// one at the moment it kills.
-struct Acceptable {
-    std::mutex mutex;
-    std::set<DeviceList> states;
-
-    void set(std::set<DeviceList> now) {
-        std::lock_guard lock(mutex);
-        states = std::move(now);
-    }
-};
-
 int runPairing(int rounds) {
     const fs::path file = agentDataDirectory() / "paired-devices.json";
     long nextDevice = 1;
@@ -154,36 +142,38 @@ int runPairing(int rounds) {
         test::AgentProcess agent;
         auto pin = agent.waitForLine("PIN: ", 30s);
         if (!pin) fail("round " + std::to_string(round) + ": no PIN: " + agent.output());
-        Acceptable acceptable;
-        acceptable.set({before});
-        std::set<DeviceList> allowed;
+        // What the file may hold if the agent dies now: set by this thread, read by the killer at
+        // the moment it kills.
+        std::mutex mutex;
+        std::set<DeviceList> acceptable{before}, allowed;
+        const auto accept = [&](std::set<DeviceList> now) {
+            std::lock_guard lock(mutex);
+            acceptable = std::move(now);
+        };
         std::thread killer([&] {
             std::this_thread::sleep_for(randomPause(0, 250));
-            std::lock_guard lock(acceptable.mutex);
+            std::lock_guard lock(mutex);
             kill(agent.pid(), SIGKILL);
-            allowed = acceptable.states;
+            allowed = acceptable;
         });
         // Pairs, unpairs, pairs the next device … until the agent is gone.
         try {
             for (DeviceList current = before;;) {
                 if (!current.empty()) {
-                    acceptable.set({current, {}});
+                    accept({current, {}});
                     agent.command("unpair");
                     pin = agent.waitForLine("PIN: ", 5s);
                     if (!pin) break;
                     current.clear();
-                    acceptable.set({current});
+                    accept({current});
                 }
                 const std::string id = messageId(0xA0000000, nextDevice++);
-                auto phone = connectWithin(3s);
-                if (!phone) break;
-                acceptable.set({current, {id}});
-                phone->send(pairRequest(*pin, id));
-                const auto reply = phone->receive(5s);
+                accept({current, {id}});
+                const auto reply = pair(*pin, id, 3s);
                 if (!reply) break;
                 if (nlohmann::json::parse(*reply)["type"] != "pair.ok") fail("refused: " + *reply);
                 current = {id};
-                acceptable.set({current});
+                accept({current});
                 ++pairings;
             }
         } catch (const std::exception&) {

@@ -3,6 +3,7 @@
 // agent, its memory and open files, and phones on coroutines that may choose their address.
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -67,32 +68,33 @@ inline std::string ping(const std::string& id) {
     return frame("ping", id, R"({"ts":"2024-05-01T10:00:00Z"})");
 }
 
-inline std::string pairRequest(const std::string& pin, const std::string& deviceId) {
-    return frame("pair.request", deviceId,
-                 R"({"method":"pin","secret":")" + pin +
-                     R"(","deviceName":"Proof Phone","deviceId":")" + deviceId + R"("})");
-}
-
 inline std::string iconRequest(const std::string& id, const std::vector<std::string>& bundleIds) {
     return frame("app.icon.request", id, nlohmann::json{{"bundleIds", bundleIds}}.dump());
 }
 
-// Resident memory (KiB) and open file descriptors of a process.
+// Resident memory (KiB), open file descriptors and user plus system CPU time of a process.
 struct ProcessSample {
     long rssKiB = -1;
     int fds = -1;
+    double cpuSeconds = 0;
 };
 
 inline ProcessSample sampleProcess(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    ProcessSample sample;
-    std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) sample.rssKiB = std::stol(line.substr(6));
+    std::ifstream in(proc + "/stat");
+    const std::string stat{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    unsigned long long user = 0, system = 0;  // fields 14, 15 and 24, after the name in parentheses
+    long pages = 0;                           // (none when the process is gone: npos + 1 is 0)
+    std::sscanf(
+        stat.c_str() + (stat.rfind(')') + 1),
+        " %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu %*s %*s %*s %*s %*s %*s %*s "
+        "%*s %ld",
+        &user, &system, &pages);
     std::error_code error;
-    sample.fds = static_cast<int>(
-        std::distance(std::filesystem::directory_iterator(proc + "/fd", error), {}));
-    return sample;
+    return {pages * sysconf(_SC_PAGESIZE) / 1024,
+            static_cast<int>(
+                std::distance(std::filesystem::directory_iterator(proc + "/fd", error), {})),
+            static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK))};
 }
 
 // Awaits an operation leaving its failure in `error` instead of throwing.
@@ -118,13 +120,22 @@ inline std::optional<test::WsClient> connectWithin(std::chrono::milliseconds lim
     }
 }
 
+// Pairs a phone called `deviceId` by `pin`, connecting within `limit`: the agent's reply, or none.
+inline std::optional<std::string> pair(const std::string& pin, const std::string& deviceId,
+                                       std::chrono::milliseconds limit) {
+    auto phone = connectWithin(limit);
+    if (!phone) return std::nullopt;
+    phone->send(frame("pair.request", deviceId,
+                      R"({"method":"pin","secret":")" + pin +
+                          R"(","deviceName":"Proof Phone","deviceId":")" + deviceId + R"("})"));
+    return phone->receive(5s);
+}
+
 // Waits for the started agent's PIN and pairs one phone by it: the phone's token, or none with
 // the reason on standard error.
 inline std::optional<std::string> startAndPair(test::AgentProcess& agent) {
     const auto pin = agent.waitForLine("PIN: ", 15s);
-    auto phone = connectWithin(10s);
-    if (pin && phone) phone->send(pairRequest(*pin, messageId(0xB0000000, 1)));
-    const auto reply = pin && phone ? phone->receive(5s) : std::nullopt;
+    const auto reply = pin ? pair(*pin, messageId(0xB0000000, 1), 10s) : std::nullopt;
     const auto json = nlohmann::json::parse(reply.value_or("{}"));
     if (json.value("type", "") == "pair.ok") return json["payload"]["token"].get<std::string>();
     std::fprintf(stderr, "pairing failed: %s\nthe agent's output:\n%s\n",
