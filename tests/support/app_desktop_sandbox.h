@@ -87,18 +87,8 @@ class AppDesktopSandbox {
     Sandbox sandbox_;
 };
 
-// The app wire handler's reply over `workspace` to `type` for `bundleId` (none when empty), and
-// the replies the phone expects.
+// The replies the phone expects to a request of AppWorkspaceFixture::send.
 inline const std::string kAppRequestId = "6F1D2C3B-4A59-4E8F-9D7C-1B2A3C4D5E6F";
-inline std::string appReply(test::IoThread& io, WorkspaceClient workspace, const std::string& type,
-                            const std::string& bundleId) {
-    const AppWireHandler wire{AppMessageHandler{AppLauncher{std::move(workspace)}}};
-    const std::string payload = bundleId.empty() ? "{}" : R"({"bundleId":")" + bundleId + R"("})";
-    return io
-        .run(wire.handle(R"({"id":")" + kAppRequestId + R"(","payload":)" + payload +
-                         R"(,"type":")" + type + R"("})"))
-        .value_or("");
-}
 inline std::string appOk(const std::string& bundleId) {
     return R"({"id":")" + kAppRequestId + R"(","payload":{"bundleId":")" + bundleId +
            R"("},"type":"app.ok"})";
@@ -123,9 +113,14 @@ class AppWorkspaceFixture : public ::testing::Test {
         options.activationTimeout = activationTimeout;
         return makeLinuxWorkspaceClient(io.pool(), options);
     }
+    // The app wire handler's reply to a request of `type` for `bundleId`.
     std::string send(const std::string& type, const std::string& bundleId,
                      std::optional<std::string> onDisplay) {
-        return appReply(io, workspace(std::move(onDisplay)), type, bundleId);
+        const AppWireHandler wire{AppMessageHandler{AppLauncher{workspace(std::move(onDisplay))}}};
+        return io
+            .run(wire.handle(R"({"id":")" + kAppRequestId + R"(","payload":{"bundleId":")" +
+                             bundleId + R"("},"type":")" + type + R"("})"))
+            .value_or("");
     }
     std::string send(const std::string& type, const std::string& bundleId) {
         return send(type, bundleId, display);
