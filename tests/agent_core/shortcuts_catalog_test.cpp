@@ -12,7 +12,6 @@ namespace velopad {
 namespace {
 
 using testing::FakeProcessRunner;
-using testing::IoHarness;
 using testing::ShortcutsSandbox;
 
 constexpr const char* kFirst = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
@@ -73,7 +72,7 @@ class ShortcutsCatalogListTest : public ::testing::Test {
         return io.run(ShortcutsCatalog(executable, std::move(runner), 15).list());
     }
 
-    IoHarness io;
+    test::IoThread io;
     ShortcutsSandbox sandbox;
 };
 

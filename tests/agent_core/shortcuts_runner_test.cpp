@@ -19,7 +19,6 @@ namespace velopad {
 namespace {
 
 using testing::FakeProcessRunner;
-using testing::IoHarness;
 using testing::ShortcutsSandbox;
 
 constexpr const char* kId = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
@@ -84,7 +83,7 @@ class ShortcutsRunnerTest : public ::testing::Test {
         return file;
     }
 
-    IoHarness io;
+    test::IoThread io;
     ShortcutsSandbox sandbox;
 };
 
@@ -141,7 +140,7 @@ TEST_F(ShortcutsRunnerTest, ProgramsAShortcutLeavesRunningOutliveTheRunAndTheTim
 }
 
 TEST(ShortcutsRunnerToolTest, CallsTheToolWithTheIdentifierAsOneArgumentOrSaysWhyNot) {
-    IoHarness io;
+    test::IoThread io;
     const auto fake = std::make_shared<FakeProcessRunner>(ProcessRunResult{0, "", "", false});
     EXPECT_EQ(outcomeOf(io.run(ShortcutsRunner("/nonexistent/velopad-shortcuts", fake).run(kId))),
               (Outcome{"run_failed", "The shortcuts CLI is not available on this Mac."}));
@@ -161,7 +160,7 @@ TEST(ShortcutsRunnerToolTest, CallsTheToolWithTheIdentifierAsOneArgumentOrSaysWh
 }
 
 TEST(ShortcutWireHandlerTest, AnswersWithTheRequestsIdAndTheOutcomeAndIgnoresOtherTypes) {
-    IoHarness io;
+    test::IoThread io;
     const auto handle = [&io](const std::string& bytes, ProcessRunResult result) {
         const ShortcutWireHandler handler(ShortcutMessageHandler(ShortcutsRunner(
             testing::shortcutsToolPath(), std::make_shared<FakeProcessRunner>(result))));

@@ -13,7 +13,6 @@ namespace velopad {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::IoHarness;
 
 class PosixProcessRunnerTest : public ::testing::Test {
   protected:
@@ -23,7 +22,7 @@ class PosixProcessRunnerTest : public ::testing::Test {
         return io.run(runner.run(std::move(executable), std::move(arguments), timeout));
     }
 
-    IoHarness io;
+    test::IoThread io;
 };
 
 // Whole results of shell scripts; `within` bounds a run that must not wait for a sleeping child.

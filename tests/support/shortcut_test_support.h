@@ -14,8 +14,6 @@
 
 namespace velopad::testing {
 
-using IoHarness = test::IoThread;  // runs a task on its own thread and waits for it
-
 // Records each call and answers with a fixed result, or fails as told.
 class FakeProcessRunner : public ProcessRunning {
   public:

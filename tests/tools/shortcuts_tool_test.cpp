@@ -11,7 +11,6 @@
 namespace velopad {
 namespace {
 
-using testing::IoHarness;
 using testing::ShortcutsSandbox;
 
 constexpr const char* kId = "1B4E28BA-2FA1-11D2-883F-0016D3CCA427";
@@ -35,7 +34,7 @@ class ShortcutsToolTest : public ::testing::Test {
 
     static std::string echoArgs() { return VELOPAD_BINARY_DIR "/tests/echo_args"; }
 
-    IoHarness io;
+    test::IoThread io;
     ShortcutsSandbox sandbox;
 };
 
