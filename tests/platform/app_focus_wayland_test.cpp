@@ -69,7 +69,6 @@ class AppFocusWaylandTest : public testing::AppWorkspaceFixture {
         fs::create_directories(copy.parent_path());
         fs::copy_file(kKWin, copy, fs::copy_options::overwrite_existing);
         sandbox.setEnv("KWIN_COMPOSE", "Q");
-        sandbox.setEnv("DISPLAY", std::nullopt);
         sandbox.setEnv("QT_QPA_PLATFORM", std::nullopt);
         kwin = start(
             {copy.string(), "--virtual", "--socket", kSocket, "--width", "1024", "--height", "768"},

@@ -74,8 +74,7 @@ TEST_F(PulseAudioVolumeControllerTest, FollowsTheDefaultSinkWhenItChanges) {
 
 TEST(PulseAudioWithoutServerTest, EveryKeyReportsNoOutputDeviceAndASilentServerOnlyTheTimeout) {
     Sandbox sandbox;  // an empty runtime directory: nothing to connect to
-    sandbox.setEnv("PULSE_SERVER", std::nullopt);
-    sandbox.setEnv("DISPLAY", std::nullopt);
+    testing::isolateFromTheDesktop(sandbox);
     PulseAudioVolumeController controller(kVolumeStep, std::chrono::milliseconds(300));
     for (auto operation :
          {&PulseAudioVolumeController::volumeUp, &PulseAudioVolumeController::volumeDown,
