@@ -128,10 +128,9 @@ struct Totals {
     long overtakes = 0;  // a reply that came before the reply to an earlier request of another kind
     int phonesConnected = 0;  // phones connect one after another, in index order
     int phonesFinished = 0;   // with their messages, or failed
-    int phonesFailed = 0;
-    int phonesGone = 0;  // coroutines ended: the phones may be destroyed
+    int phonesGone = 0;       // coroutines ended: the phones may be destroyed
     bool everyoneFinished = false;
-    std::string firstFailure;
+    std::vector<std::string> failures;  // a phone's first, in the order they came
 };
 
 // The frames the agent reads and answers with nothing.
@@ -163,13 +162,11 @@ struct Phone {
         ++totals.phonesConnected;
         if (error) fail("connect: " + error.message());
         for (long sent = 0; sent < messages && failure.empty();) {
-            for (int window = 0; window < 8 && sent < messages && failure.empty(); ++window) {
+            for (int window = 0; window < 8 && sent < messages && failure.empty(); ++window)
                 co_await send(ws, sent++);
-            }
             while (!pending.empty() && failure.empty()) co_await receive(ws);
         }
         ++totals.phonesFinished;
-        totals.phonesFailed += !failure.empty();
         // Stay connected until every phone is done, so the last sample sees all of them.
         while (!totals.everyoneFinished) co_await pause(50ms);
         beast::error_code ignored;
@@ -228,7 +225,7 @@ struct Phone {
     void fail(const std::string& what) {
         if (!failure.empty()) return;
         failure = "phone " + std::to_string(index) + ": " + what;
-        if (totals.firstFailure.empty()) totals.firstFailure = failure;
+        totals.failures.push_back(failure);
     }
 };
 
@@ -295,15 +292,15 @@ Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
     std::printf("  agent open files: before %d, with %d phones %d, after they left %d\n",
                 before.fds, phones, end.fds, after.fds);
     const long growth = end.rssKiB - warm->rssKiB;
-    if (totals.phonesFailed > 0)
-        std::printf("FAIL: %d phones failed; first: %s\n", totals.phonesFailed,
-                    totals.firstFailure.c_str());
+    if (!totals.failures.empty())
+        std::printf("FAIL: %zu phones failed; first: %s\n", totals.failures.size(),
+                    totals.failures.front().c_str());
     if (growth > 2048)
         std::printf("FAIL: resident memory grew by %ld KiB after the warm-up\n", growth);
     if (after.fds != before.fds)
         std::printf("FAIL: %d open files after the phones left, %d before\n", after.fds,
                     before.fds);
-    const bool passed = totals.phonesFailed == 0 && growth <= 2048 && after.fds == before.fds;
+    const bool passed = totals.failures.empty() && growth <= 2048 && after.fds == before.fds;
     if (passed) std::printf("soak: passed\n");
     co_return passed ? 0 : 1;
 }

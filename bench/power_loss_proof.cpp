@@ -48,8 +48,7 @@ Task<std::optional<fs::path>> notInstalled(std::string) { co_return std::nullopt
 int saveDecks(const fs::path& file, long first, long count) {
     test::IoThread io;
     DeckStore store(io.executor(), io.pool(), file);
-    WorkspaceClient workspace;
-    workspace.urlForApplication = &notInstalled;
+    const WorkspaceClient workspace{.urlForApplication = &notInstalled};
     for (long n = first; n < first + count; ++n) {
         std::vector<DeckTile> tiles(1 + n % 24);
         for (std::size_t i = 0; i < tiles.size(); ++i) {

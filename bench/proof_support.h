@@ -159,14 +159,13 @@ inline Task<beast::error_code> connectFrom(beast::tcp_stream& stream, const std:
 // is a token.
 inline Task<beast::error_code> openWebSocket(WebSocket& ws, const std::string& from,
                                              std::optional<std::string> token) {
-    const beast::error_code error = co_await connectFrom(beast::get_lowest_layer(ws), from);
+    beast::error_code error = co_await connectFrom(beast::get_lowest_layer(ws), from);
     if (error) co_return error;
     ws.set_option(websocket::stream_base::decorator([token](websocket::request_type& request) {
         if (token) request.insert("X-Harborlink-Token", *token);
     }));
-    beast::error_code handshakeError;
-    co_await ws.async_handshake("127.0.0.1:9847", "/", awaitInto(handshakeError));
-    co_return handshakeError;
+    co_await ws.async_handshake("127.0.0.1:9847", "/", awaitInto(error));
+    co_return error;
 }
 
 // Runs `proof` to its end, reading the agent's output on the way (so that the agent never blocks
