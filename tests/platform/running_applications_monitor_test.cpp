@@ -23,13 +23,6 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(
             testing::desktopEntry("Plain", testing::fakeAppPath().string() + " --plain"));
     }));
 
-RunningApplicationsOptions optionsWithPeriod(std::chrono::milliseconds period) {
-    RunningApplicationsOptions options;
-    options.uid = ::geteuid();
-    options.period = period;
-    return options;
-}
-
 // Asks the way a connected phone does (the view answers when current, else it is refreshed)
 // until `pids` satisfies `done`; whether it did within the promised second (plus a second of
 // slack for loaded and sanitizer builds).
@@ -45,7 +38,7 @@ bool answersWithinASecond(RunningApplicationsMonitor& monitor, const std::string
 }
 
 TEST(RunningApplicationsMonitor, AProcessOfAnEntrysProgramShowsAndGoesWithinASecond) {
-    RunningApplicationsMonitor monitor(optionsWithPeriod(1000ms));
+    RunningApplicationsMonitor monitor({.uid = ::geteuid(), .period = 1000ms});
     ASSERT_NE(monitor.refresh("org.example.Plain").entry, nullptr);
     const pid_t app = testing::spawnProcess({testing::fakeAppPath().string()});
     const bool seen = answersWithinASecond(monitor, "org.example.Plain", [&](const auto& pids) {
@@ -76,9 +69,7 @@ TEST(RunningApplicationsMonitor, ScopesAreNoticedAsTheyFillAndExitsAsTheyHappen)
     std::error_code error;
     if (!fs::create_directories(scope, error)) GTEST_SKIP() << "cannot create " << scope;
 
-    auto options = optionsWithPeriod(10s);
-    options.cgroupTree = tree;
-    RunningApplicationsMonitor monitor(options);
+    RunningApplicationsMonitor monitor({.uid = ::geteuid(), .cgroupTree = tree, .period = 10s});
     EXPECT_TRUE(monitor.refresh("org.example.Scoped").pids.empty());
 
     const pid_t pid = testing::spawnProcess({testing::fakeAppPath().string()});
