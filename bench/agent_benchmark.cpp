@@ -50,9 +50,8 @@ Task<void> echoServer(tcp::acceptor& acceptor) {
 double roundTrip(test::WsClient& client, const std::string& text, std::size_t replies = 1) {
     const auto start = Clock::now();
     client.send(text);
-    for (std::size_t i = 0; i < replies; ++i) {
+    for (std::size_t i = 0; i < replies; ++i)
         if (!client.receive(10s)) throw std::runtime_error("no answer within 10 s");
-    }
     return millisecondsSince(start);
 }
 
@@ -75,16 +74,15 @@ double measureThroughput(std::uint16_t port, const std::string& token, int conne
     std::atomic<long> total{0};
     std::latch connected(connections + 1);
     std::vector<std::thread> threads;
-    for (int c = 0; c < connections; ++c) {
+    for (int c = 0; c < connections; ++c)
         threads.emplace_back([&] {
             test::WsClient client(port, {{"X-Harborlink-Token", token}});
             connected.arrive_and_wait();
-            const auto start = Clock::now();
             long done = 0;
-            for (; millisecondsSince(start) < seconds * 1000; ++done) roundTrip(client, pingText);
+            for (const auto start = Clock::now(); millisecondsSince(start) < seconds * 1000; ++done)
+                roundTrip(client, pingText);
             total += done;
         });
-    }
     connected.arrive_and_wait();
     for (auto& thread : threads) thread.join();
     return static_cast<double>(total) / seconds;
@@ -116,9 +114,8 @@ void writeIcon(const fs::path& theme, const std::string& name, int seed) {
 // Desktop entries whose programs are small scripts of their own (never started here).
 std::vector<std::string> installApplications(const fs::path& data) {
     std::vector<std::string> ids;
-    for (const DeckTile& tile : DeckTemplates::streaming().tiles) {
+    for (const DeckTile& tile : DeckTemplates::streaming().tiles)
         ids.push_back(tile.alternateBundleIds ? tile.alternateBundleIds->back() : tile.bundleId);
-    }
     for (int i = 1; i <= 12; ++i) ids.push_back("org.example.Bench" + std::to_string(i));
     const fs::path theme = data / "icons" / "hicolor";
     fs::create_directories(theme);

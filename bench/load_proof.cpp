@@ -63,7 +63,7 @@ Task<nlohmann::json> receiveJson(WebSocket& ws, std::chrono::seconds limit = 5s)
     co_return json.is_object() ? json : nlohmann::json{{"unreadable", text.substr(0, 80)}};
 }
 
-// Connects, pings and waits for a push; the step that failed, or "" when served.
+// Connects and pings within 5 s, then waits for a push; the step that failed, or "" when served.
 Task<std::string> servePhone(const std::string& token, test::AgentProcess& agent, int round) {
     WebSocket ws(co_await asio::this_coro::executor);
     beast::get_lowest_layer(ws).expires_after(5s);
@@ -71,7 +71,6 @@ Task<std::string> servePhone(const std::string& token, test::AgentProcess& agent
     if (error) co_return "connect: " + error.message();
     const std::string id = messageId(0xC0000000, static_cast<unsigned long long>(round));
     const std::string pingText = ping(id);
-    beast::get_lowest_layer(ws).expires_after(5s);
     co_await ws.async_write(asio::buffer(pingText), awaitInto(error));
     if (error) co_return "ping: " + error.message();
     const nlohmann::json pong = co_await receiveJson(ws);
@@ -96,9 +95,8 @@ Task<int> flood(test::AgentProcess& agent, std::string token, int rounds, int un
         // The unpaired connections come in waves of 50, each let finish its handshakes (or be
         // turned away) before the next, then the half-open ones all at once; the phone comes
         // when the flood has taken its places or is held at the door.
-        for (int i = 0; i < unpaired + halfOpen; ++i) {
-            asio::co_spawn(executor, floodConnection(flood, i >= unpaired), asio::detached);
-            const int opened = i + 1;
+        for (int opened = 1; opened <= unpaired + halfOpen; ++opened) {
+            asio::co_spawn(executor, floodConnection(flood, opened > unpaired), asio::detached);
             if (opened <= unpaired ? opened % 50 != 0 && opened != unpaired
                                    : opened != unpaired + halfOpen)
                 continue;
@@ -254,11 +252,10 @@ Task<int> soak(pid_t agent, std::string token, int phones, long messages) {
     std::optional<ProcessSample> warm;
     long peakRssKiB = before.rssKiB;
     Totals totals;
-    std::vector<std::unique_ptr<Phone>> all;
-    for (int i = 0; i < phones; ++i) {
-        all.push_back(std::make_unique<Phone>(i, messages, iconIds, totals));
-        asio::co_spawn(executor, all.back()->run(token), asio::detached);
-    }
+    std::deque<Phone> all;  // each stays where it is made while its coroutine runs
+    for (int i = 0; i < phones; ++i)
+        asio::co_spawn(executor, all.emplace_back(i, messages, iconIds, totals).run(token),
+                       asio::detached);
     const auto start = Clock::now();
     while (totals.phonesFinished < phones) {
         co_await pause(100ms);
