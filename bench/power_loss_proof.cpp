@@ -50,13 +50,12 @@ int saveDecks(const fs::path& file, long first, long count) {
     DeckStore store(io.executor(), io.pool(), file);
     const WorkspaceClient workspace{.urlForApplication = &notInstalled};
     for (long n = first; n < first + count; ++n) {
-        std::vector<DeckTile> tiles(1 + n % 24);
-        for (std::size_t i = 0; i < tiles.size(); ++i) {
-            tiles[i].slot = static_cast<std::int64_t>(i + 1);
-            tiles[i].label =
-                "Application " + std::to_string(i + 1) + " of deck " + std::to_string(n);
-            tiles[i].bundleId = "org.example.App" + std::to_string(i + 1);
-        }
+        std::vector<DeckTile> tiles;
+        for (std::int64_t slot = 1; slot <= 1 + n % 24; ++slot)
+            tiles.push_back(
+                {.slot = slot,
+                 .label = "Application " + std::to_string(slot) + " of deck " + std::to_string(n),
+                 .bundleId = "org.example.App" + std::to_string(slot)});
         const DeckTemplate deck("streaming", "Deck " + std::to_string(n), std::move(tiles));
         io.run(store.saveDeck(DeckCategoryID::streaming, deck, workspace));
         const std::string line = "saved " + std::to_string(n) + "\n";
