@@ -154,21 +154,6 @@ inline void stopProcess(pid_t pid) {
 
 inline void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }  // reap what GIO starts
 
-// One line (without its newline) read from `fd` within `timeout`; throws std::runtime_error.
-inline std::string readLineFrom(int fd, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string line;
-    char c = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd poller{fd, POLLIN, 0};
-        if (::poll(&poller, 1, 50) <= 0) continue;
-        if (::read(fd, &c, 1) != 1) break;
-        if (c == '\n') return line;
-        line += c;
-    }
-    throw std::runtime_error("no complete line from the child process");
-}
-
 // A child that gets SIGTERM, up to five seconds, then SIGKILL when the object ends.
 class Child {
   public:
@@ -213,13 +198,26 @@ class Child {
 
 // Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
 inline Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-                          const Environment& environment = std::nullopt,
-                          std::chrono::milliseconds timeout = 10s) {
+                          const Environment& environment = std::nullopt) {
     Child child(spawnProcess(argv, {}, environment, true));
-    if (!waitUntil([&] { return child.ended() || ready(); }, timeout) || child.ended()) {
+    if (!waitUntil([&] { return child.ended() || ready(); }) || child.ended())
         throw std::runtime_error(argv.at(0) + " did not come up");
-    }
     return child;
+}
+
+// Starts a service with dieWithParent and reads, within ten seconds, the first line it prints
+// (without its newline); throws when none comes.
+inline std::pair<Child, std::string> startPrintingLine(const std::vector<std::string>& argv,
+                                                       const Environment& environment = {}) {
+    Pipe out;
+    Child child(spawnProcess(argv, {-1, out.ends[1], -1}, environment, true));
+    out.closeWrite();
+    std::string line;
+    char c = 0;
+    pollfd ready{out.ends[0], POLLIN, 0};
+    while (::poll(&ready, 1, 10'000) > 0 && ::read(ready.fd, &c, 1) == 1 && c != '\n') line += c;
+    if (c != '\n') throw std::runtime_error(argv.at(0) + " printed no line");
+    return {std::move(child), line};
 }
 
 inline std::filesystem::path fakeAppPath() { return VELOPAD_BINARY_DIR "/tests/fake_app"; }
@@ -262,17 +260,9 @@ class PortHolder : public Child {
                                       std::to_string(options.port)};
         if (options.ignoreTerm) argv.insert(argv.end(), {"--ignore-term", "yes"});
         if (options.ownNetwork) argv.insert(argv.begin(), {"unshare", "--net", "--"});
-        Pipe out;
-        Child::operator=(Child(spawnProcess(argv, {-1, out.ends[1], -1})));
-        out.closeWrite();
-        try {
-            port_ = static_cast<std::uint16_t>(std::stoi(readLineFrom(out.ends[0], 10s)));
-        } catch (const std::exception&) {
-        }
-        if (port_ == 0 || (options.port != 0 && port_ != options.port)) {
-            stop(SIGKILL, 5s);
-            throw std::runtime_error("fake_app did not take its port");
-        }
+        auto [child, port] = startPrintingLine(argv);  // fails unless it takes the port
+        Child::operator=(std::move(child));
+        port_ = static_cast<std::uint16_t>(std::stoi(port));
     }
     ~PortHolder() { stop(SIGKILL, 5s); }
 

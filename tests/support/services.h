@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -28,12 +29,10 @@ class DBusSession {
   public:
     explicit DBusSession(Sandbox& sandbox, const std::string& variable = "DBUS_SESSION_BUS_ADDRESS")
         : address_("unix:path=" + (sandbox.runtimeDir() / "session-bus").string()) {
-        Pipe out;  // the bus prints its address once it serves
-        bus_ = Child(spawnProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                   "--address=" + address_, "--print-address=1"},
-                                  {-1, out.ends[1], -1}, std::nullopt, true));
-        out.closeWrite();
-        readLineFrom(out.ends[0], 10s);
+        // The bus prints its address once it serves.
+        bus_ = startPrintingLine({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                  "--address=" + address_, "--print-address=1"})
+                   .first;
         sandbox.setEnv(variable, address_);
     }
     ~DBusSession() { runCapturingOutput({"pkill", "-TERM", "-P", std::to_string(bus_.pid())}); }
@@ -123,23 +122,22 @@ class XvfbServer {
     explicit XvfbServer(WindowManager windowManager) {
         // The XDG search paths of the tests point at private folders; openbox needs its own
         // configuration and theme (without a theme it quits).
-        auto environment = environmentWithout({"DISPLAY", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"});
-        Pipe displayNumber;
-        server_ = Child(spawnProcess({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24",
-                                      "-nolisten", "tcp", "-noreset"},
-                                     {-1, displayNumber.ends[1], -1}, environment, true));
-        displayNumber.closeWrite();
-        display_ = ":" + readLineFrom(displayNumber.ends[0], 10s);
+        environment_ = environmentWithout({"DISPLAY", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"});
+        std::tie(server_, display_) =
+            startPrintingLine({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten",
+                               "tcp", "-noreset"},
+                              environment_);
+        display_.insert(0, ":");
+        environment_.push_back("DISPLAY=" + display_);
         if (windowManager == WindowManager::none) return;
         // openbox runs its --startup command once it manages windows; a window mapped before may
         // never be shown.
         char ready[] = "/tmp/velopad-openbox-XXXXXX";
         ::close(::mkstemp(ready));
         std::filesystem::remove(ready);
-        environment.push_back("DISPLAY=" + display_);
         windowManager_ = startService(
             {"openbox", "--sm-disable", "--startup", std::string("touch ") + ready},
-            [&] { return std::filesystem::exists(ready); }, environment);
+            [&] { return std::filesystem::exists(ready); }, environment_);
         std::filesystem::remove(ready);
     }
 
@@ -164,12 +162,11 @@ class XvfbServer {
 
   private:
     std::optional<unsigned long> windowId(const std::vector<std::string>& argv) const {
-        auto environment = environmentWithout({"DISPLAY"});
-        environment.push_back("DISPLAY=" + display_);
-        const std::string output = runCapturingOutput(argv, "", environment).second;
+        const std::string output = runCapturingOutput(argv, "", environment_).second;
         return output.empty() ? std::nullopt : std::optional(std::stoul(output));
     }
 
+    std::vector<std::string> environment_;  // for its clients
     std::string display_;
     Child server_;
     Child windowManager_;
