@@ -40,7 +40,7 @@ const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(
 // Starts `argv` as our child, its output appended to `log`; it ends should the test die.
 pid_t start(const std::vector<std::string>& argv, const fs::path& log) {
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    const pid_t pid = testing::spawnProcess(argv, {-1, out, out}, std::nullopt, true);
+    const pid_t pid = testing::spawnProcess(argv, {-1, out, out}, true);
     ::close(out);
     return pid;
 }

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -31,7 +30,6 @@ extern char** environ;
 namespace velopad::testing {
 
 using namespace std::chrono_literals;
-using Environment = std::optional<std::vector<std::string>>;  // KEY=VALUE; none: ours
 
 struct Stdio {
     int in = -1;  // -1: /dev/null
@@ -55,7 +53,7 @@ struct Pipe {
 
 // Starts `argv` (looked up in PATH); `dieWithParent`: SIGTERM when the creating thread ends.
 inline pid_t spawnProcess(std::vector<std::string> argv, Stdio stdio = {},
-                          Environment environment = std::nullopt, bool dieWithParent = false) {
+                          bool dieWithParent = false) {
     // setpriv execs the program in place, so the PID stays the program's.
     if (dieWithParent) argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM"});
     posix_spawn_file_actions_t actions;
@@ -68,42 +66,23 @@ inline pid_t spawnProcess(std::vector<std::string> argv, Stdio stdio = {},
             posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_RDWR, 0);
         }
     }
-    const auto pointers = [](std::vector<std::string>& texts) {
-        std::vector<char*> result;
-        for (auto& text : texts) result.push_back(text.data());
-        result.push_back(nullptr);
-        return result;
-    };
-    auto args = pointers(argv);
-    auto env = environment ? pointers(*environment) : std::vector<char*>{};
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
     pid_t pid = -1;
-    const int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(),
-                                     environment ? env.data() : environ);
+    const int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
     return pid;
 }
 
-inline std::vector<std::string> environmentWithout(const std::vector<std::string>& dropped) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text(*entry);
-        if (std::find(dropped.begin(), dropped.end(), text.substr(0, text.find('='))) ==
-            dropped.end()) {
-            entries.push_back(text);
-        }
-    }
-    return entries;
-}
-
 // Runs `argv` to its end with `input`: its exit status (-1 when killed) and standard output.
 inline std::pair<int, std::string> runCapturingOutput(const std::vector<std::string>& argv,
-                                                      const std::string& input = "",
-                                                      const Environment& environment = {}) {
+                                                      const std::string& input = "") {
     Pipe in;
     Pipe out;
-    const pid_t pid = spawnProcess(argv, {in.ends[0], out.ends[1], -1}, environment);
+    const pid_t pid = spawnProcess(argv, {in.ends[0], out.ends[1], -1});
     in.closeRead();
     out.closeWrite();
     for (std::size_t done = 0; done < input.size();) {
@@ -197,9 +176,9 @@ class Child {
 };
 
 // Starts a service with dieWithParent and waits until `ready` holds; throws when it ends first.
-inline Child startService(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-                          const Environment& environment = std::nullopt) {
-    Child child(spawnProcess(argv, {}, environment, true));
+inline Child startService(const std::vector<std::string>& argv,
+                          const std::function<bool()>& ready) {
+    Child child(spawnProcess(argv, {}, true));
     if (!waitUntil([&] { return child.ended() || ready(); }) || child.ended())
         throw std::runtime_error(argv.at(0) + " did not come up");
     return child;
@@ -207,10 +186,9 @@ inline Child startService(const std::vector<std::string>& argv, const std::funct
 
 // Starts a service with dieWithParent and reads, within ten seconds, the first line it prints
 // (without its newline); throws when none comes.
-inline std::pair<Child, std::string> startPrintingLine(const std::vector<std::string>& argv,
-                                                       const Environment& environment = {}) {
+inline std::pair<Child, std::string> startPrintingLine(const std::vector<std::string>& argv) {
     Pipe out;
-    Child child(spawnProcess(argv, {-1, out.ends[1], -1}, environment, true));
+    Child child(spawnProcess(argv, {-1, out.ends[1], -1}, true));
     out.closeWrite();
     std::string line;
     char c = 0;

@@ -120,15 +120,10 @@ class XvfbServer {
   public:
     enum class WindowManager { none, openbox };
     explicit XvfbServer(WindowManager windowManager) {
-        // The XDG search paths of the tests point at private folders; openbox needs its own
-        // configuration and theme (without a theme it quits).
-        environment_ = environmentWithout({"DISPLAY", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"});
         std::tie(server_, display_) =
             startPrintingLine({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten",
-                               "tcp", "-noreset"},
-                              environment_);
+                               "tcp", "-noreset"});
         display_.insert(0, ":");
-        environment_.push_back("DISPLAY=" + display_);
         if (windowManager == WindowManager::none) return;
         // openbox runs its --startup command once it manages windows; a window mapped before may
         // never be shown.
@@ -136,8 +131,8 @@ class XvfbServer {
         ::close(::mkstemp(ready));
         std::filesystem::remove(ready);
         windowManager_ = startService(
-            {"openbox", "--sm-disable", "--startup", std::string("touch ") + ready},
-            [&] { return std::filesystem::exists(ready); }, environment_);
+            onDisplay({"openbox", "--sm-disable", "--startup", std::string("touch ") + ready}),
+            [&] { return std::filesystem::exists(ready); });
         std::filesystem::remove(ready);
     }
 
@@ -161,12 +156,18 @@ class XvfbServer {
     }
 
   private:
+    // `argv` run on this display; the XDG search paths of the tests point at private folders, and
+    // openbox needs its own configuration and theme (without a theme it quits).
+    std::vector<std::string> onDisplay(std::vector<std::string> argv) const {
+        argv.insert(argv.begin(),
+                    {"env", "-u", "XDG_CONFIG_DIRS", "-u", "XDG_DATA_DIRS", "DISPLAY=" + display_});
+        return argv;
+    }
     std::optional<unsigned long> windowId(const std::vector<std::string>& argv) const {
-        const std::string output = runCapturingOutput(argv, "", environment_).second;
+        const std::string output = runCapturingOutput(onDisplay(argv)).second;
         return output.empty() ? std::nullopt : std::optional(std::stoul(output));
     }
 
-    std::vector<std::string> environment_;  // for its clients
     std::string display_;
     Child server_;
     Child windowManager_;
