@@ -74,7 +74,7 @@ double measureThroughput(std::uint16_t port, const std::string& token, int conne
     std::atomic<long> total{0};
     std::latch connected(connections + 1);
     std::vector<std::thread> threads;
-    for (int c = 0; c < connections; ++c)
+    for (int c = 0; c < connections; ++c) {
         threads.emplace_back([&] {
             test::WsClient client(port, {{"X-Harborlink-Token", token}});
             connected.arrive_and_wait();
@@ -83,6 +83,7 @@ double measureThroughput(std::uint16_t port, const std::string& token, int conne
                 roundTrip(client, pingText);
             total += done;
         });
+    }
     connected.arrive_and_wait();
     for (auto& thread : threads) thread.join();
     return static_cast<double>(total) / seconds;
