@@ -16,6 +16,8 @@
 
 namespace velopad::test {
 
+using namespace std::chrono_literals;
+
 class WsClient {
   public:
     using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -32,18 +34,12 @@ class WsClient {
         ws_.read_message_max(64 * 1024 * 1024);
         ws_.handshake("127.0.0.1:" + std::to_string(port), "/");
     }
-    ~WsClient() {
-        boost::system::error_code ignored;
-        ws_.next_layer().close(ignored);
-    }
-
     void send(const std::string& text) { write(text, false); }
     void sendBinary(const std::string& bytes) { write(bytes, true); }
     void ping() { ws_.ping({}); }
 
     // The next message, or none when nothing arrived in time or the connection ended.
-    std::optional<std::string> receive(
-        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = 2s) {
         if (closed_ || timedOut_) return std::nullopt;
         std::optional<std::string> result;
         bool done = false;
@@ -60,7 +56,7 @@ class WsClient {
         return result;
     }
     // True once the server has closed the connection (waits up to the timeout).
-    bool closedByServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
+    bool closedByServer(std::chrono::milliseconds timeout = 2s) {
         while (!closed_ && !timedOut_) receive(timeout);
         return closed_;
     }
@@ -76,7 +72,7 @@ class WsClient {
                             done = true;
                             result = error;
                         });
-        if (!settle(std::chrono::seconds(5), done)) closed_ = true;
+        if (!settle(5s, done)) closed_ = true;
         if (result) {
             closed_ = true;  // a Beast stream whose write failed must not be read again
             throw boost::system::system_error(result, "websocket write");
@@ -92,7 +88,7 @@ class WsClient {
         boost::system::error_code ignored;
         ws_.next_layer().close(ignored);
         context_.restart();
-        context_.run_for(std::chrono::seconds(1));
+        context_.run_for(1s);
         return false;
     }
 
