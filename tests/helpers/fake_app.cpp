@@ -149,11 +149,6 @@ int main(int argc, char** argv) {
     Display* display =
         options.window && displayName && *displayName ? openWindow(options) : nullptr;
     record(options.record, displayName);
-    if (!display) {
-        for (;;) pause();
-    }
-    for (;;) {
-        XEvent event{};
-        XNextEvent(display, &event);
-    }
+    for (XEvent event{}; display;) XNextEvent(display, &event);  // serves its window until killed
+    for (;;) pause();
 }
