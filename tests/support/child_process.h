@@ -202,25 +202,22 @@ inline std::filesystem::path fakeAppPath() { return VELOPAD_BINARY_DIR "/tests/f
 // The title of the window of fake_app started for an entry `id`.
 inline std::string fakeAppTitle(const std::string& id) { return "fake-window-" + id; }
 
-// What a started fake_app wrote to its record file, waited for up to `timeout`.
+// What a started fake_app wrote to its record file, waited for up to ten seconds.
 struct FakeAppRecord {
     pid_t pid = 0;
     std::string display;  // empty when it had none
 };
-inline std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path,
-                                                  std::chrono::milliseconds timeout = 10s) {
+inline std::optional<FakeAppRecord> waitForRecord(const std::filesystem::path& path) {
     FakeAppRecord record;
-    waitUntil(
-        [&] {
-            std::ifstream in(path);
-            for (std::string line; std::getline(in, line);) {
-                if (line.starts_with("pid=")) record.pid = std::stoi(line.substr(4));
-                if (line.starts_with("display=")) record.display = line.substr(8);
-            }
-            return record.pid > 0;
-        },
-        timeout);
-    return record.pid > 0 ? std::optional(record) : std::nullopt;
+    const bool written = waitUntil([&] {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) {
+            if (line.starts_with("pid=")) record.pid = std::stoi(line.substr(4));
+            if (line.starts_with("display=")) record.display = line.substr(8);
+        }
+        return record.pid > 0;
+    });
+    return written ? std::optional(record) : std::nullopt;
 }
 
 // fake_app listening on a port, as another program or a copy of the agent would.

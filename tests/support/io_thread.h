@@ -42,9 +42,8 @@ class IoThread {
     template <class T>
     T run(Task<T> task, std::chrono::seconds timeout = std::chrono::seconds(20)) {
         auto future = asio::co_spawn(context_, std::move(task), asio::use_future);
-        if (future.wait_for(timeout) != std::future_status::ready) {
+        if (future.wait_for(timeout) != std::future_status::ready)
             throw std::runtime_error("task did not finish in time");
-        }
         return future.get();
     }
 
