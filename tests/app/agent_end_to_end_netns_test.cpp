@@ -93,17 +93,6 @@ TEST_F(AgentEndToEndTest, ThePairedPhoneSurvivesARestartAndANewCopyReplacesTheOl
     EXPECT_EQ(exchange(phone, "ping", aPing, id2)["id"], id2);
 }
 
-TEST_F(AgentEndToEndTest, KeepsThePairingInTheSecretServiceKeyring) {
-    velopad::testing::KeyringSession keyring(sandbox);
-    std::unique_ptr<AgentProcess> agent;
-    startAndPair(agent);
-    const auto [status, stored] = velopad::testing::runCapturingOutput(
-        {"secret-tool", "lookup", "service", "com.quentaro.harborlink.agent.paired-devices",
-         "account", "paired-devices"});
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(stored.find("6F9619FF-8B86-4D11-B42D-00C04FC964FF"), std::string::npos) << stored;
-}
-
 TEST_F(AgentEndToEndTest, ShowsAPortConflictRecoversOnceThePortIsFreeAndQuitsMeanwhile) {
     std::optional<velopad::testing::PortHolder> holder{
         std::in_place, velopad::testing::PortHolder::Options{.port = agentPort}};
