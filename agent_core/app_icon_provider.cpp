@@ -60,15 +60,6 @@ Task<std::optional<IconPng>> AppIconProvider::pngAndRevision(std::string bundleI
     co_return co_await onStrand(strand_, lookUp(std::move(bundleId), std::move(workspace)));
 }
 
-Task<std::optional<std::string>> AppIconProvider::revision(std::string bundleId,
-                                                           WorkspaceClient workspace) {
-    auto icon = co_await pngAndRevision(std::move(bundleId), std::move(workspace));
-    if (!icon) {
-        co_return std::nullopt;
-    }
-    co_return std::move(icon->revision);
-}
-
 Task<std::optional<IconPng>> AppIconProvider::lookUp(std::string bundleId,
                                                      WorkspaceClient workspace) {
     const SerialGate::Pass pass = co_await gate_->enter();

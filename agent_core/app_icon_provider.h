@@ -61,10 +61,7 @@ class AppIconProvider {
     // when it is not installed or its icon cannot be rendered. Failures are not cached.
     Task<std::optional<IconPng>> pngAndRevision(std::string bundleId, WorkspaceClient workspace);
 
-    // The same steps (the cache is filled alike), returning only the revision.
-    Task<std::optional<std::string>> revision(std::string bundleId, WorkspaceClient workspace);
-
-    // The revisions of those of `bundleIds` that have an icon, as `revision` gives them.
+    // The revisions of those of `bundleIds` that have an icon, as `pngAndRevision` gives them.
     Task<std::map<std::string, std::string>> revisions(std::vector<std::string> bundleIds,
                                                        WorkspaceClient workspace);
 

@@ -67,7 +67,8 @@ TEST_F(AppIconProviderTest, ServesRepeatedRequestsFromTheCacheUntilTheEntryOrIts
     EXPECT_EQ(centre(first), 0x00AA00FFU);
     EXPECT_EQ(testing::decodePng(first->pngData)->width, 128);
     EXPECT_EQ(first->revision, testing::sha256Hex(first->pngData));
-    EXPECT_EQ(io.run(provider.revision("org.example.Player", workspace())), first->revision);
+    EXPECT_EQ(io.run(provider.revisions({"org.example.Player"}, workspace()))["org.example.Player"],
+              first->revision);
     EXPECT_EQ(icon("org.example.Player"), first);
     EXPECT_EQ(renders, 1);
 
