@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "agent_core/shortcut_text.h"
-#include "platform/linux/posix_process_runner.h"
 #include "tests/support/shortcut_test_support.h"
 
 namespace velopad {
@@ -75,15 +74,6 @@ class ShortcutsCatalogListTest : public ::testing::Test {
     test::IoThread io;
     ShortcutsSandbox sandbox;
 };
-
-TEST_F(ShortcutsCatalogListTest, ListsTheToolsShortcuts) {
-    sandbox.writeShortcut(kFirst, "Say (hi) there", "true");
-    sandbox.writeShortcut(kSecond, "Alpha", "true");
-    const auto shortcuts =
-        list(testing::shortcutsToolPath(), std::make_shared<PosixProcessRunner>(io.executor()));
-    EXPECT_EQ(shortcuts,
-              (std::vector<CatalogShortcut>{{"Alpha", kSecond}, {"Say (hi) there", kFirst}}));
-}
 
 TEST_F(ShortcutsCatalogListTest, AMissingFailingOrTimedOutToolIsReported) {
     const auto expectError = [&](const std::string& executable, const ProcessRunResult& result,
