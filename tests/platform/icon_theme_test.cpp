@@ -84,15 +84,7 @@ class IconThemeLookupTest : public testing::SandboxTest {
     }
 };
 
-TEST_F(IconThemeLookupTest, PrefersAnIconOfTheWantedSizeAndOtherwiseTheClosest) {
-    touch(icons.hicolor() / "48x48/apps/tool.png");
-    touch(icons.hicolor() / "scalable/apps/tool.svg");
-    EXPECT_EQ(lookup("hicolor").find("tool", 128), icons.hicolor() / "scalable/apps/tool.svg");
-    touch(icons.hicolor() / "128x128/apps/tool.png");
-    EXPECT_EQ(lookup("hicolor").find("tool", 48), icons.hicolor() / "48x48/apps/tool.png");
-}
-
-TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmaps) {
+TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmapsForTheClosestSize) {
     const fs::path base = icons.dataDir() / "icons";
     writeTextFile(base / "Velvet/index.theme",
                   "[Icon Theme]\nInherits=Parent\nDirectories=apps\n\n"
@@ -102,6 +94,7 @@ TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmaps)
     touch(base / "Velvet/apps/own.svg");
     touch(base / "Parent/apps/inherited.png");
     touch(icons.hicolor() / "48x48/apps/everywhere.png");
+    touch(icons.hicolor() / "scalable/apps/everywhere.svg");  // closer to 128 pixels
     touch(pixmaps / "old.xpm");
     touch(base / "Velvet/apps/everywhere.svg");
 
@@ -112,6 +105,8 @@ TEST_F(IconThemeLookupTest, WalksTheChosenThemeItsParentsThenHicolorThenPixmaps)
     EXPECT_EQ(velvet.find("old", 128), pixmaps / "old.xpm");
     EXPECT_EQ(velvet.find("missing", 128), std::nullopt);
     EXPECT_EQ(lookup("NoSuchTheme").find("everywhere", 128),
+              icons.hicolor() / "scalable/apps/everywhere.svg");
+    EXPECT_EQ(lookup("NoSuchTheme").find("everywhere", 48),
               icons.hicolor() / "48x48/apps/everywhere.png");
 }
 
