@@ -67,7 +67,9 @@ RandomSource scriptedDraws(std::deque<std::uint32_t> draws) {
     };
 }
 
-TEST(SecretGeneratorsTest, TokensAreVersion4UuidsAndEverySecretIsDrawnAfresh) {
+// Tokens are version 4 UUIDs, PINs zero-padded and unbiased, codes unpadded base64url of 32
+// bytes; each is drawn afresh, and a failing source is an error, never zeros.
+TEST(SecretGeneratorsTest, EachSecretHasItsFormAndComesOnlyFromAWorkingSource) {
     const std::string token = DeviceTokenFactory::makeToken().value;
     EXPECT_TRUE(std::regex_match(
         token, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
@@ -76,25 +78,18 @@ TEST(SecretGeneratorsTest, TokensAreVersion4UuidsAndEverySecretIsDrawnAfresh) {
     const std::set<std::string> pins{PINGenerator::generatePIN(), PINGenerator::generatePIN(),
                                      PINGenerator::generatePIN()};
     EXPECT_GT(pins.size(), 1u);
-}
 
-TEST(SecretGeneratorsTest, PINsAreZeroPaddedAndUnbiased) {
     EXPECT_EQ(PINGenerator::formatPIN(42), "000042");
     // 4294000000 and above would favour the low PINs; they are drawn again.
     EXPECT_EQ(PINGenerator::generatePIN(scriptedDraws({4294967295u, 4294000000u, 1234567u})),
               "234567");
     EXPECT_EQ(PINGenerator::generatePIN(scriptedDraws({4293999999u})), "999999");
-}
-
-TEST(SecretGeneratorsTest, CodesAreUnpaddedBase64URLOf32Bytes) {
     const RandomSource allOnes = [](std::span<std::uint8_t> bytes) {
         for (auto& byte : bytes) byte = 0xFF;
         return true;
     };
     EXPECT_EQ(PairingCodeGenerator::generateCode(allOnes), std::string(42, '_') + "8");
-}
 
-TEST(SecretGeneratorsTest, AFailingSourceIsAnErrorNeverZeros) {
     const RandomSource failing = [](std::span<std::uint8_t>) { return false; };
     EXPECT_THROW(PINGenerator::generatePIN(failing), RandomSourceError);
     EXPECT_THROW(PairingCodeGenerator::generateCode(failing), RandomSourceError);
