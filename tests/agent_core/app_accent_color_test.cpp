@@ -21,12 +21,17 @@ void expectColor(const std::optional<RgbColor>& color, double r, double g, doubl
     EXPECT_EQ(color->alpha, 1.0);
 }
 
-TEST(AppAccentColor, VividIconsKeepTheirColourAndGreyAndDarkOnesAreLiftedToTheFloors) {
+TEST(AppAccentColor, VividIconsKeepTheirColourGreyAndDarkOnesAreLiftedAndClearOnesHaveNone) {
     expectColor(accentColor(filled(3, 0, 0, 255, 255)), 0, 0, 1);  // smaller than the sample
     // Grey: hue 0, saturation raised to 0.55, brightness 0.5 raised to 0.75.
     expectColor(accentColor(filled(64, 128, 128, 128, 255)), 0.75, 0.3375, 0.3375);
     // Dark green keeps its hue and saturation, brightness raised to 0.75.
     expectColor(accentColor(filled(16, 0, 51, 0, 255)), 0, 0.75, 0);
+    // Pixels at half opacity or less do not count.
+    EXPECT_FALSE(accentColor(filled(64, 255, 0, 0, 127)));
+    // Premultiplied and back: a 60 % opaque blue is still blue.
+    expectColor(accentColor(filled(64, 0, 0, 255, 153)), 0, 0, 1);
+    EXPECT_FALSE(accentColor(RgbaImage{4, 4, std::vector<std::uint8_t>(10)}));  // too short
 }
 
 TEST(AppAccentColor, VividPixelsOutweighGreyOnes) {
@@ -39,13 +44,6 @@ TEST(AppAccentColor, VividPixelsOutweighGreyOnes) {
     const double g = 0.15 / 1.30;  // the white pixels' share of green and blue
     // Average (1, g, g): saturation 1 - g, brightness 1.
     expectColor(accentColor(image), 1, g, g);
-}
-
-TEST(AppAccentColor, PixelsAtHalfOpacityOrLessDoNotCount) {
-    EXPECT_FALSE(accentColor(filled(64, 255, 0, 0, 127)));
-    // Premultiplied and back: a 60 % opaque blue is still blue.
-    expectColor(accentColor(filled(64, 0, 0, 255, 153)), 0, 0, 1);
-    EXPECT_FALSE(accentColor(RgbaImage{4, 4, std::vector<std::uint8_t>(10)}));  // too short
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TEST(DeckEditorRules, DropsAddOrMoveAndNeverDuplicate) {
     }
 }
 
-TEST(DeckEditorRules, ClickingACardAppendsItOnceAndRemovingTakesAnExistingKey) {
+TEST(DeckEditorRules, CardsAppendOnceRemovingTakesAKeyAndTheLibrarySearchesAndSuggests) {
     DeckEditorState full = stateWith(appKeys(24));
     EXPECT_FALSE(full.addCard(DeckTileKind::action, "system.volume.up"));
     EXPECT_EQ(full.tiles.size(), 24u);
@@ -180,10 +180,8 @@ TEST(DeckEditorRules, ClickingACardAppendsItOnceAndRemovingTakesAnExistingKey) {
     EXPECT_TRUE(state.removeTile(0));
     EXPECT_EQ(joinedIds(state.tiles), "app.2 " + shortcutId);
     EXPECT_EQ(state.tiles[1].slot, 2);
-}
 
-TEST(DeckEditorRules, SearchAndTheSuggestedCardLine) {
-    DeckEditorState state = stateWith({});
+    state = stateWith({});
     state.searchText = "sAf";
     const auto apps = state.cards(LibraryTab::apps);
     ASSERT_EQ(apps.size(), 1u);

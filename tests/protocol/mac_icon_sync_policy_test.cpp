@@ -32,7 +32,7 @@ TEST(MacIconSyncPolicyTest, ShortcutIdentifiersAreGroupedHexadecimal) {
         EXPECT_FALSE(policy::isShortcutIdentifier(text)) << text;
 }
 
-TEST(MacIconSyncPolicyTest, KeysAndRequestIdentifiersByTileKind) {
+TEST(MacIconSyncPolicyTest, KeysRequestIdentifiersAndRevisionsByTileKind) {
     const DeckTile app = appTile(1, "Chrome", "google-chrome");
     const DeckTile shortcut = shortcutTile(2, "Lights", kUpper, "lightbulb");
     EXPECT_EQ(policy::iconKey(app), "google-chrome");
@@ -44,9 +44,8 @@ TEST(MacIconSyncPolicyTest, KeysAndRequestIdentifiersByTileKind) {
     }
     EXPECT_EQ(policy::requestIdentifier(shortcut, {}), kUpper);
     EXPECT_EQ(policy::requestIdentifier(shortcut, {{kLower, "r1"}}), kLower);
-}
 
-TEST(MacIconSyncPolicyTest, RevisionsAreFoundExactlyThenInLowerCase) {
+    // Revisions are found under the exact key, then in lower case.
     const policy::IconRevisions revisions{
         {"Org.Example.App", "mixed"}, {kLower, "lower"}, {"google-chrome", "exact"}};
     EXPECT_EQ(policy::revision("google-chrome", revisions), "exact");
